@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QWidget;
+struct QMetaObject;
+
+/// \brief Builds a window's widget tree from its layout file, creating the program's own control
+/// classes by the class names the layouts use.
+///
+/// Every load reads the file afresh. The file is checked before anything is built: XML errors,
+/// unknown control classes, duplicate control names, unknown properties and values of the wrong type
+/// are reported as KalvoraError naming the file, line and column.
+class LayoutLoader final {
+public:
+    using Factory = std::function<QWidget*(QWidget* parent)>;
+
+    LayoutLoader();
+    ~LayoutLoader();
+    LayoutLoader(const LayoutLoader&) = delete;
+    LayoutLoader& operator=(const LayoutLoader&) = delete;
+
+    /// Registers a control class under the name the layouts give it ("QuelmirStudioLib.QMSBar").
+    void registerControl(const QString& className, const QMetaObject& meta, Factory factory);
+    template <class T, class... Args>
+    void registerControl(const QString& className, Args&... args)
+    {
+        registerControl(className, T::staticMetaObject, [&args...](QWidget* parent) { return new T(args..., parent); });
+    }
+
+    bool isRegistered(const QString& className) const { return m_controls.contains(className); }
+
+    std::unique_ptr<QWidget> load(const QString& filePath) const;
+
+    struct Control {
+        const QMetaObject* meta = nullptr;
+        Factory factory;
+    };
+
+private:
+    QHash<QString, Control> m_controls;
+};

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+
+enum class TagQuality { Good, Bad, NotDelivered };
+enum class TagType { Bool, Int, Double, String };
+
+/// One value of a process variable as the runtime delivers it.
+struct TagValue {
+    QVariant value;
+    TagQuality quality = TagQuality::NotDelivered;
+    qint64 timestampMs = 0;
+
+    bool isGood() const { return quality == TagQuality::Good; }
+    bool operator==(const TagValue& other) const
+    {
+        return quality == other.quality && value == other.value;
+    }
+};
+
+struct TagDefinition {
+    QString name;
+    TagType type = TagType::Double;
+    QString unit;
+    double minimum = 0.0;
+    double maximum = 0.0;
+    bool writable = false;
+};
+
+/// \brief One process variable and its subscribers. Controls connect to `changed` of the tags they show,
+/// so a change reaches only the controls bound to it.
+class Tag final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(Tag)
+
+public:
+    explicit Tag(QString name, QObject* parent = nullptr);
+
+    const QString& name() const { return m_name; }
+    /// Null for a name the project does not define: such a tag never delivers a value.
+    const TagDefinition* definition() const { return m_definition.get(); }
+    const TagValue& current() const { return m_current; }
+
+Q_SIGNALS:
+    void changed(const TagValue& value);
+
+private:
+    friend class TagStore;
+    QString m_name;
+    std::unique_ptr<TagDefinition> m_definition;
+    TagValue m_current;
+};
+
+/// \brief The runtime's process variables: named values with quality and time stamp, change
+/// notification per variable, and checked writes from operator controls.
+class TagStore final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TagStore)
+
+public:
+    explicit TagStore(QObject* parent = nullptr);
+    ~TagStore() override;
+
+    void define(const TagDefinition& definition);
+    bool contains(const QString& name) const;
+    const TagDefinition* definition(const QString& name) const;
+    QStringList names() const;
+
+    /// The tag of that name. A name the project does not define gets a tag that never delivers, so a
+    /// control bound to a misspelt name shows "no value" instead of failing.
+    Tag& tag(const QString& name);
+    TagValue value(const QString& name) const;
+
+    /// The runtime's own update; subscribers hear of it only when value or quality changed.
+    void publish(const QString& name, const QVariant& value, TagQuality quality = TagQuality::Good, qint64 timestampMs = 0);
+
+    /// A write from an operator control. Throws KalvoraError for an unknown or read-only variable or a
+    /// value that does not convert to the variable's type.
+    void write(const QString& name, const QVariant& value);
+
+    /// Calls `onChange(const TagValue&)` on every change of the named variable while `context` lives.
+    template <class F>
+    QMetaObject::Connection subscribe(const QString& name, const QObject* context, F&& onChange)
+    {
+        return connect(&tag(name), &Tag::changed, context, std::forward<F>(onChange));
+    }
+
+Q_SIGNALS:
+    /// An operator control wrote a variable (after the value was published).
+    void written(const QString& name, const QVariant& value);
+
+private:
+    QVariant convert(const TagDefinition& definition, const QVariant& value) const;
+
+    QHash<QString, Tag*> m_tags;
+};
