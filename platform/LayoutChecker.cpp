@@ -9,10 +9,16 @@
 
 namespace {
 
-bool isLayoutSetting(const QString& name)
+/// The value element a layout-only setting needs, or an empty string for any other property.
+QString layoutSettingKind(const QString& name)
 {
-    return name == QLatin1String(LayoutChecker::typefaceProperty) || name == QLatin1String(LayoutChecker::backColorProperty)
-        || name == QLatin1String(LayoutChecker::foreColorProperty);
+    if (name == QLatin1String(LayoutChecker::typefaceProperty) || name == QLatin1String(LayoutChecker::pictureProperty))
+        return QStringLiteral("string");
+    if (name == QLatin1String(LayoutChecker::backColorProperty) || name == QLatin1String(LayoutChecker::foreColorProperty))
+        return QStringLiteral("color");
+    if (name == QLatin1String(LayoutChecker::tabIndexProperty))
+        return QStringLiteral("number");
+    return {};
 }
 
 /// The value elements a property of the given type accepts.
@@ -130,13 +136,18 @@ void LayoutChecker::checkProperty(QXmlStreamReader& xml, const QString& classNam
     const auto control = m_controls.constFind(className);
     const QMetaObject* meta = control != m_controls.constEnd() ? control->meta : nullptr;
 
-    if (isLayoutSetting(propertyName) && (!meta || meta->indexOfProperty(propertyName.toLatin1().constData()) < 0)) {
-        const bool isFont = propertyName == QLatin1String(typefaceProperty);
-        const QString expected = isFont ? QStringLiteral("string") : QStringLiteral("color");
-        if (value.kind != expected)
+    const QString settingKind = layoutSettingKind(propertyName);
+    if (!settingKind.isEmpty() && (!meta || meta->indexOfProperty(propertyName.toLatin1().constData()) < 0)) {
+        if (value.kind != settingKind)
             fail(xml, QStringLiteral("property \"%1\" of control \"%2\" needs <%3>, the layout gives <%4>")
-                          .arg(propertyName, controlName, expected, value.kind));
-        if (isFont) {
+                          .arg(propertyName, controlName, settingKind, value.kind));
+        bool ok = true;
+        if (settingKind == QLatin1String("number"))
+            value.text.trimmed().toInt(&ok);
+        if (!ok)
+            fail(xml, QStringLiteral("property \"%1\" of control \"%2\": \"%3\" is not a whole number")
+                          .arg(propertyName, controlName, value.text));
+        if (propertyName == QLatin1String(typefaceProperty)) {
             try {
                 StdFont::parse(value.text);
             } catch (const KalvoraError& e) {

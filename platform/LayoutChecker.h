@@ -16,6 +16,10 @@ public:
     static constexpr const char* typefaceProperty = "typeface";
     static constexpr const char* backColorProperty = "backColor";
     static constexpr const char* foreColorProperty = "foreColor";
+    /// Keyboard order: controls with a tab index take the focus in ascending order.
+    static constexpr const char* tabIndexProperty = "tabIndex";
+    /// A picture file drawn as the widget's background (a window's process picture).
+    static constexpr const char* pictureProperty = "picture";
 
     LayoutChecker(QString filePath, const QHash<QString, LayoutLoader::Control>& controls, QStringList standardClasses);
 

@@ -8,9 +8,10 @@
 #include <QFile>
 #include <QMetaProperty>
 #include <QUiLoader>
+#include <QPixmap>
 #include <QWidget>
 
-namespace {
+#include <algorithm>
 
 /// Creates registered classes itself and leaves the standard widgets to the toolkit's loader.
 class ControlBuilder final : public QUiLoader {
@@ -34,11 +35,28 @@ private:
     const QHash<QString, LayoutLoader::Control>& m_controls;
 };
 
-/// Fonts and colours given as layout-only settings on widgets that have no property of that name.
-void applyLayoutSettings(QWidget& root)
+namespace {
+
+/// Chains the focus through the controls that carry a tab index, lowest first.
+void applyTabOrder(const QList<QWidget*>& widgets)
+{
+    QList<std::pair<int, QWidget*>> ordered;
+    for (QWidget* widget : widgets) {
+        const QVariant index = widget->property(LayoutChecker::tabIndexProperty);
+        if (index.isValid())
+            ordered.append({index.toInt(), widget});
+    }
+    std::stable_sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (qsizetype i = 1; i < ordered.size(); ++i)
+        QWidget::setTabOrder(ordered[i - 1].second, ordered[i].second);
+}
+
+/// Fonts, colours and pictures given as layout-only settings on widgets that have no such property.
+void applyLayoutSettings(QWidget& root, const QString& filePath)
 {
     QList<QWidget*> widgets = root.findChildren<QWidget*>();
     widgets.prepend(&root);
+    applyTabOrder(widgets);
     for (QWidget* widget : widgets) {
         const QMetaObject* meta = widget->metaObject();
         const QVariant typeface = widget->property(LayoutChecker::typefaceProperty);
@@ -60,12 +78,28 @@ void applyLayoutSettings(QWidget& root)
             palette.setColor(QPalette::ButtonText, fore.value<QColor>());
             widget->setPalette(palette);
         }
+        const QVariant picture = widget->property(LayoutChecker::pictureProperty);
+        if (picture.isValid() && meta->indexOfProperty(LayoutChecker::pictureProperty) < 0) {
+            const QPixmap pixmap(picture.toString());
+            if (pixmap.isNull())
+                throw KalvoraError(QStringLiteral("%1: control \"%2\": cannot read picture %3")
+                                       .arg(filePath, widget->objectName(), picture.toString()));
+            QPalette palette = widget->palette();
+            palette.setBrush(QPalette::Window, QBrush(pixmap));
+            widget->setPalette(palette);
+            widget->setAutoFillBackground(true);
+        }
     }
 }
 
 } // namespace
 
-LayoutLoader::LayoutLoader() = default;
+LayoutLoader::LayoutLoader()
+    : m_builder(std::make_unique<ControlBuilder>(m_controls))
+    , m_standardClasses(m_builder->availableWidgets())
+{
+}
+
 LayoutLoader::~LayoutLoader() = default;
 
 void LayoutLoader::registerControl(const QString& className, const QMetaObject& meta, Factory factory)
@@ -82,15 +116,13 @@ std::unique_ptr<QWidget> LayoutLoader::load(const QString& filePath) const
     if (file.error() != QFileDevice::NoError)
         throw KalvoraError(QStringLiteral("Cannot read layout %1: %2").arg(filePath, file.errorString()));
 
-    const QStringList standard = QUiLoader().availableWidgets();
-    LayoutChecker(filePath, m_controls, standard).check(content);
+    LayoutChecker(filePath, m_controls, m_standardClasses).check(content);
 
     QBuffer buffer(&content);
     buffer.open(QIODevice::ReadOnly);
-    ControlBuilder builder(m_controls);
-    std::unique_ptr<QWidget> root(builder.load(&buffer));
+    std::unique_ptr<QWidget> root(m_builder->load(&buffer));
     if (!root)
-        throw KalvoraError(QStringLiteral("Layout %1 could not be built: %2").arg(filePath, builder.errorString()));
-    applyLayoutSettings(*root);
+        throw KalvoraError(QStringLiteral("Layout %1 could not be built: %2").arg(filePath, m_builder->errorString()));
+    applyLayoutSettings(*root, filePath);
     return root;
 }

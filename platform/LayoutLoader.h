@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -43,4 +44,7 @@ public:
 
 private:
     QHash<QString, Control> m_controls;
+    // The toolkit's loader scans its plugin folders when it is made; one serves every load.
+    std::unique_ptr<class ControlBuilder> m_builder;
+    QStringList m_standardClasses;
 };

@@ -79,6 +79,18 @@ void Window::place(QWidget& widget)
     }
 }
 
+namespace {
+
+void bringToFront(QWidget& widget)
+{
+    // The headless platform cannot raise windows and says so on every call.
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        widget.raise();
+    widget.activateWindow();
+}
+
+} // namespace
+
 void Window::show()
 {
     QWidget& w = widget();
@@ -87,8 +99,7 @@ void Window::show()
         m_placed = true;
     }
     w.show();
-    w.raise();
-    w.activateWindow();
+    bringToFront(w);
     Q_EMIT m_manager.windowEvent(this, WindowManager::Event::Shown);
     if (m_manager.noteActivated(*this))
         onActivate();
@@ -141,9 +152,14 @@ void Window::setFocus()
     QWidget& w = widget();
     if (!w.isVisible())
         throw KalvoraError(QStringLiteral("%1 cannot take the focus while it is not visible").arg(m_name));
-    w.raise();
-    w.activateWindow();
+    bringToFront(w);
     if (m_manager.noteActivated(*this))
+        onActivate();
+}
+
+void Window::activatedByWindowSystem()
+{
+    if (m_widget && m_widget->isVisible() && m_manager.noteActivated(*this))
         onActivate();
 }
 
@@ -159,9 +175,6 @@ bool Window::eventFilter(QObject* watched, QEvent* event)
     switch (event->type()) {
     case QEvent::Resize:
         TopLevelError::guarded([this] { onResize(); });
-        return false;
-    case QEvent::FocusIn:
-        TopLevelError::guarded([this] { onFocus(); });
         return false;
     case QEvent::Close:
         event->ignore();

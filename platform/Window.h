@@ -51,11 +51,14 @@ protected:
     virtual void onLoad() {}
     virtual void onActivate() {}
     virtual void onResize() {}
-    virtual void onFocus() {}
     /// The window system asks to close the window. By default the program decides (closeRequested).
     virtual void onCloseRequest();
 
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+    /// The window system made this window active (a click on it): it becomes the active window and
+    /// runs its activation handler if it was not active before.
+    void activatedByWindowSystem();
 
 private:
     void load();

@@ -10,6 +10,8 @@ WindowManager::WindowManager(const LayoutLoader& loader, QString layoutsDirector
     , m_loader(loader)
     , m_layoutsDirectory(std::move(layoutsDirectory))
 {
+    // Layouts name their pictures and stored bags as "layouts:<file>".
+    QDir::setSearchPaths(QStringLiteral("layouts"), {m_layoutsDirectory});
 }
 
 WindowManager::~WindowManager() = default;
