@@ -1,23 +1,59 @@
 #include "Runtime.h"
 
+#include "AlarmEngine.h"
+#include "ArchiveStore.h"
+#include "KalvoraError.h"
+#include "PlantSimulator.h"
+#include "ProjectLoader.h"
 #include "TagStore.h"
 #include "TextDatabase.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QStandardPaths>
 #include <QTimer>
+
+#include <cmath>
+
+namespace {
+
+// One event-loop step of generated history; keeps the start window responsive.
+constexpr qint64 BackfillChunkMs = 3600 * 1000;
+// The alarm journal is trimmed once a minute of recording.
+constexpr qint64 JournalTrimEvery = 60;
+constexpr int JournalTrimBatch = 200;
+
+} // namespace
 
 Runtime::Runtime(RuntimeOptions options, QObject* parent)
     : QObject(parent)
     , m_options(std::move(options))
     , m_tags(new TagStore(this))
     , m_texts(new TextDatabase(this))
+    , m_alarms(new AlarmEngine(*m_tags, *m_texts, this))
+    , m_archive(new ArchiveStore(this))
+    , m_timer(new QTimer(this))
 {
+    m_alarms->setClock([this] { return now(); });
+    m_timer->setTimerType(Qt::PreciseTimer);
+    connect(m_timer, &QTimer::timeout, this, &Runtime::tickGuarded);
+    // An operator switch acts on the plant at once, so FillOn and BurnerOn follow without waiting for
+    // the next tick.
+    connect(m_tags, &TagStore::written, this, [this](const QString& name, const QVariant& value) {
+        if (m_simulator && m_simulator->setSwitch(name, value.toBool()) && m_state == State::Running)
+            m_simulator->publish(*m_tags, now());
+    });
 }
 
-Runtime::~Runtime() = default;
+Runtime::~Runtime()
+{
+    m_timer->stop();
+    closeStorage(m_state == State::Running);
+}
 
 QString Runtime::projectDirectory() const
 {
@@ -27,46 +63,280 @@ QString Runtime::projectDirectory() const
     return QDir(root).filePath(m_projectName);
 }
 
+QString Runtime::dataFolder() const
+{
+    const QString root = m_options.dataDirectory.isEmpty()
+        ? QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)).filePath(QStringLiteral("Kalvora"))
+        : m_options.dataDirectory;
+    return QDir(root).filePath(m_projectName);
+}
+
+qint64 Runtime::now() const
+{
+    return m_options.realTime ? QDateTime::currentMSecsSinceEpoch() : m_virtualNow;
+}
+
+void Runtime::setSpeed(double factor)
+{
+    if (!(factor > 0.0) || factor > 3600.0)
+        throw KalvoraError(QStringLiteral("Plant speed %1 is outside 0 to 3600").arg(factor));
+    m_speed = factor;
+}
+
 void Runtime::start(const QString& projectName)
 {
     if (m_state != State::Stopped && m_state != State::Failed)
         return;
     m_projectName = projectName;
     m_lastError.clear();
+    m_notices.clear();
     m_state = State::Starting;
-    QTimer::singleShot(0, this, &Runtime::runStart);
+    m_virtualNow = m_options.startTimeMs > 0 ? m_options.startTimeMs : QDateTime::currentMSecsSinceEpoch();
+    m_lastRecorded = 0;
+    m_steps.clear();
+    schedule([this] { loadProject(); });
+    schedule([this] {
+        openStore(QStringLiteral("Archiv wird geöffnet"), QStringLiteral("archive.sqlite"),
+            [this](const QString& path, QString* notice) { return m_archive->open(path, notice); });
+    });
+    schedule([this] {
+        openStore(QStringLiteral("Alarmjournal wird geöffnet"), QStringLiteral("alarms.sqlite"),
+            [this](const QString& path, QString* notice) { return m_alarms->openJournal(path, notice); });
+    });
+    schedule([this] { prepareHistory(); });
+    QTimer::singleShot(0, this, &Runtime::runStep);
 }
 
-void Runtime::runStart()
+void Runtime::schedule(Step step)
 {
-    if (m_state != State::Starting)
+    m_steps.push_back(std::move(step));
+}
+
+void Runtime::runStep()
+{
+    if (m_state != State::Starting || m_steps.empty())
         return;
-    Q_EMIT progress(tr("Loading project %1").arg(m_projectName));
-    const QString folder = projectDirectory();
-    if (m_projectName.isEmpty() || !QFileInfo(folder).isDir()) {
-        setFailed(tr("The runtime project \"%1\" was not found in %2").arg(m_projectName, QDir::toNativeSeparators(folder)));
+    Step step = std::move(m_steps.front());
+    m_steps.pop_front();
+    try {
+        step();
+    } catch (const KalvoraError& e) {
+        failStart(e.message());
+        return;
+    } catch (const std::exception& e) {
+        failStart(QString::fromLocal8Bit(e.what()));
         return;
     }
+    if (m_state == State::Starting && !m_steps.empty())
+        QTimer::singleShot(0, this, &Runtime::runStep);
+}
+
+bool Runtime::report(const QString& step)
+{
+    Q_EMIT progress(step);
+    // A handler of progress() may have stopped the runtime.
+    return m_state == State::Starting;
+}
+
+void Runtime::failStart(const QString& reason)
+{
+    m_steps.clear();
+    closeStorage(false);
+    m_simulator.reset();
+    m_state = State::Failed;
+    m_lastError = reason;
+    qWarning().noquote() << "Runtime start failed:" << reason;
+    Q_EMIT startFailed(reason);
+}
+
+void Runtime::loadProject()
+{
+    if (!report(QStringLiteral("Projekt wird geladen")))
+        return;
+    if (m_projectName.isEmpty())
+        return failStart(QStringLiteral("No runtime project was named"));
+    const QString folder = projectDirectory();
+    if (!QFileInfo(folder).isDir())
+        return failStart(QStringLiteral("The runtime project \"%1\" was not found: the folder %2 does not exist")
+                             .arg(m_projectName, QDir::toNativeSeparators(QFileInfo(folder).absoluteFilePath())));
+    ProjectLoadResult loaded = ProjectLoader::load(folder);
+    if (!loaded.ok())
+        return failStart(loaded.error);
+    m_project = std::move(loaded.project);
+
+    for (const TagDefinition& def : std::as_const(m_project.variables))
+        m_tags->define(def);
+    m_texts->clear();
+    for (const TextEntry& t : std::as_const(m_project.texts))
+        m_texts->insert(t.languageId, t.group, t.key, t.text);
+    m_alarms->setDefinitions(m_project.alarmGroups, m_project.alarms);
+    m_archive->setSettings(m_project.archive);
+    m_simulator = std::make_unique<PlantSimulator>(m_project.simulation);
+    m_speed = m_options.speed > 0.0 ? m_options.speed : m_project.simulation.speed;
+    m_trendSource.clear();
+    for (int i = 0; i < m_archive->trendCount(); ++i)
+        m_trendSource.push_back(m_simulator->indexOf(m_archive->trendAt(i).variable));
+}
+
+void Runtime::openStore(const QString& step, const QString& file, const std::function<QString(const QString&, QString*)>& open)
+{
+    if (!report(step))
+        return;
+    QString notice;
+    const QString error = open(QDir(dataFolder()).filePath(file), &notice);
+    if (!error.isEmpty())
+        return failStart(error);
+    if (!notice.isEmpty()) {
+        m_notices.append(notice);
+        qWarning().noquote() << notice;
+        report(notice);
+    }
+}
+
+void Runtime::prepareHistory()
+{
+    if (!m_archive->isEmpty() || m_options.backfillHours <= 0) {
+        // The plant carries on where it was when the runtime last recorded.
+        const QJsonDocument saved = QJsonDocument::fromJson(m_archive->plantState());
+        if (saved.isObject() && !m_simulator->restoreState(saved.object()))
+            qWarning().noquote() << "Runtime: the saved plant state does not fit the project; the plant starts from the project's state";
+        schedule([this] { goLive(); });
+        return;
+    }
+    const qint64 until = now() / 1000 * 1000;
+    const qint64 from = until - static_cast<qint64>(m_options.backfillHours) * 3600 * 1000;
+    m_archive->beginBulk();
+    schedule([this, from, until] { backfill(from, until, from); });
+}
+
+void Runtime::backfill(qint64 from, qint64 until, qint64 chunkStart)
+{
+    const int percent = static_cast<int>((chunkStart - from) * 100 / std::max<qint64>(1, until - from));
+    if (!report(QStringLiteral("Verlauf der letzten %1 Stunden wird erzeugt (%2 %)").arg(m_options.backfillHours).arg(percent)))
+        return;
+    // History runs at the plant's own pace, one second per sample, whatever the demonstration speed.
+    const qint64 interval = 1000;
+    const qint64 chunkEnd = std::min(until, chunkStart + BackfillChunkMs);
+    const int trends = m_archive->trendCount();
+    std::vector<std::vector<double>> values(static_cast<size_t>(trends));
+    for (qint64 t = chunkStart; t < chunkEnd; t += interval) {
+        m_simulator->advance(interval / 1000.0);
+        for (int i = 0; i < trends; ++i)
+            if (m_trendSource[static_cast<size_t>(i)] >= 0)
+                values[static_cast<size_t>(i)].push_back(m_simulator->numericValue(m_trendSource[static_cast<size_t>(i)]));
+    }
+    // Trend by trend, so each insert lands next to the previous one in the file.
+    for (int i = 0; i < trends; ++i) {
+        qint64 t = chunkStart + interval;
+        for (double v : values[static_cast<size_t>(i)]) {
+            m_archive->bulkAdd(i, t, v);
+            t += interval;
+        }
+    }
+    if (chunkEnd < until) {
+        schedule([this, from, until, chunkEnd] { backfill(from, until, chunkEnd); });
+        return;
+    }
+    m_archive->endBulk(true);
+    m_lastRecorded = until;
+    schedule([this] { goLive(); });
+}
+
+void Runtime::goLive()
+{
+    if (!report(QStringLiteral("Simulation wird gestartet")))
+        return;
+    const qint64 t = now();
+    m_simulator->publish(*m_tags, t);
+    m_alarms->evaluate(t);
+    record(t);
     m_state = State::Running;
+    if (m_options.realTime)
+        m_timer->start(m_project.simulation.tickMilliseconds);
     Q_EMIT started();
 }
 
-void Runtime::setFailed(const QString& reason)
+void Runtime::advance(int ticks)
 {
-    m_state = State::Failed;
-    m_lastError = reason;
-    Q_EMIT startFailed(reason);
+    if (m_state != State::Running)
+        throw KalvoraError(QStringLiteral("The runtime cannot advance: it is not running"));
+    for (int i = 0; i < ticks && m_state == State::Running; ++i)
+        tick();
+}
+
+void Runtime::tickGuarded()
+{
+    // A fault while running stops the runtime cleanly instead of escaping into the event loop.
+    try {
+        tick();
+    } catch (const KalvoraError& e) {
+        fail(e.message());
+    } catch (const std::exception& e) {
+        fail(QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void Runtime::tick()
+{
+    if (m_state != State::Running)
+        return;
+    const int tickMs = m_project.simulation.tickMilliseconds;
+    if (!m_options.realTime)
+        m_virtualNow += tickMs;
+    m_simulator->advance(tickMs / 1000.0 * m_speed);
+    const qint64 t = now();
+    m_simulator->publish(*m_tags, t);
+    m_alarms->evaluate(t);
+    record(t);
+}
+
+void Runtime::record(qint64 nowMs)
+{
+    const qint64 interval = m_project.archive.recordIntervalMs;
+    const qint64 slot = nowMs / interval * interval;
+    if (slot <= m_lastRecorded || !m_archive->isOpen())
+        return;
+    for (int i = 0; i < m_archive->trendCount(); ++i) {
+        const TagValue v = m_tags->value(m_archive->trendAt(i).variable);
+        if (v.isGood())
+            m_archive->add(i, slot, v.value.typeId() == QMetaType::Bool ? (v.value.toBool() ? 1.0 : 0.0) : v.value.toDouble());
+    }
+    m_archive->setPlantState(QJsonDocument(m_simulator->saveState()).toJson(QJsonDocument::Compact));
+    m_archive->commit();
+    m_lastRecorded = slot;
+    if (++m_recordCount % JournalTrimEvery == 0)
+        m_alarms->journal().removeOlderThan(nowMs - static_cast<qint64>(m_project.archive.retentionDays) * 86400000LL, JournalTrimBatch);
+}
+
+void Runtime::closeStorage(bool savePlant)
+{
+    try {
+        if (savePlant && m_archive->isOpen() && m_simulator)
+            m_archive->setPlantState(QJsonDocument(m_simulator->saveState()).toJson(QJsonDocument::Compact));
+        m_archive->close();
+    } catch (const KalvoraError& e) {
+        // The file is closed all the same; what could not be written is reported.
+        m_lastError = m_lastError.isEmpty() ? e.message() : m_lastError;
+        qWarning().noquote() << "Runtime: closing the archive:" << e.message();
+    }
+    m_alarms->closeJournal();
 }
 
 void Runtime::stop()
 {
-    if (m_state == State::Stopped || m_state == State::Stopping)
+    if (m_state == State::Stopping)
         return;
-    const bool wasUp = m_state == State::Running || m_state == State::Starting;
+    const bool wasRunning = m_state == State::Running;
     m_state = State::Stopping;
+    m_timer->stop();
+    m_steps.clear();
+    closeStorage(wasRunning);
+    // Controls show "no value" once nobody delivers any.
+    for (const TagDefinition& def : std::as_const(m_project.variables))
+        m_tags->publish(def.name, m_tags->value(def.name).value, TagQuality::NotDelivered, now());
+    m_simulator.reset();
     m_state = State::Stopped;
-    if (wasUp)
-        Q_EMIT stopped();
+    Q_EMIT stopped();
 }
 
 void Runtime::fail(const QString& reason)

@@ -1,10 +1,20 @@
 #pragma once
 
+#include "Project.h"
+
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
+#include <deque>
+#include <functional>
 #include <memory>
+#include <vector>
 
+class AlarmEngine;
+class ArchiveStore;
+class PlantSimulator;
+class QTimer;
 class TagStore;
 class TextDatabase;
 
@@ -12,10 +22,17 @@ class TextDatabase;
 struct RuntimeOptions {
     /// Folder holding the project folders; empty means "project" beside the executable.
     QString projectsRoot;
-    /// Folder for the archive and the alarm journal; empty means the per-user data folder.
+    /// Folder for the archive and the alarm journal (one subfolder per project); empty means the
+    /// per-user data folder, GenericDataLocation/Kalvora.
     QString dataDirectory;
     /// Drive the plant from a timer; tests switch it off and advance the simulation themselves.
     bool realTime = true;
+    /// Without real time: the clock's start in ms since the epoch; 0 means the moment of start().
+    qint64 startTimeMs = 0;
+    /// Hours of simulated history written into an empty archive at start, so charts show something.
+    int backfillHours = 24;
+    /// Plant speed factor; 0 takes the project's.
+    double speed = 0.0;
 };
 
 /// \brief The embedded HMI runtime: loads a project, runs the plant simulation, alarms, archives and
@@ -34,7 +51,9 @@ public:
     /// Starts the named project. Returns at once; progress() reports each step, then started() or
     /// startFailed() follows from the event loop. Ignored unless the runtime is stopped or failed.
     void start(const QString& projectName);
-    /// Stops the runtime: everything accepted is written to disk before stopped() is emitted.
+    /// Stops the runtime: everything accepted is written to disk and the files are closed before
+    /// stopped() is emitted. stopped() follows every call, also when the runtime was not running, so a
+    /// caller waiting for it is never left hanging.
     void stop();
     /// A fault the runtime cannot go on with: it stops by itself and reports stopped().
     void fail(const QString& reason);
@@ -42,11 +61,31 @@ public:
     State state() const { return m_state; }
     QString projectName() const { return m_projectName; }
     QString projectDirectory() const;
+    /// Where the archive and the alarm journal of the project live.
+    QString dataFolder() const;
     QString lastError() const { return m_lastError; }
+    /// Things the operator should know that did not stop the start (a damaged archive moved aside).
+    QStringList notices() const { return m_notices; }
     const RuntimeOptions& options() const { return m_options; }
+    /// The loaded project; empty before the first successful load.
+    const Project& project() const { return m_project; }
 
     TagStore& tags() { return *m_tags; }
     TextDatabase& texts() { return *m_texts; }
+    AlarmEngine& alarms() { return *m_alarms; }
+    ArchiveStore& archive() { return *m_archive; }
+    /// Null until a project is loaded.
+    PlantSimulator* simulator() { return m_simulator.get(); }
+
+    /// The runtime's clock in ms since the epoch: the wall clock in real time, otherwise the
+    /// simulated clock that advance() moves on.
+    qint64 now() const;
+    /// Runs `ticks` plant ticks at once (simulation, alarms, recording), as the timer would. Throws
+    /// KalvoraError unless the runtime is running.
+    void advance(int ticks);
+    double speed() const { return m_speed; }
+    /// Plant time per tick = tick length × speed; a demonstration runs at 10 or 60.
+    void setSpeed(double factor);
 
 Q_SIGNALS:
     void progress(const QString& step);
@@ -55,13 +94,37 @@ Q_SIGNALS:
     void stopped();
 
 private:
-    void runStart();
-    void setFailed(const QString& reason);
+    using Step = std::function<void()>;
+    void runStep();
+    void schedule(Step step);
+    void failStart(const QString& reason);
+    bool report(const QString& step);
+    void loadProject();
+    void openStore(const QString& step, const QString& file, const std::function<QString(const QString&, QString*)>& open);
+    void prepareHistory();
+    void backfill(qint64 from, qint64 until, qint64 chunkStart);
+    void goLive();
+    void tick();
+    void tickGuarded();
+    void record(qint64 nowMs);
+    void closeStorage(bool savePlant);
 
     RuntimeOptions m_options;
     State m_state = State::Stopped;
     QString m_projectName;
     QString m_lastError;
+    QStringList m_notices;
+    Project m_project;
     TagStore* m_tags = nullptr;
     TextDatabase* m_texts = nullptr;
+    AlarmEngine* m_alarms = nullptr;
+    ArchiveStore* m_archive = nullptr;
+    QTimer* m_timer = nullptr;
+    std::unique_ptr<PlantSimulator> m_simulator;
+    std::vector<int> m_trendSource;
+    std::deque<Step> m_steps;
+    qint64 m_virtualNow = 0;
+    qint64 m_lastRecorded = 0;
+    qint64 m_recordCount = 0;
+    double m_speed = 1.0;
 };

@@ -91,14 +91,15 @@ QVariant TagStore::convert(const TagDefinition& definition, const QVariant& valu
     case TagType::Int: {
         bool ok = false;
         const double number = value.toDouble(&ok);
-        if (!ok || value.typeId() == QMetaType::QString || !std::isfinite(number) || number != std::trunc(number))
+        if (!ok || value.typeId() == QMetaType::QString || value.typeId() == QMetaType::Bool || !std::isfinite(number) || number != std::trunc(number))
             throw reject(QStringLiteral("a whole number"));
         return QVariant(static_cast<qlonglong>(number));
     }
     case TagType::Double: {
         bool ok = false;
         const double number = value.toDouble(&ok);
-        if (!ok || value.typeId() == QMetaType::QString || !std::isfinite(number))
+        // On/off is no quantity: a switch bound to a level by mistake must not write 1 into it.
+        if (!ok || value.typeId() == QMetaType::QString || value.typeId() == QMetaType::Bool || !std::isfinite(number))
             throw reject(QStringLiteral("a number"));
         return QVariant(number);
     }

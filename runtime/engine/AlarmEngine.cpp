@@ -1,0 +1,261 @@
+#include "AlarmEngine.h"
+
+#include "TagStore.h"
+#include "TextDatabase.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+
+AlarmEngine::AlarmEngine(TagStore& tags, TextDatabase& texts, QObject* parent)
+    : QObject(parent)
+    , m_tags(tags)
+    , m_texts(texts)
+    , m_clock([] { return QDateTime::currentMSecsSinceEpoch(); })
+{
+    // Alarm texts are read in the current language each time a list asks, so a list that redraws on
+    // this shows the new language at once.
+    connect(&m_texts, &TextDatabase::languageChanged, this, [this] {
+        QSet<QString> all;
+        for (auto it = m_groups.keyBegin(); it != m_groups.keyEnd(); ++it)
+            all.insert(*it);
+        announce(all);
+    });
+}
+
+AlarmEngine::~AlarmEngine() = default;
+
+void AlarmEngine::setDefinitions(const QList<AlarmGroupDefinition>& groups, const QList<AlarmDefinition>& alarms)
+{
+    m_definitions = alarms;
+    m_live.assign(static_cast<size_t>(alarms.size()), Live{});
+    m_byId.clear();
+    for (qsizetype i = 0; i < alarms.size(); ++i)
+        m_byId.insert(alarms.at(i).id, static_cast<int>(i));
+    m_priority.clear();
+    QSet<QString> touched;
+    for (const AlarmGroupDefinition& g : groups) {
+        m_priority.insert(g.name, g.priority);
+        AlarmGroup& object = group(g.name);
+        object.m_priority = g.priority;
+        object.m_defined = true;
+        touched.insert(g.name);
+    }
+    announce(touched);
+}
+
+QStringList AlarmEngine::groupNames() const
+{
+    QStringList names;
+    for (auto it = m_groups.cbegin(); it != m_groups.cend(); ++it)
+        if ((*it)->isDefined())
+            names.append(it.key());
+    names.sort();
+    return names;
+}
+
+AlarmGroup& AlarmEngine::group(const QString& name)
+{
+    auto it = m_groups.find(name);
+    if (it == m_groups.end())
+        it = m_groups.insert(name, new AlarmGroup(*this, name, this));
+    return **it;
+}
+
+AlarmInfo AlarmEngine::info(int index) const
+{
+    const AlarmDefinition& def = m_definitions.at(index);
+    const Live& live = m_live[static_cast<size_t>(index)];
+    AlarmInfo a;
+    a.id = def.id;
+    a.group = def.group;
+    a.text = m_texts.text(def.textGroup, def.textKey);
+    a.state = live.state;
+    a.cameMs = live.cameMs;
+    a.wentMs = live.wentMs;
+    a.acknowledgedMs = live.acknowledgedMs;
+    a.priority = m_priority.value(def.group);
+    a.helpTopic = def.helpTopic;
+    return a;
+}
+
+QList<AlarmInfo> AlarmEngine::alarms(const QString& group) const
+{
+    QList<int> indices;
+    for (qsizetype i = 0; i < m_definitions.size(); ++i)
+        if (m_definitions.at(i).group == group && m_live[static_cast<size_t>(i)].state != AlarmState::Normal)
+            indices.append(static_cast<int>(i));
+    // Newest first; alarms that came together keep the project's order.
+    std::stable_sort(indices.begin(), indices.end(), [this](int a, int b) {
+        return m_live[static_cast<size_t>(a)].cameMs > m_live[static_cast<size_t>(b)].cameMs;
+    });
+    QList<AlarmInfo> result;
+    result.reserve(indices.size());
+    for (int i : indices)
+        result.append(info(i));
+    return result;
+}
+
+AlarmInfo AlarmEngine::alarm(const QString& id) const
+{
+    const int index = m_byId.value(id, -1);
+    return index < 0 ? AlarmInfo{} : info(index);
+}
+
+void AlarmEngine::record(int index, const QString& event, qint64 timeMs, QList<AlarmJournalEntry>& entries, QSet<QString>& touched)
+{
+    const AlarmDefinition& def = m_definitions.at(index);
+    const Live& live = m_live[static_cast<size_t>(index)];
+    entries.append({timeMs, def.id, def.group, event, live.state, live.cameMs, live.wentMs, live.acknowledgedMs, live.value});
+    touched.insert(def.group);
+}
+
+void AlarmEngine::evaluate(qint64 nowMs)
+{
+    QList<AlarmJournalEntry> entries;
+    QSet<QString> touched;
+    for (qsizetype i = 0; i < m_definitions.size(); ++i) {
+        const AlarmDefinition& def = m_definitions.at(i);
+        Live& live = m_live[static_cast<size_t>(i)];
+        const TagValue current = m_tags.value(def.variable);
+        // Without a good value nothing is known: the alarm keeps its state.
+        if (!current.isGood())
+            continue;
+        const double v = current.value.toDouble();
+        const bool on = current.value.toBool();
+        bool comes = false;
+        bool goes = false;
+        switch (def.condition) {
+        case AlarmCondition::Above:
+            comes = v > def.limit;
+            goes = v < def.limit - def.deadband;
+            break;
+        case AlarmCondition::Below:
+            comes = v < def.limit;
+            goes = v > def.limit + def.deadband;
+            break;
+        case AlarmCondition::On:
+            comes = on;
+            goes = !on;
+            break;
+        case AlarmCondition::Off:
+            comes = !on;
+            goes = on;
+            break;
+        }
+        const bool active = live.state == AlarmState::ActiveUnacknowledged || live.state == AlarmState::ActiveAcknowledged;
+        if (active) {
+            if (goes) {
+                live.state = live.state == AlarmState::ActiveAcknowledged ? AlarmState::Normal : AlarmState::ReturnedUnacknowledged;
+                live.wentMs = nowMs;
+                live.value = v;
+                record(static_cast<int>(i), QStringLiteral("went"), nowMs, entries, touched);
+            }
+            continue;
+        }
+        if (!comes) {
+            live.pendingSinceMs = -1;
+            continue;
+        }
+        if (live.pendingSinceMs < 0)
+            live.pendingSinceMs = nowMs;
+        if (nowMs - live.pendingSinceMs < def.delayMs)
+            continue;
+        // A new occurrence; one still waiting for acknowledgement from before is superseded.
+        live.state = AlarmState::ActiveUnacknowledged;
+        live.cameMs = nowMs;
+        live.wentMs = 0;
+        live.acknowledgedMs = 0;
+        live.pendingSinceMs = -1;
+        live.value = v;
+        record(static_cast<int>(i), QStringLiteral("came"), nowMs, entries, touched);
+    }
+    write(entries);
+    announce(touched);
+}
+
+bool AlarmEngine::acknowledgeAt(int index, qint64 nowMs, QList<AlarmJournalEntry>& entries, QSet<QString>& touched)
+{
+    Live& live = m_live[static_cast<size_t>(index)];
+    if (live.state == AlarmState::ActiveUnacknowledged)
+        live.state = AlarmState::ActiveAcknowledged;
+    else if (live.state == AlarmState::ReturnedUnacknowledged)
+        live.state = AlarmState::Normal;
+    else
+        return false;
+    live.acknowledgedMs = nowMs;
+    record(index, QStringLiteral("acknowledged"), nowMs, entries, touched);
+    return true;
+}
+
+int AlarmEngine::acknowledge(const QString& group)
+{
+    const qint64 now = m_clock();
+    QList<AlarmJournalEntry> entries;
+    QSet<QString> touched;
+    int count = 0;
+    for (qsizetype i = 0; i < m_definitions.size(); ++i)
+        if (m_definitions.at(i).group == group && acknowledgeAt(static_cast<int>(i), now, entries, touched))
+            ++count;
+    write(entries);
+    announce(touched);
+    return count;
+}
+
+bool AlarmEngine::acknowledgeAlarm(const QString& id)
+{
+    const int index = m_byId.value(id, -1);
+    if (index < 0)
+        return false;
+    QList<AlarmJournalEntry> entries;
+    QSet<QString> touched;
+    const bool done = acknowledgeAt(index, m_clock(), entries, touched);
+    write(entries);
+    announce(touched);
+    return done;
+}
+
+void AlarmEngine::write(const QList<AlarmJournalEntry>& entries)
+{
+    m_journal.append(entries);
+}
+
+void AlarmEngine::announce(const QSet<QString>& groups)
+{
+    QStringList sorted(groups.begin(), groups.end());
+    sorted.sort();
+    for (const QString& name : std::as_const(sorted)) {
+        if (AlarmGroup* g = m_groups.value(name))
+            Q_EMIT g->changed();
+        Q_EMIT changed(name);
+    }
+}
+
+QString AlarmEngine::openJournal(const QString& path, QString* notice)
+{
+    const QString error = m_journal.open(path, notice);
+    if (!error.isEmpty())
+        return error;
+    const QHash<QString, AlarmJournalEntry> last = m_journal.lastEntries();
+    QSet<QString> touched;
+    for (qsizetype i = 0; i < m_definitions.size(); ++i) {
+        const auto it = last.constFind(m_definitions.at(i).id);
+        if (it == last.constEnd())
+            continue;
+        Live& live = m_live[static_cast<size_t>(i)];
+        live.state = it->state;
+        live.cameMs = it->cameMs;
+        live.wentMs = it->wentMs;
+        live.acknowledgedMs = it->acknowledgedMs;
+        live.value = it->value;
+        live.pendingSinceMs = -1;
+        touched.insert(m_definitions.at(i).group);
+    }
+    announce(touched);
+    return {};
+}
+
+void AlarmEngine::closeJournal()
+{
+    m_journal.close();
+}

@@ -1,0 +1,126 @@
+#include "AlarmJournal.h"
+
+#include <sqlite3.h>
+
+namespace {
+
+void createSchema(SqliteDatabase& db, int fromVersion)
+{
+    if (fromVersion < 1) {
+        db.exec("CREATE TABLE journal(id INTEGER PRIMARY KEY, time INTEGER NOT NULL, alarm TEXT NOT NULL, alarm_group TEXT NOT NULL, "
+                "event TEXT NOT NULL, state TEXT NOT NULL, came INTEGER NOT NULL, went INTEGER NOT NULL, acknowledged INTEGER NOT NULL, "
+                "value REAL)");
+        db.exec("CREATE INDEX journal_alarm ON journal(alarm, id)");
+        db.exec("CREATE INDEX journal_time ON journal(time)");
+    }
+}
+
+constexpr const char* Columns = "time, alarm, alarm_group, event, state, came, went, acknowledged, value";
+
+} // namespace
+
+AlarmJournal::~AlarmJournal() = default;
+
+QString AlarmJournal::open(const QString& path, QString* notice)
+{
+    close();
+    SqliteDatabase::OpenResult opened = SqliteDatabase::open(path, QStringLiteral("alarm journal"), SchemaVersion, createSchema);
+    if (!opened.database)
+        return opened.error;
+    if (notice)
+        *notice = opened.notice;
+    m_db = std::move(opened.database);
+    return {};
+}
+
+void AlarmJournal::close()
+{
+    m_db.reset();
+}
+
+QString AlarmJournal::stateName(AlarmState state)
+{
+    switch (state) {
+    case AlarmState::Normal: return QStringLiteral("normal");
+    case AlarmState::ActiveUnacknowledged: return QStringLiteral("active");
+    case AlarmState::ActiveAcknowledged: return QStringLiteral("active-acknowledged");
+    case AlarmState::ReturnedUnacknowledged: return QStringLiteral("returned");
+    }
+    return QStringLiteral("normal");
+}
+
+AlarmState AlarmJournal::stateFromName(const QString& name)
+{
+    for (AlarmState s : {AlarmState::ActiveUnacknowledged, AlarmState::ActiveAcknowledged, AlarmState::ReturnedUnacknowledged})
+        if (stateName(s) == name)
+            return s;
+    return AlarmState::Normal;
+}
+
+void AlarmJournal::append(const QList<AlarmJournalEntry>& entries)
+{
+    if (!m_db || entries.isEmpty())
+        return;
+    SqliteTransaction transaction(*m_db);
+    SqliteStatement insert = m_db->prepare("INSERT INTO journal(time, alarm, alarm_group, event, state, came, went, acknowledged, value) "
+                                           "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+    for (const AlarmJournalEntry& e : entries) {
+        insert.bind(1, e.timeMs).bind(2, e.alarm).bind(3, e.group).bind(4, e.event).bind(5, stateName(e.state));
+        insert.bind(6, e.cameMs).bind(7, e.wentMs).bind(8, e.acknowledgedMs).bind(9, e.value);
+        insert.run();
+    }
+    transaction.commit();
+}
+
+AlarmJournalEntry AlarmJournal::read(const SqliteStatement& row)
+{
+    AlarmJournalEntry e;
+    e.timeMs = row.int64(0);
+    e.alarm = row.text(1);
+    e.group = row.text(2);
+    e.event = row.text(3);
+    e.state = stateFromName(row.text(4));
+    e.cameMs = row.int64(5);
+    e.wentMs = row.int64(6);
+    e.acknowledgedMs = row.int64(7);
+    e.value = row.real(8);
+    return e;
+}
+
+QHash<QString, AlarmJournalEntry> AlarmJournal::lastEntries() const
+{
+    QHash<QString, AlarmJournalEntry> result;
+    if (!m_db)
+        return result;
+    const QByteArray sql = QByteArrayLiteral("SELECT ") + Columns + " FROM journal WHERE id IN (SELECT max(id) FROM journal GROUP BY alarm)";
+    SqliteStatement select = m_db->prepare(sql.constData());
+    while (select.step()) {
+        AlarmJournalEntry e = read(select);
+        result.insert(e.alarm, e);
+    }
+    return result;
+}
+
+QList<AlarmJournalEntry> AlarmJournal::history(int limit) const
+{
+    QList<AlarmJournalEntry> result;
+    if (!m_db)
+        return result;
+    const QByteArray sql = QByteArrayLiteral("SELECT ") + Columns + " FROM journal ORDER BY id DESC LIMIT ?1";
+    SqliteStatement select = m_db->prepare(sql.constData());
+    select.bind(1, limit);
+    while (select.step())
+        result.append(read(select));
+    return result;
+}
+
+int AlarmJournal::removeOlderThan(qint64 cutoffMs, int batch)
+{
+    if (!m_db)
+        return 0;
+    // The newest entry of an alarm stays: it is what a restart restores an unacknowledged alarm from.
+    SqliteStatement remove = m_db->prepare("DELETE FROM journal WHERE id IN (SELECT id FROM journal WHERE time < ?1 "
+                                           "AND id NOT IN (SELECT max(id) FROM journal GROUP BY alarm) ORDER BY time LIMIT ?2)");
+    remove.bind(1, cutoffMs).bind(2, batch).run();
+    return sqlite3_changes(m_db->handle());
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "SqliteDatabase.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+enum class AlarmState { Normal, ActiveUnacknowledged, ActiveAcknowledged, ReturnedUnacknowledged };
+
+/// One transition of one alarm, with the alarm's times after it.
+struct AlarmJournalEntry {
+    qint64 timeMs = 0;
+    QString alarm;
+    QString group;
+    QString event; ///< "came", "went" or "acknowledged"
+    AlarmState state = AlarmState::Normal;
+    qint64 cameMs = 0;
+    qint64 wentMs = 0;
+    qint64 acknowledgedMs = 0;
+    double value = 0.0;
+};
+
+/// \brief The alarm journal: every alarm transition in a SQLite file, so history and the alarms still
+/// waiting for acknowledgement survive a restart.
+class AlarmJournal final {
+public:
+    static constexpr int SchemaVersion = 1;
+
+    AlarmJournal() = default;
+    ~AlarmJournal();
+    AlarmJournal(const AlarmJournal&) = delete;
+    AlarmJournal& operator=(const AlarmJournal&) = delete;
+
+    /// Empty on success, otherwise why not; `notice` as for ArchiveStore::open.
+    QString open(const QString& path, QString* notice = nullptr);
+    void close();
+    bool isOpen() const { return m_db != nullptr; }
+
+    /// Writes the entries in one transaction. Throws KalvoraError when the file refuses them.
+    void append(const QList<AlarmJournalEntry>& entries);
+    /// The newest entry of every alarm the journal knows.
+    QHash<QString, AlarmJournalEntry> lastEntries() const;
+    /// Newest first, at most `limit` entries.
+    QList<AlarmJournalEntry> history(int limit) const;
+    /// Removes up to `batch` entries older than `cutoffMs`; returns how many went.
+    int removeOlderThan(qint64 cutoffMs, int batch);
+
+    static QString stateName(AlarmState state);
+    static AlarmState stateFromName(const QString& name);
+
+private:
+    static AlarmJournalEntry read(const SqliteStatement& row);
+
+    std::unique_ptr<SqliteDatabase> m_db;
+};

@@ -1,0 +1,509 @@
+#include "ProjectLoader.h"
+
+#include "PlantSimulator.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSet>
+
+#include <cmath>
+#include <optional>
+
+namespace {
+
+constexpr int ProjectFormat = 1;
+
+/// The first fault found; carries the finished message up to load().
+struct Fault {
+    QString message;
+};
+
+QString fileOf(const QString& folder, const char* name)
+{
+    return QDir::toNativeSeparators(QDir(folder).filePath(QString::fromLatin1(name)));
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.exists())
+        throw Fault{QStringLiteral("%1: the file is missing").arg(path)};
+    if (!file.open(QIODevice::ReadOnly))
+        throw Fault{QStringLiteral("%1: cannot read the file: %2").arg(path, file.errorString())};
+    return file.readAll();
+}
+
+/// Reads one JSON file and names the field of any fault as a path such as alarms[3].limit.
+class JsonFile {
+public:
+    explicit JsonFile(QString path)
+        : m_path(std::move(path))
+    {
+        const QByteArray data = readFile(m_path);
+        QJsonParseError error{};
+        const QJsonDocument doc = QJsonDocument::fromJson(data, &error);
+        if (error.error != QJsonParseError::NoError) {
+            const QByteArray before = data.left(error.offset);
+            const int line = static_cast<int>(before.count('\n')) + 1;
+            const int column = static_cast<int>(error.offset - (before.lastIndexOf('\n') + 1)) + 1;
+            throw Fault{QStringLiteral("%1, line %2, column %3: %4").arg(m_path).arg(line).arg(column).arg(error.errorString())};
+        }
+        if (!doc.isObject())
+            throw Fault{QStringLiteral("%1, line 1: the file must hold one JSON object { ... }").arg(m_path)};
+        m_root = doc.object();
+    }
+
+    const QJsonObject& root() const { return m_root; }
+
+    [[noreturn]] void fail(const QString& field, const QString& reason) const
+    {
+        throw Fault{QStringLiteral("%1, field %2: %3").arg(m_path, field, reason)};
+    }
+
+    QJsonValue required(const QJsonObject& object, const QString& path, const char* key) const
+    {
+        const QJsonValue value = object.value(QLatin1String(key));
+        if (value.isUndefined())
+            fail(join(path, key), QStringLiteral("missing"));
+        return value;
+    }
+
+    QJsonObject object(const QJsonObject& object, const QString& path, const char* key) const
+    {
+        const QJsonValue value = required(object, path, key);
+        if (!value.isObject())
+            fail(join(path, key), QStringLiteral("expected an object { ... }"));
+        return value.toObject();
+    }
+
+    QJsonArray array(const QJsonObject& object, const QString& path, const char* key) const
+    {
+        const QJsonValue value = required(object, path, key);
+        if (!value.isArray())
+            fail(join(path, key), QStringLiteral("expected a list [ ... ]"));
+        return value.toArray();
+    }
+
+    QJsonObject element(const QJsonArray& array, qsizetype index, const QString& path) const
+    {
+        if (!array.at(index).isObject())
+            fail(QStringLiteral("%1[%2]").arg(path).arg(index), QStringLiteral("expected an object { ... }"));
+        return array.at(index).toObject();
+    }
+
+    QString string(const QJsonObject& object, const QString& path, const char* key, std::optional<QString> fallback = std::nullopt) const
+    {
+        const QJsonValue value = object.value(QLatin1String(key));
+        if (value.isUndefined() && fallback)
+            return *fallback;
+        if (!value.isString())
+            fail(join(path, key), value.isUndefined() ? QStringLiteral("missing") : QStringLiteral("expected a text in quotes"));
+        return value.toString();
+    }
+
+    QString name(const QJsonObject& object, const QString& path, const char* key) const
+    {
+        const QString text = string(object, path, key);
+        if (text.trimmed().isEmpty() || text.trimmed() != text)
+            fail(join(path, key), QStringLiteral("must not be empty or start or end with blanks"));
+        return text;
+    }
+
+    double number(const QJsonObject& object, const QString& path, const char* key, std::optional<double> fallback = std::nullopt,
+        double minimum = -1e300, double maximum = 1e300) const
+    {
+        const QJsonValue value = object.value(QLatin1String(key));
+        if (value.isUndefined() && fallback)
+            return *fallback;
+        if (!value.isDouble())
+            fail(join(path, key), value.isUndefined() ? QStringLiteral("missing") : QStringLiteral("expected a number"));
+        const double number = value.toDouble();
+        if (!std::isfinite(number) || number < minimum || number > maximum)
+            fail(join(path, key), QStringLiteral("%1 is outside %2 to %3").arg(number).arg(minimum).arg(maximum));
+        return number;
+    }
+
+    bool boolean(const QJsonObject& object, const QString& path, const char* key, std::optional<bool> fallback = std::nullopt) const
+    {
+        const QJsonValue value = object.value(QLatin1String(key));
+        if (value.isUndefined() && fallback)
+            return *fallback;
+        if (!value.isBool())
+            fail(join(path, key), value.isUndefined() ? QStringLiteral("missing") : QStringLiteral("expected true or false"));
+        return value.toBool();
+    }
+
+    /// One entry of a list of named objects: the object, its name (unique within `seen`) and its place
+    /// for messages, such as alarms[3] "Unit1.FuelLow".
+    struct Named {
+        QJsonObject object;
+        QString name;
+        QString place;
+    };
+    Named named(const QJsonArray& list, qsizetype index, const QString& path, const char* key, QSet<QString>& seen, const char* what) const
+    {
+        Named n;
+        n.object = element(list, index, path);
+        n.name = name(n.object, at(path, index), key);
+        n.place = at(path, index, n.name);
+        if (seen.contains(n.name))
+            fail(join(n.place, key), QStringLiteral("%1 named twice").arg(QLatin1String(what)));
+        seen.insert(n.name);
+        return n;
+    }
+
+    static QString join(const QString& path, const char* key)
+    {
+        return path.isEmpty() ? QString::fromLatin1(key) : path + QLatin1Char('.') + QLatin1String(key);
+    }
+
+    static QString at(const QString& path, qsizetype index, const QString& name = {})
+    {
+        return name.isEmpty() ? QStringLiteral("%1[%2]").arg(path).arg(index) : QStringLiteral("%1[%2] \"%3\"").arg(path).arg(index).arg(name);
+    }
+
+private:
+    QString m_path;
+    QJsonObject m_root;
+};
+
+void readProjectFile(const QString& folder, Project& project)
+{
+    const JsonFile file(fileOf(folder, "project.json"));
+    const double format = file.number(file.root(), {}, "format");
+    if (format != ProjectFormat)
+        file.fail(QStringLiteral("format"), QStringLiteral("this program reads project format %1, the file has %2").arg(ProjectFormat).arg(format));
+    project.name = file.name(file.root(), {}, "name");
+}
+
+TagType parseType(const JsonFile& file, const QString& field, const QString& text)
+{
+    static const QHash<QString, TagType> types{
+        {QStringLiteral("bool"), TagType::Bool},
+        {QStringLiteral("int"), TagType::Int},
+        {QStringLiteral("double"), TagType::Double},
+        {QStringLiteral("string"), TagType::String},
+    };
+    const auto it = types.constFind(text);
+    if (it == types.constEnd())
+        file.fail(field, QStringLiteral("unknown type \"%1\" (bool, int, double or string)").arg(text));
+    return *it;
+}
+
+void readVariables(const QString& folder, Project& project)
+{
+    const JsonFile file(fileOf(folder, "variables.json"));
+    const QJsonArray list = file.array(file.root(), {}, "variables");
+    QSet<QString> seen;
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        const auto [entry, name, place] = file.named(list, i, QStringLiteral("variables"), "name", seen, "variable");
+        TagDefinition def;
+        def.name = name;
+        def.type = parseType(file, place + QStringLiteral(".type"), file.string(entry, place, "type"));
+        def.unit = file.string(entry, place, "unit", QString());
+        def.writable = file.boolean(entry, place, "writable", false);
+        if (def.type == TagType::Int || def.type == TagType::Double) {
+            def.minimum = file.number(entry, place, "min");
+            def.maximum = file.number(entry, place, "max");
+            if (def.maximum <= def.minimum)
+                file.fail(place + QStringLiteral(".max"), QStringLiteral("must be above min (%1)").arg(def.minimum));
+        }
+        project.variables.append(def);
+    }
+    if (project.variables.isEmpty())
+        file.fail(QStringLiteral("variables"), QStringLiteral("the project declares no variables"));
+}
+
+const TagDefinition* findVariable(const Project& project, const QString& name)
+{
+    for (const TagDefinition& def : project.variables)
+        if (def.name == name)
+            return &def;
+    return nullptr;
+}
+
+bool isNumeric(TagType type)
+{
+    return type == TagType::Int || type == TagType::Double;
+}
+
+void requireVariable(const JsonFile& file, const Project& project, const QString& field, const QString& name, bool wantBool, bool wantWritable)
+{
+    const TagDefinition* def = findVariable(project, name);
+    const QString kind = wantBool ? QStringLiteral("bool") : QStringLiteral("number");
+    if (!def)
+        file.fail(field, QStringLiteral("the simulation drives \"%1\" (%2), which variables.json does not declare").arg(name, kind));
+    if (wantBool != (def->type == TagType::Bool) || (!wantBool && !isNumeric(def->type)))
+        file.fail(field, QStringLiteral("the simulation needs \"%1\" to be a %2").arg(name, kind));
+    if (wantWritable != def->writable)
+        file.fail(field,
+            wantWritable ? QStringLiteral("\"%1\" is an operator switch and must be writable").arg(name)
+                          : QStringLiteral("\"%1\" is computed by the simulation and must be read-only").arg(name));
+}
+
+void readSimulation(const QString& folder, Project& project)
+{
+    const JsonFile file(fileOf(folder, "simulation.json"));
+    const QJsonObject& root = file.root();
+    SimulationParameters& sim = project.simulation;
+    sim.prefix = file.string(root, {}, "prefix");
+    sim.tickMilliseconds = static_cast<int>(file.number(root, {}, "tickMilliseconds", 1000, 50, 60000));
+    sim.speed = file.number(root, {}, "speed", 1.0, 0.01, 3600);
+    sim.seed = static_cast<quint64>(file.number(root, {}, "seed", 1, 0, 9007199254740991.0));
+    sim.ambientTemperature = file.number(root, {}, "ambientTemperature", 20, -40, 60);
+    sim.supplyTemperature = file.number(root, {}, "supplyTemperature", 40, 0, 99);
+    sim.demandPeriodSeconds = file.number(root, {}, "demandPeriodSeconds", 86400, 60, 365 * 86400.0);
+
+    const QJsonObject u = file.object(root, {}, "unit");
+    UnitParameters& p = sim.unit;
+    const QString up = QStringLiteral("unit");
+    p.waterCapacity = file.number(u, up, "waterCapacity", std::nullopt, 1, 1e9);
+    p.fillFlow = file.number(u, up, "fillFlow", std::nullopt, 0, 1e6);
+    p.fullResetLevel = file.number(u, up, "fullResetLevel", std::nullopt, 0, p.waterCapacity);
+    p.fuelCapacity = file.number(u, up, "fuelCapacity", std::nullopt, 1, 1e9);
+    p.fuelConsumption = file.number(u, up, "fuelConsumption", std::nullopt, 0, 1e3);
+    p.burnerHeat = file.number(u, up, "burnerHeat", std::nullopt, 0, 1e3);
+    p.boilerLoss = file.number(u, up, "boilerLoss", std::nullopt, 1e-6, 0.5);
+    p.boilerToWater = file.number(u, up, "boilerToWater", std::nullopt, 0, 0.5);
+    p.heatTransfer = file.number(u, up, "heatTransfer", std::nullopt, 0, 1e4);
+    p.waterLoss = file.number(u, up, "waterLoss", std::nullopt, 0, 0.5);
+    p.boilingPoint = file.number(u, up, "boilingPoint", std::nullopt, 1, 400);
+    p.latentHeat = file.number(u, up, "latentHeat", std::nullopt, 1, 1e5);
+    p.wetLevel = file.number(u, up, "wetLevel", std::nullopt, 1, p.waterCapacity);
+    p.tripTemperature = file.number(u, up, "tripTemperature", std::nullopt, 1, 1e4);
+    p.resetTemperature = file.number(u, up, "resetTemperature", std::nullopt, 0, p.tripTemperature);
+    if (p.resetTemperature >= p.tripTemperature)
+        file.fail(QStringLiteral("unit.resetTemperature"), QStringLiteral("must be below tripTemperature (%1)").arg(p.tripTemperature));
+    p.noise = file.number(u, up, "noise", 0.0, 0, 0.5);
+    p.demandLoss = file.number(u, up, "demandLoss", 0.0, 0, 0.5);
+
+    const QJsonObject d = file.object(root, {}, "fuelDelivery");
+    const QString dp = QStringLiteral("fuelDelivery");
+    sim.delivery.orderBelow = file.number(d, dp, "orderBelow", std::nullopt, 0, p.fuelCapacity);
+    sim.delivery.delaySeconds = file.number(d, dp, "delaySeconds", std::nullopt, 0, 7 * 86400);
+    sim.delivery.amount = file.number(d, dp, "amount", std::nullopt, 1, 1e9);
+
+    const QJsonObject s = file.object(root, {}, "storage");
+    const QString sp = QStringLiteral("storage");
+    StorageParameters& st = sim.storage;
+    st.capacity = file.number(s, sp, "capacity", std::nullopt, 1, 1e9);
+    st.outletFlow = file.number(s, sp, "outletFlow", std::nullopt, 0, 1e6);
+    st.refillBelow = file.number(s, sp, "refillBelow", std::nullopt, 0, st.capacity);
+    st.refillUpTo = file.number(s, sp, "refillUpTo", std::nullopt, st.refillBelow, st.capacity);
+    st.refillFlow = file.number(s, sp, "refillFlow", std::nullopt, 0, 1e6);
+
+    const QJsonObject init = file.object(root, {}, "initial");
+    const QString ip = QStringLiteral("initial");
+    sim.waterPumpOn = file.boolean(init, ip, "waterPump");
+    sim.outletOpen = file.boolean(init, ip, "outletValve");
+    sim.storageWater = file.number(init, ip, "storageWater", std::nullopt, 0, st.capacity);
+
+    const QJsonArray units = file.array(root, {}, "units");
+    if (units.isEmpty())
+        file.fail(QStringLiteral("units"), QStringLiteral("the plant needs at least one unit"));
+    double water = sim.storageWater;
+    QSet<QString> names;
+    for (qsizetype i = 0; i < units.size(); ++i) {
+        const auto [entry, name, place] = file.named(units, i, QStringLiteral("units"), "name", names, "unit");
+        UnitInitialState unit;
+        unit.name = name;
+        unit.water = file.number(entry, place, "water", std::nullopt, 0, p.waterCapacity);
+        unit.waterTemperature = file.number(entry, place, "waterTemperature", std::nullopt, -40, p.boilingPoint);
+        unit.fuel = file.number(entry, place, "fuel", std::nullopt, 0, p.fuelCapacity);
+        unit.boilerTemperature = file.number(entry, place, "boilerTemperature", std::nullopt, -40, p.tripTemperature);
+        unit.valveOn = file.boolean(entry, place, "valveOn");
+        unit.fuelPumpOn = file.boolean(entry, place, "fuelPumpOn");
+        unit.switchOn = file.boolean(entry, place, "switchOn");
+        unit.demandScale = file.number(entry, place, "demandScale", 1.0, 0, 10);
+        water += unit.water;
+        sim.units.append(unit);
+
+        const QString base = sim.prefix + unit.name + QLatin1Char('.');
+        for (const PlantVariableSpec& v : PlantSimulator::unitVariables())
+            requireVariable(file, project, place, base + QLatin1String(v.suffix), v.isBool, v.operatorSwitch);
+    }
+    for (const PlantVariableSpec& v : PlantSimulator::commonVariables())
+        requireVariable(file, project, QStringLiteral("prefix"), sim.prefix + QLatin1String(v.suffix), v.isBool, v.operatorSwitch);
+    // The loop is closed: more water than the storage tank holds would have nowhere to go.
+    if (water > st.capacity)
+        file.fail(QStringLiteral("initial.storageWater"),
+            QStringLiteral("the water of storage and units (%1 l) exceeds the storage capacity (%2 l)").arg(water).arg(st.capacity));
+}
+
+void readAlarms(const QString& folder, Project& project)
+{
+    const JsonFile file(fileOf(folder, "alarms.json"));
+    const QJsonArray groups = file.array(file.root(), {}, "groups");
+    QSet<QString> groupNames;
+    for (qsizetype i = 0; i < groups.size(); ++i) {
+        const auto [entry, name, place] = file.named(groups, i, QStringLiteral("groups"), "name", groupNames, "group");
+        AlarmGroupDefinition group;
+        group.name = name;
+        group.priority = static_cast<int>(file.number(entry, place, "priority", std::nullopt, 1, 1000));
+        project.alarmGroups.append(group);
+    }
+
+    static const QHash<QString, AlarmCondition> conditions{
+        {QStringLiteral("above"), AlarmCondition::Above},
+        {QStringLiteral("below"), AlarmCondition::Below},
+        {QStringLiteral("on"), AlarmCondition::On},
+        {QStringLiteral("off"), AlarmCondition::Off},
+    };
+    static const QRegularExpression safeTopic(QStringLiteral("^[A-Za-z0-9_-]+$"));
+    const QJsonArray alarms = file.array(file.root(), {}, "alarms");
+    QSet<QString> ids;
+    for (qsizetype i = 0; i < alarms.size(); ++i) {
+        const auto [entry, name, place] = file.named(alarms, i, QStringLiteral("alarms"), "id", ids, "alarm");
+        AlarmDefinition alarm;
+        alarm.id = name;
+        alarm.group = file.string(entry, place, "group");
+        if (!groupNames.contains(alarm.group))
+            file.fail(place + QStringLiteral(".group"), QStringLiteral("no alarm group \"%1\" in \"groups\"").arg(alarm.group));
+        alarm.variable = file.string(entry, place, "variable");
+        const TagDefinition* def = findVariable(project, alarm.variable);
+        if (!def)
+            file.fail(place + QStringLiteral(".variable"), QStringLiteral("no process variable \"%1\" in variables.json").arg(alarm.variable));
+        const QString condition = file.string(entry, place, "condition");
+        const auto c = conditions.constFind(condition);
+        if (c == conditions.constEnd())
+            file.fail(place + QStringLiteral(".condition"), QStringLiteral("unknown condition \"%1\" (above, below, on or off)").arg(condition));
+        alarm.condition = *c;
+        const bool limitCondition = alarm.condition == AlarmCondition::Above || alarm.condition == AlarmCondition::Below;
+        if (limitCondition) {
+            if (!isNumeric(def->type))
+                file.fail(place + QStringLiteral(".condition"), QStringLiteral("\"%1\" needs a numeric variable").arg(condition));
+            alarm.limit = file.number(entry, place, "limit");
+            alarm.deadband = file.number(entry, place, "deadband", std::nullopt, 0, 1e12);
+        } else if (def->type != TagType::Bool) {
+            file.fail(place + QStringLiteral(".condition"), QStringLiteral("\"%1\" needs a bool variable").arg(condition));
+        }
+        alarm.delayMs = static_cast<qint64>(std::llround(file.number(entry, place, "delaySeconds", 0.0, 0, 86400) * 1000.0));
+        alarm.textKey = file.name(entry, place, "text");
+        alarm.textGroup = file.string(entry, place, "textGroup", QStringLiteral("Indextexte"));
+        alarm.helpTopic = file.string(entry, place, "help");
+        // The topic becomes part of a file name below html/.
+        if (!safeTopic.match(alarm.helpTopic).hasMatch())
+            file.fail(place + QStringLiteral(".help"), QStringLiteral("a help topic is a file base name of letters, digits, '_' and '-'"));
+        project.alarms.append(alarm);
+    }
+}
+
+void readArchives(const QString& folder, Project& project)
+{
+    const JsonFile file(fileOf(folder, "archives.json"));
+    const QJsonObject& root = file.root();
+    ArchiveSettings& settings = project.archive;
+    settings.retentionDays = static_cast<int>(file.number(root, {}, "retentionDays", 30, 1, 3650));
+    settings.deleteBatch = static_cast<int>(file.number(root, {}, "deleteBatch", 1000, 1, 1000000));
+    settings.recordIntervalMs = static_cast<int>(file.number(root, {}, "recordIntervalMilliseconds", 1000, 100, 3600000));
+    const QJsonArray archives = file.array(root, {}, "archives");
+    QSet<QString> archiveNames;
+    for (qsizetype i = 0; i < archives.size(); ++i) {
+        const auto [entry, name, place] = file.named(archives, i, QStringLiteral("archives"), "name", archiveNames, "archive");
+        ArchiveDefinition archive;
+        archive.name = name;
+        const QJsonArray trends = file.array(entry, place, "trends");
+        QSet<QString> trendNames;
+        for (qsizetype j = 0; j < trends.size(); ++j) {
+            const auto [t, trendName, tp] = file.named(trends, j, place + QStringLiteral(".trends"), "name", trendNames, "trend");
+            TrendDefinition trend;
+            trend.name = trendName;
+            trend.variable = file.string(t, tp, "variable");
+            const TagDefinition* def = findVariable(project, trend.variable);
+            if (!def)
+                file.fail(tp + QStringLiteral(".variable"), QStringLiteral("no process variable \"%1\" in variables.json").arg(trend.variable));
+            if (!isNumeric(def->type) && def->type != TagType::Bool)
+                file.fail(tp + QStringLiteral(".variable"), QStringLiteral("only numbers and on/off values can be archived"));
+            trend.rangeMin = file.number(t, tp, "min");
+            trend.rangeMax = file.number(t, tp, "max");
+            if (trend.rangeMax <= trend.rangeMin)
+                file.fail(tp + QStringLiteral(".max"), QStringLiteral("must be above min (%1)").arg(trend.rangeMin));
+            trend.unit = def->unit;
+            archive.trends.append(trend);
+        }
+        settings.archives.append(archive);
+    }
+}
+
+void readTexts(const QString& folder, Project& project)
+{
+    const QString path = fileOf(folder, "texts.tsv");
+    const QByteArray data = readFile(path);
+    const QStringList lines = QString::fromUtf8(data).split(QLatin1Char('\n'));
+    const auto fail = [&](int line, const QString& reason) { throw Fault{QStringLiteral("%1, line %2: %3").arg(path).arg(line).arg(reason)}; };
+    QHash<QString, int> firstLine;
+    bool haveHeader = false;
+    for (int n = 0; n < lines.size(); ++n) {
+        QString line = lines.at(n);
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        const QStringList fields = line.split(QLatin1Char('\t'));
+        if (!haveHeader) {
+            if (fields.size() < 3 || fields.at(0) != QStringLiteral("group") || fields.at(1) != QStringLiteral("key"))
+                fail(n + 1, QStringLiteral("the first line must be: group, key and the language ids (such as 1031, 1033), separated by tabs"));
+            for (qsizetype i = 2; i < fields.size(); ++i) {
+                bool ok = false;
+                const int id = fields.at(i).toInt(&ok);
+                if (!ok || id <= 0 || project.languages.contains(id))
+                    fail(n + 1, QStringLiteral("\"%1\" is not a new language id such as 1031").arg(fields.at(i)));
+                project.languages.append(id);
+            }
+            haveHeader = true;
+            continue;
+        }
+        if (fields.size() != project.languages.size() + 2)
+            fail(n + 1, QStringLiteral("expected %1 fields separated by tabs (group, key and one text per language), found %2")
+                            .arg(project.languages.size() + 2)
+                            .arg(fields.size()));
+        const QString& group = fields.at(0);
+        const QString& key = fields.at(1);
+        if (group.isEmpty() || key.isEmpty())
+            fail(n + 1, QStringLiteral("group and key must not be empty"));
+        const QString id = group + QChar(u'\x1f') + key;
+        if (const auto it = firstLine.constFind(id); it != firstLine.constEnd())
+            fail(n + 1, QStringLiteral("group \"%1\", key \"%2\" is already defined on line %3").arg(group, key).arg(*it));
+        firstLine.insert(id, n + 1);
+        for (qsizetype i = 0; i < project.languages.size(); ++i)
+            project.texts.append({project.languages.at(i), group, key, fields.at(i + 2)});
+    }
+    if (!haveHeader)
+        fail(1, QStringLiteral("the file holds no header line"));
+
+    // Every alarm must be readable in every language of the project.
+    for (const AlarmDefinition& alarm : std::as_const(project.alarms))
+        if (!firstLine.contains(alarm.textGroup + QChar(u'\x1f') + alarm.textKey))
+            throw Fault{QStringLiteral("%1: the text of alarm \"%2\" (group \"%3\", key \"%4\") is missing")
+                            .arg(path, alarm.id, alarm.textGroup, alarm.textKey)};
+}
+
+} // namespace
+
+ProjectLoadResult ProjectLoader::load(const QString& folder)
+{
+    ProjectLoadResult result;
+    if (!QFileInfo(folder).isDir()) {
+        result.error = QStringLiteral("The runtime project folder %1 does not exist").arg(QDir::toNativeSeparators(QFileInfo(folder).absoluteFilePath()));
+        return result;
+    }
+    Project& project = result.project;
+    project.folder = QFileInfo(folder).absoluteFilePath();
+    try {
+        readProjectFile(folder, project);
+        readVariables(folder, project);
+        readSimulation(folder, project);
+        readAlarms(folder, project);
+        readArchives(folder, project);
+        readTexts(folder, project);
+    } catch (const Fault& fault) {
+        result.error = fault.message;
+    }
+    return result;
+}

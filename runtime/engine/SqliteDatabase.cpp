@@ -1,0 +1,358 @@
+#include "SqliteDatabase.h"
+
+#include "KalvoraError.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <sqlite3.h>
+
+#include <utility>
+
+namespace {
+
+QString nativePath(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+QString sqliteMessage(sqlite3* db, int code)
+{
+    const char* message = db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
+    return QString::fromUtf8(message ? message : sqlite3_errstr(code));
+}
+
+// Long enough for a runtime that is just closing the same file to let go of it.
+constexpr int BusyTimeoutMs = 1000;
+
+} // namespace
+
+SqliteStatement::SqliteStatement(sqlite3* db, const QString& file, const char* sql)
+    : m_db(db)
+    , m_file(file)
+{
+    const int rc = sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &m_stmt, nullptr);
+    if (rc != SQLITE_OK)
+        throw KalvoraError(QStringLiteral("%1: cannot prepare \"%2\": %3").arg(nativePath(file), QString::fromUtf8(sql), sqliteMessage(db, rc)));
+}
+
+SqliteStatement::~SqliteStatement()
+{
+    sqlite3_finalize(m_stmt);
+}
+
+SqliteStatement::SqliteStatement(SqliteStatement&& other) noexcept
+    : m_stmt(std::exchange(other.m_stmt, nullptr))
+    , m_db(other.m_db)
+    , m_file(std::move(other.m_file))
+    , m_dirty(other.m_dirty)
+{
+}
+
+SqliteStatement& SqliteStatement::operator=(SqliteStatement&& other) noexcept
+{
+    if (this != &other) {
+        sqlite3_finalize(m_stmt);
+        m_stmt = std::exchange(other.m_stmt, nullptr);
+        m_db = other.m_db;
+        m_file = std::move(other.m_file);
+        m_dirty = other.m_dirty;
+    }
+    return *this;
+}
+
+SqliteStatement& SqliteStatement::bind(int index, qint64 value)
+{
+    if (m_dirty)
+        reset();
+    sqlite3_bind_int64(m_stmt, index, value);
+    return *this;
+}
+
+SqliteStatement& SqliteStatement::bind(int index, double value)
+{
+    if (m_dirty)
+        reset();
+    sqlite3_bind_double(m_stmt, index, value);
+    return *this;
+}
+
+SqliteStatement& SqliteStatement::bind(int index, const QString& value)
+{
+    if (m_dirty)
+        reset();
+    const QByteArray utf8 = value.toUtf8();
+    sqlite3_bind_text(m_stmt, index, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
+    return *this;
+}
+
+SqliteStatement& SqliteStatement::bindNull(int index)
+{
+    if (m_dirty)
+        reset();
+    sqlite3_bind_null(m_stmt, index);
+    return *this;
+}
+
+bool SqliteStatement::step()
+{
+    m_dirty = true;
+    const int rc = sqlite3_step(m_stmt);
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc == SQLITE_DONE)
+        return false;
+    const QString message = sqliteMessage(m_db, rc);
+    sqlite3_reset(m_stmt);
+    m_dirty = false;
+    throw KalvoraError(QStringLiteral("%1: \"%2\" failed: %3").arg(nativePath(m_file), QString::fromUtf8(sqlite3_sql(m_stmt)), message));
+}
+
+void SqliteStatement::run()
+{
+    while (step()) {
+    }
+    reset();
+}
+
+void SqliteStatement::reset()
+{
+    sqlite3_reset(m_stmt);
+    m_dirty = false;
+}
+
+qint64 SqliteStatement::int64(int column) const
+{
+    return sqlite3_column_int64(m_stmt, column);
+}
+
+double SqliteStatement::real(int column) const
+{
+    return sqlite3_column_double(m_stmt, column);
+}
+
+QString SqliteStatement::text(int column) const
+{
+    const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+    return QString::fromUtf8(data, sqlite3_column_bytes(m_stmt, column));
+}
+
+bool SqliteStatement::isNull(int column) const
+{
+    return sqlite3_column_type(m_stmt, column) == SQLITE_NULL;
+}
+
+SqliteDatabase::SqliteDatabase(sqlite3* db, QString path)
+    : m_db(db)
+    , m_path(std::move(path))
+{
+}
+
+SqliteDatabase::~SqliteDatabase()
+{
+    if (m_inTransaction)
+        rollback();
+    // Closing the last connection checkpoints the WAL into the main file.
+    sqlite3_close_v2(m_db);
+}
+
+SqliteDatabase::Failure SqliteDatabase::classify(int code)
+{
+    switch (code & 0xff) {
+    case SQLITE_OK:
+        return Failure::None;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return Failure::Locked;
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+        return Failure::Damaged;
+    default:
+        return Failure::Other;
+    }
+}
+
+SqliteDatabase::OpenResult SqliteDatabase::tryOpen(const QString& path, const QString& what, int schemaVersion, const Upgrade& upgrade, Failure& failure)
+{
+    OpenResult result;
+    failure = Failure::None;
+    sqlite3* raw = nullptr;
+    const int openCode = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw,
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    std::unique_ptr<SqliteDatabase> db(new SqliteDatabase(raw, path));
+    const auto fail = [&](int code, const QString& action) {
+        failure = classify(code);
+        switch (failure) {
+        case Failure::Locked:
+            result.error = QStringLiteral("The %1 %2 is locked by another program (is a second Kalvora running?)").arg(what, nativePath(path));
+            break;
+        case Failure::Damaged:
+            result.error = QStringLiteral("The %1 %2 is damaged: %3").arg(what, nativePath(path), sqliteMessage(raw, code));
+            break;
+        default:
+            result.error = QStringLiteral("Cannot %1 the %2 %3: %4").arg(action, what, nativePath(path), sqliteMessage(raw, code));
+            break;
+        }
+        return std::move(result);
+    };
+    if (openCode != SQLITE_OK)
+        return fail(openCode, QStringLiteral("open"));
+    sqlite3_extended_result_codes(raw, 1);
+    sqlite3_busy_timeout(raw, BusyTimeoutMs);
+
+    // Exclusive locking before the first access: the file belongs to this runtime while it runs, and
+    // WAL then keeps its index in process memory, so nothing is left behind by a killed process but the WAL.
+    const auto exec = [&](const char* sql) { return sqlite3_exec(raw, sql, nullptr, nullptr, nullptr); };
+    if (const int rc = exec("PRAGMA locking_mode=EXCLUSIVE"); rc != SQLITE_OK)
+        return fail(rc, QStringLiteral("open"));
+    {
+        sqlite3_stmt* stmt = nullptr;
+        int rc = sqlite3_prepare_v2(raw, "PRAGMA journal_mode=WAL", -1, &stmt, nullptr);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_step(stmt);
+        const QString mode = rc == SQLITE_ROW ? QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))) : QString();
+        sqlite3_finalize(stmt);
+        if (rc != SQLITE_ROW)
+            return fail(rc, QStringLiteral("open"));
+        if (mode.compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0) {
+            failure = Failure::Other;
+            result.error = QStringLiteral("Cannot switch the %1 %2 to write-ahead logging (journal mode stays \"%3\")").arg(what, nativePath(path), mode);
+            return result;
+        }
+    }
+    // NORMAL in WAL mode loses nothing committed when the process dies; only a power cut can cost the
+    // last transactions, never the file's consistency.
+    if (const int rc = exec("PRAGMA synchronous=NORMAL"); rc != SQLITE_OK)
+        return fail(rc, QStringLiteral("configure"));
+    exec("PRAGMA cache_size=-16384");
+    if (const int rc = exec("BEGIN IMMEDIATE"); rc != SQLITE_OK)
+        return fail(rc, QStringLiteral("lock"));
+    db->m_inTransaction = true;
+    if (const int rc = exec("CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID"); rc != SQLITE_OK)
+        return fail(rc, QStringLiteral("read"));
+    try {
+        const QString stored = db->metaValue(QStringLiteral("schema_version"));
+        const int version = stored.isEmpty() ? 0 : stored.toInt();
+        if (version > schemaVersion) {
+            failure = Failure::Other;
+            result.error = QStringLiteral("The %1 %2 was written by a newer Kalvora (schema version %3; this program knows up to %4)")
+                               .arg(what, nativePath(path))
+                               .arg(version)
+                               .arg(schemaVersion);
+            return result;
+        }
+        if (version < schemaVersion) {
+            upgrade(*db, version);
+            db->setMetaValue(QStringLiteral("schema_version"), QString::number(schemaVersion));
+            if (version == 0)
+                db->setMetaValue(QStringLiteral("created"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+        }
+        db->commit();
+    } catch (const KalvoraError& e) {
+        const int code = sqlite3_extended_errcode(raw);
+        failure = classify(code) == Failure::Damaged ? Failure::Damaged : Failure::Other;
+        result.error = failure == Failure::Damaged ? QStringLiteral("The %1 %2 is damaged: %3").arg(what, nativePath(path), e.message()) : e.message();
+        return result;
+    }
+    result.database = std::move(db);
+    return result;
+}
+
+QString SqliteDatabase::moveAside(const QString& path, QString& error)
+{
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString target = QStringLiteral("%1.damaged-%2").arg(path, stamp);
+    for (int n = 2; QFileInfo::exists(target); ++n)
+        target = QStringLiteral("%1.damaged-%2-%3").arg(path, stamp).arg(n);
+    if (!QFile::rename(path, target)) {
+        error = QStringLiteral("cannot move it aside to %1").arg(nativePath(target));
+        return {};
+    }
+    // The write-ahead log belongs to the damaged file; a fresh file must not pick it up.
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const QString side = path + QLatin1String(suffix);
+        if (QFileInfo::exists(side) && !QFile::rename(side, target + QLatin1String(suffix))) {
+            error = QStringLiteral("cannot move %1 aside").arg(nativePath(side));
+            return {};
+        }
+    }
+    return target;
+}
+
+SqliteDatabase::OpenResult SqliteDatabase::open(const QString& path, const QString& what, int schemaVersion, const Upgrade& upgrade)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder))
+        return {nullptr, QStringLiteral("Cannot create the data folder %1 for the %2").arg(nativePath(folder), what), {}};
+    Failure failure = Failure::None;
+    OpenResult first = tryOpen(path, what, schemaVersion, upgrade, failure);
+    if (failure != Failure::Damaged)
+        return first;
+    first.database.reset();
+    QString moveError;
+    const QString movedTo = moveAside(path, moveError);
+    if (movedTo.isEmpty())
+        return {nullptr, QStringLiteral("%1; %2").arg(first.error, moveError), {}};
+    OpenResult fresh = tryOpen(path, what, schemaVersion, upgrade, failure);
+    if (fresh.database)
+        fresh.notice = QStringLiteral("%1. It was moved to %2 and a new %3 was started.").arg(first.error, nativePath(movedTo), what);
+    return fresh;
+}
+
+void SqliteDatabase::exec(const char* sql)
+{
+    char* message = nullptr;
+    const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, &message);
+    if (rc != SQLITE_OK) {
+        const QString reason = QString::fromUtf8(message ? message : sqlite3_errstr(rc));
+        sqlite3_free(message);
+        throw KalvoraError(QStringLiteral("%1: \"%2\" failed: %3").arg(nativePath(m_path), QString::fromUtf8(sql), reason));
+    }
+}
+
+SqliteStatement SqliteDatabase::prepare(const char* sql) const
+{
+    return SqliteStatement(m_db, m_path, sql);
+}
+
+void SqliteDatabase::begin()
+{
+    if (m_inTransaction)
+        throw KalvoraError(QStringLiteral("%1: a transaction is already open").arg(nativePath(m_path)));
+    exec("BEGIN IMMEDIATE");
+    m_inTransaction = true;
+}
+
+void SqliteDatabase::commit()
+{
+    exec("COMMIT");
+    m_inTransaction = false;
+}
+
+void SqliteDatabase::rollback() noexcept
+{
+    if (!m_inTransaction)
+        return;
+    sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    m_inTransaction = false;
+}
+
+QString SqliteDatabase::metaValue(const QString& key) const
+{
+    SqliteStatement read = prepare("SELECT value FROM meta WHERE key = ?1");
+    read.bind(1, key);
+    return read.step() ? read.text(0) : QString();
+}
+
+void SqliteDatabase::setMetaValue(const QString& key, const QString& value)
+{
+    SqliteStatement write = prepare("INSERT OR REPLACE INTO meta(key, value) VALUES(?1, ?2)");
+    write.bind(1, key).bind(2, value).run();
+}
+
+void SqliteDatabase::raise(const QString& action) const
+{
+    throw KalvoraError(QStringLiteral("%1: %2 failed: %3").arg(nativePath(m_path), action, sqliteMessage(m_db, sqlite3_errcode(m_db))));
+}

@@ -1,0 +1,125 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+/// \brief One prepared SQLite statement; resets itself before each new binding round.
+class SqliteStatement final {
+public:
+    SqliteStatement() = default;
+    SqliteStatement(sqlite3* db, const QString& file, const char* sql);
+    ~SqliteStatement();
+    SqliteStatement(SqliteStatement&& other) noexcept;
+    SqliteStatement& operator=(SqliteStatement&& other) noexcept;
+    SqliteStatement(const SqliteStatement&) = delete;
+    SqliteStatement& operator=(const SqliteStatement&) = delete;
+
+    SqliteStatement& bind(int index, qint64 value);
+    SqliteStatement& bind(int index, int value) { return bind(index, static_cast<qint64>(value)); }
+    SqliteStatement& bind(int index, double value);
+    SqliteStatement& bind(int index, const QString& value);
+    SqliteStatement& bindNull(int index);
+
+    /// Runs to the next row; false when done. Throws KalvoraError naming the file on failure.
+    bool step();
+    /// Runs a statement that returns no rows (or ignores them) and makes it ready for reuse.
+    void run();
+    void reset();
+
+    qint64 int64(int column) const;
+    double real(int column) const;
+    QString text(int column) const;
+    bool isNull(int column) const;
+
+    sqlite3_stmt* handle() const { return m_stmt; }
+
+private:
+    sqlite3_stmt* m_stmt = nullptr;
+    sqlite3* m_db = nullptr;
+    QString m_file;
+    bool m_dirty = false;
+};
+
+/// \brief A SQLite file opened the way the runtime keeps its data: WAL, exclusive to this process,
+/// versioned schema in a `meta` table. A file that is not a database is moved aside and started anew.
+class SqliteDatabase final {
+public:
+    /// Brings the schema from `fromVersion` (0: empty file) to the current version inside the open
+    /// transaction; throws KalvoraError when it cannot.
+    using Upgrade = std::function<void(SqliteDatabase& db, int fromVersion)>;
+
+    struct OpenResult {
+        std::unique_ptr<SqliteDatabase> database;
+        /// Why the file could not be opened; empty on success.
+        QString error;
+        /// Something the operator should know although the open succeeded (a damaged file moved aside).
+        QString notice;
+    };
+
+    /// Opens or creates `path`. `what` names the file in messages ("archive", "alarm journal").
+    static OpenResult open(const QString& path, const QString& what, int schemaVersion, const Upgrade& upgrade);
+
+    ~SqliteDatabase();
+    SqliteDatabase(const SqliteDatabase&) = delete;
+    SqliteDatabase& operator=(const SqliteDatabase&) = delete;
+
+    const QString& path() const { return m_path; }
+    sqlite3* handle() const { return m_db; }
+
+    void exec(const char* sql);
+    SqliteStatement prepare(const char* sql) const;
+
+    void begin();
+    void commit();
+    void rollback() noexcept;
+    bool inTransaction() const { return m_inTransaction; }
+
+    QString metaValue(const QString& key) const;
+    void setMetaValue(const QString& key, const QString& value);
+
+    /// Throws KalvoraError naming the file, the action and SQLite's reason.
+    [[noreturn]] void raise(const QString& action) const;
+
+private:
+    SqliteDatabase(sqlite3* db, QString path);
+    enum class Failure { None, Locked, Damaged, Other };
+    static Failure classify(int code);
+    static OpenResult tryOpen(const QString& path, const QString& what, int schemaVersion, const Upgrade& upgrade, Failure& failure);
+    static QString moveAside(const QString& path, QString& error);
+
+    sqlite3* m_db = nullptr;
+    QString m_path;
+    bool m_inTransaction = false;
+};
+
+/// \brief Rolls a transaction back unless it was committed: a failed batch leaves no half of itself.
+class SqliteTransaction final {
+public:
+    explicit SqliteTransaction(SqliteDatabase& db)
+        : m_db(db)
+    {
+        m_db.begin();
+    }
+    ~SqliteTransaction()
+    {
+        if (!m_done)
+            m_db.rollback();
+    }
+    SqliteTransaction(const SqliteTransaction&) = delete;
+    SqliteTransaction& operator=(const SqliteTransaction&) = delete;
+
+    void commit()
+    {
+        m_db.commit();
+        m_done = true;
+    }
+
+private:
+    SqliteDatabase& m_db;
+    bool m_done = false;
+};
