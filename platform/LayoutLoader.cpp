@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QMetaProperty>
 #include <QUiLoader>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QWidget>
 
@@ -36,6 +38,40 @@ private:
 };
 
 namespace {
+
+/// Draws a window's background picture: a plain copy of the exposed part, which is far cheaper than
+/// letting the toolkit fill the background with the picture as a pattern on every repaint.
+class BackgroundPicture final : public QObject {
+public:
+    BackgroundPicture(QWidget& widget, QPixmap picture)
+        : QObject(&widget)
+        , m_picture(std::move(picture))
+    {
+        widget.setAttribute(Qt::WA_OpaquePaintEvent);
+        widget.setAutoFillBackground(false);
+        widget.installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            auto* widget = static_cast<QWidget*>(watched);
+            const QRegion& exposed = static_cast<QPaintEvent*>(event)->region();
+            QPainter painter(widget);
+            // Rectangle by rectangle: the bounding box of scattered small updates is most of the window.
+            for (const QRect& area : exposed) {
+                painter.drawPixmap(area.topLeft(), m_picture, area);
+                for (const QRect& beyond : QRegion(area).subtracted(m_picture.rect()))
+                    painter.fillRect(beyond, widget->palette().color(QPalette::Window));
+            }
+        }
+        return false;
+    }
+
+private:
+    QPixmap m_picture;
+};
 
 /// Chains the focus through the controls that carry a tab index, lowest first.
 void applyTabOrder(const QList<QWidget*>& widgets)
@@ -84,10 +120,7 @@ void applyLayoutSettings(QWidget& root, const QString& filePath)
             if (pixmap.isNull())
                 throw KalvoraError(QStringLiteral("%1: control \"%2\": cannot read picture %3")
                                        .arg(filePath, widget->objectName(), picture.toString()));
-            QPalette palette = widget->palette();
-            palette.setBrush(QPalette::Window, QBrush(pixmap));
-            widget->setPalette(palette);
-            widget->setAutoFillBackground(true);
+            new BackgroundPicture(*widget, pixmap);
         }
     }
 }
