@@ -1,0 +1,45 @@
+#include "Fonts.h"
+#include "KalvoraApplication.h"
+#include "Runtime.h"
+#include "Shell.h"
+#include "TerminationSignals.h"
+#include "TopLevelError.h"
+
+#include <QGuiApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+
+namespace {
+
+bool hasDisplay()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    KalvoraApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Kalvora"));
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    Fonts::registerLayoutFaces();
+
+    Runtime runtime;
+    Shell shell(runtime, {});
+
+    TopLevelError::setReporter([&shell](const QString& message) {
+        std::fprintf(stderr, "Kalvora: %s\n", qPrintable(message));
+        if (hasDisplay())
+            QMessageBox::critical(nullptr, QStringLiteral("Kalvora"), message);
+        shell.endProgram(1);
+    });
+
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &shell, [&shell](int) { shell.endProgram(0); });
+
+    TopLevelError::guarded([&shell] { shell.start(); });
+    return app.exec();
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "OperatorScreen.h"
+
+/// \brief The free-trend screen: one chart whose curves the operator chooses.
+class frmTrendSelection final : public OperatorScreen {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(frmTrendSelection)
+
+public:
+    frmTrendSelection(ScreenHost& host, WindowManager& manager);
+
+protected:
+    void onScreenLoad() override;
+};

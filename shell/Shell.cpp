@@ -1,0 +1,171 @@
+#include "Shell.h"
+
+#include "ControlLibrary.h"
+#include "FAlarms.h"
+#include "FCentral.h"
+#include "FStart.h"
+#include "FTrends.h"
+#include "KalvoraError.h"
+#include "QMButton.h"
+#include "QMLanguage.h"
+#include "QMStart.h"
+#include "Runtime.h"
+#include "TopLevelError.h"
+#include "frmBack.h"
+#include "frmSelection.h"
+#include "frmTrendSelection.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+QString defaultLayouts()
+{
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("layouts"));
+}
+
+const char* const operatorScreens[] = {"FCentral", "FAlarms", "FTrends", "frmTrendSelection"};
+
+} // namespace
+
+Shell::Shell(Runtime& runtime, Options options, QObject* parent)
+    : QObject(parent)
+    , m_runtime(runtime)
+    , m_windows(m_loader, options.layoutsDirectory.isEmpty() ? defaultLayouts() : options.layoutsDirectory)
+    , m_endProcess(std::move(options.endProcess))
+{
+    if (!m_endProcess) {
+        m_endProcess = [](int code) {
+            std::fflush(stdout);
+            std::fflush(stderr);
+            std::_Exit(code);
+        };
+    }
+    registerRuntimeControls(m_loader, m_runtime);
+    m_loader.registerControl<QMButton>(QString::fromLatin1(QMButton::className), m_runtime);
+    connect(&m_windows, &WindowManager::closeRequested, this, &Shell::onCloseRequested);
+}
+
+Shell::~Shell()
+{
+    // Widgets go before the window objects whose handlers they may still call.
+    for (auto& [name, object] : m_objects)
+        object->unload();
+}
+
+void Shell::start()
+{
+    window(QStringLiteral("FStart")).show();
+}
+
+std::unique_ptr<Window> Shell::createWindow(const QString& name)
+{
+    if (name == QLatin1String("FStart"))
+        return std::make_unique<FStart>(*this, m_windows);
+    if (name == QLatin1String("frmBack"))
+        return std::make_unique<frmBack>(*this, m_windows);
+    if (name == QLatin1String("FCentral"))
+        return std::make_unique<FCentral>(*this, m_windows);
+    if (name == QLatin1String("FAlarms"))
+        return std::make_unique<FAlarms>(*this, m_windows);
+    if (name == QLatin1String("FTrends"))
+        return std::make_unique<FTrends>(*this, m_windows);
+    if (name == QLatin1String("frmTrendSelection"))
+        return std::make_unique<frmTrendSelection>(*this, m_windows);
+    if (name == QLatin1String("frmSelection"))
+        return std::make_unique<frmSelection>(*this, m_windows);
+    throw KalvoraError(QStringLiteral("There is no window named \"%1\"").arg(name));
+}
+
+Window& Shell::window(const QString& name)
+{
+    auto it = m_objects.find(name);
+    if (it == m_objects.end())
+        it = m_objects.emplace(name, createWindow(name)).first;
+    return *it->second;
+}
+
+bool Shell::hasWindow(const QString& name) const
+{
+    return m_objects.find(name) != m_objects.end();
+}
+
+void Shell::RuntimeStarted()
+{
+    window(QStringLiteral("frmBack")).show();
+    window(QStringLiteral("FCentral")).show();
+    window(QStringLiteral("FStart")).hide();
+    m_phase = Phase::Running;
+}
+
+void Shell::RuntimeStopped()
+{
+    endProcess(m_exitCode);
+}
+
+void Shell::endProcess(int exitCode)
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    m_endProcess(exitCode);
+}
+
+bool Shell::switchLanguage(Window& source, int languageId)
+{
+    if (source.control<QMLanguage>(QStringLiteral("qmSprache")).LanguageId() == languageId)
+        return false;
+    for (const char* screen : operatorScreens)
+        window(QString::fromLatin1(screen)).control<QMLanguage>(QStringLiteral("qmSprache")).setLanguageId(static_cast<qint16>(languageId));
+    auto& chooser = static_cast<frmSelection&>(window(QStringLiteral("frmSelection")));
+    chooser.setLanguageTexts(languageId);
+    return true;
+}
+
+void Shell::ShutdownApplication()
+{
+    // A second exit reaching us while the first is still unloading windows has nothing left to do.
+    if (m_phase == Phase::ShuttingDown)
+        return;
+    m_phase = Phase::ShuttingDown;
+    Window& start = window(QStringLiteral("FStart"));
+    start.show();
+    m_windows.processMessages();
+    const QList<Window*> loaded = m_windows.loadedWindows();
+    for (Window* w : loaded) {
+        if (w == &start)
+            continue;
+        w->unload();
+        m_windows.processMessages();
+    }
+    start.control<QMStart>(QStringLiteral("QMStart1")).StopRuntime();
+}
+
+void Shell::endProgram(int exitCode)
+{
+    m_exitCode = exitCode;
+    if (m_runtime.state() == Runtime::State::Running || m_runtime.state() == Runtime::State::Starting)
+        m_runtime.stop(); // its RuntimeStopped ends the process with the code
+    endProcess(exitCode);
+}
+
+void Shell::onCloseRequested(Window* window)
+{
+    Q_UNUSED(window);
+    if (m_phase == Phase::Running) {
+        // The same orderly shutdown as the exit command, run from the event loop rather than from
+        // inside the closing window's own event.
+        if (!m_closeQueued) {
+            m_closeQueued = true;
+            QTimer::singleShot(0, this, [this] { TopLevelError::guarded([this] { ShutdownApplication(); }); });
+        }
+        return;
+    }
+    // Starting (only the start window is there) or already shutting down: end now, runtime first.
+    endProgram(m_runtime.state() == Runtime::State::Failed ? 1 : 0);
+}

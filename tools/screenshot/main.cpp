@@ -1,0 +1,165 @@
+// Starts the operator station headless on the simulated plant and writes PNG pictures of its windows,
+// for the README and for looking at screens without a display.
+//
+//   screenshot [--display WxH] [--data DIR] [--settle MS] STEP...
+//   STEP: --press N          press bar button N on the screen in front (the real click path)
+//         --wait MS          let the plant run
+//         --grab NAME FILE   write window NAME (it must be loaded) to FILE
+//         --grab-display FILE  write the whole display to FILE
+//
+// Without a platform chosen in QT_QPA_PLATFORM it draws off screen on a display of the given size.
+
+#include "Fonts.h"
+#include "QMButton.h"
+#include "QMSKey.h"
+#include "Runtime.h"
+#include "Shell.h"
+#include "TopLevelError.h"
+#include "Window.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+[[noreturn]] void usage(const QString& why)
+{
+    std::fprintf(stderr, "screenshot: %s\nusage: screenshot [--display WxH] [--data DIR] STEP...\n"
+                         "  STEP: --press N | --wait MS | --grab NAME FILE | --grab-display FILE\n",
+                 qPrintable(why));
+    std::exit(2);
+}
+
+void runFor(int milliseconds)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < milliseconds)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+bool save(const QPixmap& picture, const QString& file)
+{
+    if (picture.isNull() || !picture.save(file, "PNG")) {
+        std::fprintf(stderr, "screenshot: cannot write %s\n", qPrintable(file));
+        return false;
+    }
+    std::printf("%s (%dx%d)\n", qPrintable(file), picture.width(), picture.height());
+    return true;
+}
+
+Window* frontScreen(Shell& shell)
+{
+    Window* active = shell.windows().activeWindow();
+    return active && active->isVisible() ? active : nullptr;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QString display = QStringLiteral("1024x768");
+    for (int i = 1; i + 1 < argc; ++i)
+        if (qstrcmp(argv[i], "--display") == 0)
+            display = QString::fromLocal8Bit(argv[i + 1]);
+    const QStringList size = display.split(QLatin1Char('x'));
+    if (size.size() != 2 || size[0].toInt() <= 0 || size[1].toInt() <= 0)
+        usage(QStringLiteral("bad display size %1").arg(display));
+
+    QTemporaryDir scratch;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        const QString config = scratch.filePath(QStringLiteral("screen.json"));
+        QFile file(config);
+        if (!file.open(QIODevice::WriteOnly))
+            usage(QStringLiteral("cannot write %1").arg(config));
+        QTextStream(&file) << QStringLiteral(R"({"screens":[{"name":"display","x":0,"y":0,"width":%1,"height":%2,)"
+                                             R"("logicalDpi":96,"logicalBaseDpi":96,"dpr":1}]})")
+                                  .arg(size[0], size[1]);
+        file.close();
+        qputenv("QT_QPA_PLATFORM", QStringLiteral("offscreen:configfile=%1").arg(config).toLocal8Bit());
+    }
+
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Kalvora"));
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    Fonts::registerLayoutFaces();
+
+    RuntimeOptions options;
+    QStringList steps = QCoreApplication::arguments().mid(1);
+    for (qsizetype i = 0; i + 1 < steps.size(); ++i) {
+        if (steps[i] == QLatin1String("--data"))
+            options.dataDirectory = steps[i + 1];
+    }
+    if (options.dataDirectory.isEmpty())
+        options.dataDirectory = scratch.filePath(QStringLiteral("data"));
+
+    int exitCode = 0;
+    Runtime runtime(options);
+    Shell shell(runtime, {QString(), [&exitCode](int code) { exitCode = code; }});
+    TopLevelError::setReporter([](const QString& message) {
+        std::fprintf(stderr, "screenshot: the station failed: %s\n", qPrintable(message));
+        std::exit(1);
+    });
+    TopLevelError::guarded([&shell] { shell.start(); });
+
+    QElapsedTimer clock;
+    clock.start();
+    while (shell.phase() != Shell::Phase::Running && clock.elapsed() < 60000 && !shell.hasEnded())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    if (shell.phase() != Shell::Phase::Running) {
+        // Still show what the start window says, which is the point when start-up fails.
+        save(shell.window(QStringLiteral("FStart")).widget().grab(), QStringLiteral("FStart-failed.png"));
+        std::fprintf(stderr, "screenshot: the runtime did not start\n");
+        return 1;
+    }
+    runFor(800);
+
+    bool ok = true;
+    for (qsizetype i = 0; i < steps.size(); ++i) {
+        const QString& step = steps[i];
+        const auto argument = [&](int n) {
+            if (i + n >= steps.size())
+                usage(QStringLiteral("%1 needs %2 argument(s)").arg(step).arg(n));
+            return steps[i + n];
+        };
+        if (step == QLatin1String("--display") || step == QLatin1String("--data")) {
+            ++i;
+        } else if (step == QLatin1String("--press")) {
+            const int button = argument(1).toInt();
+            ++i;
+            Window* front = frontScreen(shell);
+            if (!front || button < 1 || button > QMButton::buttonCount)
+                usage(QStringLiteral("no screen in front, or no button %1").arg(button));
+            front->control<QMButton>(QStringLiteral("QMButton1")).key(button - 1).click();
+            runFor(300);
+        } else if (step == QLatin1String("--wait")) {
+            runFor(argument(1).toInt());
+            ++i;
+        } else if (step == QLatin1String("--grab")) {
+            const QString name = argument(1);
+            const QString file = argument(2);
+            i += 2;
+            if (!shell.hasWindow(name) || !shell.window(name).isLoaded()) {
+                std::fprintf(stderr, "screenshot: window %s is not loaded\n", qPrintable(name));
+                ok = false;
+                continue;
+            }
+            ok = save(shell.window(name).widget().grab(), file) && ok;
+        } else if (step == QLatin1String("--grab-display")) {
+            ok = save(QGuiApplication::primaryScreen()->grabWindow(0), argument(1)) && ok;
+            ++i;
+        } else {
+            usage(QStringLiteral("unknown step %1").arg(step));
+        }
+    }
+    shell.endProgram(0);
+    return ok ? exitCode : 1;
+}
