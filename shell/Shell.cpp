@@ -29,6 +29,12 @@ QString defaultLayouts()
     return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("layouts"));
 }
 
+template <class W>
+std::unique_ptr<Window> makeWindow(Shell& shell, WindowManager& windows)
+{
+    return std::make_unique<W>(shell, windows);
+}
+
 const char* const operatorScreens[] = {"FCentral", "FAlarms", "FTrends", "frmTrendSelection"};
 
 } // namespace
@@ -65,20 +71,19 @@ void Shell::start()
 
 std::unique_ptr<Window> Shell::createWindow(const QString& name)
 {
-    if (name == QLatin1String("FStart"))
-        return std::make_unique<FStart>(*this, m_windows);
-    if (name == QLatin1String("frmBack"))
-        return std::make_unique<frmBack>(*this, m_windows);
-    if (name == QLatin1String("FCentral"))
-        return std::make_unique<FCentral>(*this, m_windows);
-    if (name == QLatin1String("FAlarms"))
-        return std::make_unique<FAlarms>(*this, m_windows);
-    if (name == QLatin1String("FTrends"))
-        return std::make_unique<FTrends>(*this, m_windows);
-    if (name == QLatin1String("frmTrendSelection"))
-        return std::make_unique<frmTrendSelection>(*this, m_windows);
-    if (name == QLatin1String("frmSelection"))
-        return std::make_unique<frmSelection>(*this, m_windows);
+    static const std::pair<const char*, std::unique_ptr<Window> (*)(Shell&, WindowManager&)> classes[] = {
+        {"FStart", &makeWindow<FStart>},
+        {"frmBack", &makeWindow<frmBack>},
+        {"FCentral", &makeWindow<FCentral>},
+        {"FAlarms", &makeWindow<FAlarms>},
+        {"FTrends", &makeWindow<FTrends>},
+        {"frmTrendSelection", &makeWindow<frmTrendSelection>},
+        {"frmSelection", &makeWindow<frmSelection>},
+    };
+    for (const auto& [className, make] : classes) {
+        if (name == QLatin1String(className))
+            return make(*this, m_windows);
+    }
     throw KalvoraError(QStringLiteral("There is no window named \"%1\"").arg(name));
 }
 
