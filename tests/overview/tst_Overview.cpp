@@ -1,3 +1,5 @@
+#include "AlarmEngine.h"
+#include "QMSAlarmLine.h"
 #include "QMSFill.h"
 #include "QMSIndex.h"
 #include "QMSSwitch.h"
@@ -7,6 +9,7 @@
 #include "TextDatabase.h"
 #include "Window.h"
 
+#include <QDateTime>
 #include <QTest>
 
 namespace {
@@ -92,6 +95,33 @@ private Q_SLOTS:
         tags().publish(tag("Unit1.Boiler.BurnerOn"), false);
         QVERIFY(burnerLabel.text() != on);
         QCOMPARE(burnerLabel.text(), m_station->runtime().texts().text(QStringLiteral("Indextexte"), QStringLiteral("Kessel Aus")));
+    }
+
+    void alarmLinesShowTheNewestAlarmOfTheirGroup()
+    {
+        Runtime& runtime = m_station->runtime();
+        auto& warnings = m_overview->control<QMSAlarmLine>(QStringLiteral("alnPriority2"));
+        auto& faults = m_overview->control<QMSAlarmLine>(QStringLiteral("alnPriority1"));
+        QCOMPARE(warnings.shownAlarm().id, QString());
+        QCOMPARE(warnings.text(), QStringLiteral("Alarm")); // the caption while the group is quiet
+
+        tags().write(tag("WaterPump"), false); // a warning after its on-delay
+        runtime.advance(40);
+        const AlarmInfo alarm = warnings.shownAlarm();
+        QCOMPARE(alarm.id, QStringLiteral("WaterPump.Off"));
+        QCOMPARE(alarm.state, AlarmState::ActiveUnacknowledged);
+        // Column code "TX": the time it came, "%02T:%02I:%02S", then its text.
+        const QString came = QDateTime::fromMSecsSinceEpoch(alarm.cameMs).toString(QStringLiteral("HH:mm:ss"));
+        QCOMPARE(warnings.text(), came + QStringLiteral("   ") + alarm.text);
+        QVERIFY(!alarm.text.isEmpty());
+        QCOMPARE(faults.shownAlarm().id == QStringLiteral("WaterPump.Off"), false); // the other group's line
+
+        runtime.alarms().acknowledge(QStringLiteral("FCentralAlarms2"));
+        QCOMPARE(warnings.shownAlarm().state, AlarmState::ActiveAcknowledged);
+
+        m_station->pressAndWait(QStringLiteral("FCentral"), 2); // the text follows the language
+        QCOMPARE(warnings.text(), came + QStringLiteral("   ") + runtime.alarms().alarm(QStringLiteral("WaterPump.Off")).text);
+        QVERIFY(warnings.text() != came + QStringLiteral("   ") + alarm.text);
     }
 
     void switchingActsOnThePlant()
