@@ -33,8 +33,6 @@ public:
         registerControl(className, T::staticMetaObject, [&args...](QWidget* parent) { return new T(args..., parent); });
     }
 
-    bool isRegistered(const QString& className) const { return m_controls.contains(className); }
-
     std::unique_ptr<QWidget> load(const QString& filePath) const;
 
     struct Control {

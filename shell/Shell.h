@@ -58,7 +58,6 @@ public:
 
     Phase phase() const { return m_phase; }
     WindowManager& windows() { return m_windows; }
-    const LayoutLoader& loader() const { return m_loader; }
 
 private:
     std::unique_ptr<Window> createWindow(const QString& name);

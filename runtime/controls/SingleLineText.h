@@ -11,7 +11,6 @@ class QRect;
 class SingleLineText final {
 public:
     void setText(const QString& text);
-    const QString& text() const { return m_text; }
 
     void paint(QPainter& painter, const QRect& area, Qt::Alignment alignment);
 
