@@ -12,6 +12,7 @@
 #include "QMSShape.h"
 #include "QMSSwitch.h"
 #include "QMSVarOut.h"
+#include "QMTrend.h"
 #include "QMStart.h"
 #include "TimerControl.h"
 
@@ -34,4 +35,5 @@ void registerRuntimeControls(LayoutLoader& loader, Runtime& runtime)
     loader.registerControl<QMSFill>(QStringLiteral("QuelmirStudioLib.QMSFill"), runtime);
     loader.registerControl<QMSPicBox>(QStringLiteral("QuelmirStudioLib.QMSPicBox"), runtime);
     loader.registerControl<QMSSwitch>(QStringLiteral("QuelmirStudio2Lib.QMSSwitch"), runtime);
+    loader.registerControl<QMTrend>(QStringLiteral("QM4TrendLib.QMTrend"), runtime);
 }
