@@ -6,6 +6,8 @@
 
 #include <QEvent>
 #include <QEventLoop>
+#include <QResizeEvent>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -59,6 +61,15 @@ void Window::load()
     built->setWindowFlags(windowFlags());
     if (placement() == Placement::Centred)
         built->setFixedSize(built->size());
+    // Qt holds back the resize events of widgets that are not shown. The controls get their first
+    // sizing now, so a window loaded hidden is laid out as it will be seen (parents before children).
+    for (QWidget* control : built->findChildren<QWidget*>()) {
+        if (control->testAttribute(Qt::WA_PendingResizeEvent)) {
+            control->setAttribute(Qt::WA_PendingResizeEvent, false);
+            QResizeEvent sized(control->size(), QSize());
+            QCoreApplication::sendEvent(control, &sized);
+        }
+    }
     built->installEventFilter(this);
     m_widget = built.release();
     m_placed = false;
@@ -79,17 +90,17 @@ void Window::place(QWidget& widget)
     }
 }
 
-namespace {
-
-void bringToFront(QWidget& widget)
+void Window::activate()
 {
+    QWidget& w = *m_widget;
     // The headless platform cannot raise windows and says so on every call.
     if (QGuiApplication::platformName() != QLatin1String("offscreen"))
-        widget.raise();
-    widget.activateWindow();
+        w.raise();
+    m_manager.noteActivationRequested(*this, w);
+    w.activateWindow();
+    if (m_manager.noteActivated(*this))
+        onActivate();
 }
-
-} // namespace
 
 void Window::show()
 {
@@ -99,10 +110,8 @@ void Window::show()
         m_placed = true;
     }
     w.show();
-    bringToFront(w);
     Q_EMIT m_manager.windowEvent(this, WindowManager::Event::Shown);
-    if (m_manager.noteActivated(*this))
-        onActivate();
+    activate();
 }
 
 void Window::showModal()
@@ -152,14 +161,14 @@ void Window::setFocus()
     QWidget& w = widget();
     if (!w.isVisible())
         throw KalvoraError(QStringLiteral("%1 cannot take the focus while it is not visible").arg(m_name));
-    bringToFront(w);
-    if (m_manager.noteActivated(*this))
-        onActivate();
+    activate();
 }
 
 void Window::activatedByWindowSystem()
 {
-    if (m_widget && m_widget->isVisible() && m_manager.noteActivated(*this))
+    // Reports arrive late and may answer requests the program has acted on already: only a change the
+    // window system made by itself runs the handler, once, in the order the reports come.
+    if (m_manager.noteReportedActive(*this) && isVisible() && m_manager.noteActivated(*this))
         onActivate();
 }
 
@@ -175,6 +184,9 @@ bool Window::eventFilter(QObject* watched, QEvent* event)
     switch (event->type()) {
     case QEvent::Resize:
         TopLevelError::guarded([this] { onResize(); });
+        return false;
+    case QEvent::WindowActivate:
+        TopLevelError::guarded([this] { activatedByWindowSystem(); });
         return false;
     case QEvent::Close:
         event->ignore();

@@ -56,11 +56,13 @@ protected:
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-    /// The window system made this window active (a click on it): it becomes the active window and
-    /// runs its activation handler if it was not active before.
-    void activatedByWindowSystem();
-
 private:
+    /// The window system reports this window active (a click on it, Alt+Tab, a dialog closing): unless
+    /// the report only answers the program's own request, it becomes the active window and runs its
+    /// activation handler if it was not active before.
+    void activatedByWindowSystem();
+    /// Raises the window, asks the window system to activate it and makes it the active window.
+    void activate();
     void load();
     void place(QWidget& widget);
     [[noreturn]] void wrongClass(const QString& controlName, const QWidget& found, const char* expected) const;

@@ -2,7 +2,7 @@
 
 #include "Window.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 
 WindowManager::WindowManager(const LayoutLoader& loader, QString layoutsDirectory, QObject* parent)
@@ -37,6 +37,7 @@ void WindowManager::noteLoaded(Window& window)
 void WindowManager::noteUnloaded(Window& window)
 {
     m_loaded.removeOne(&window);
+    m_requested.removeAll(&window);
     if (m_active == &window)
         m_active = nullptr;
     Q_EMIT windowEvent(&window, Event::Unloaded);
@@ -55,5 +56,27 @@ bool WindowManager::noteActivated(Window& window)
         return false;
     m_active = &window;
     Q_EMIT windowEvent(&window, Event::Activated);
+    return true;
+}
+
+void WindowManager::noteActivationRequested(Window& window, const QWidget& widget)
+{
+    // Asking for the window that is active already brings no report, unless others are still on the way.
+    if (m_requested.isEmpty() && QApplication::activeWindow() == &widget)
+        return;
+    m_requested.append(&window);
+}
+
+bool WindowManager::noteReportedActive(Window& window)
+{
+    // Reports come in the order of the requests. The program ran each handler when it asked, so the
+    // report of a request, and of every request before it, changes nothing now.
+    const qsizetype answered = m_requested.indexOf(&window);
+    if (answered >= 0) {
+        m_requested.remove(0, answered + 1);
+        return false;
+    }
+    // The window system went its own way; what the program asked before has been overtaken.
+    m_requested.clear();
     return true;
 }

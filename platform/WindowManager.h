@@ -5,6 +5,7 @@
 #include <QString>
 
 class LayoutLoader;
+class QWidget;
 class Window;
 
 /// \brief The program's windows as the window system sees them: the loaded windows in load order, the
@@ -44,9 +45,17 @@ private:
     void noteHidden(Window& window);
     /// Makes the window the active one; true when it was not active before.
     bool noteActivated(Window& window);
+    /// The program is about to ask the window system to activate the widget of the window.
+    void noteActivationRequested(Window& window, const QWidget& widget);
+    /// The window system reports the window active. False when the report only answers an earlier
+    /// request of the program (already acted on, or overtaken by a later one); true when the window
+    /// system made the change by itself (a click, Alt+Tab, a dialog closing).
+    bool noteReportedActive(Window& window);
 
     const LayoutLoader& m_loader;
     QString m_layoutsDirectory;
     QList<Window*> m_loaded;
     Window* m_active = nullptr;
+    /// Activations the program asked for whose reports have not arrived yet, oldest first.
+    QList<Window*> m_requested;
 };

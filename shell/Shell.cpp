@@ -134,7 +134,10 @@ bool Shell::switchLanguage(Window& source, int languageId)
 
 void Shell::ShutdownApplication()
 {
-    // A second exit reaching us while the first is still unloading windows has nothing left to do.
+    // Deliberately one shutdown only: a second call while one runs (an exit or close request handled
+    // inside the message processing below) returns at once. Running it again would show the start
+    // window a second time, unload windows the first pass is still walking and ask the runtime to stop
+    // twice; the first pass finishes all of that anyway.
     if (m_phase == Phase::ShuttingDown)
         return;
     m_phase = Phase::ShuttingDown;

@@ -54,8 +54,6 @@ bool frmBack::eventFilter(QObject* watched, QEvent* event)
     if (isLoaded() && watched == &widget()) {
         if (event->type() == QEvent::MouseButtonPress)
             widget().activateWindow(); // without a window manager a click activates nothing by itself
-        else if (event->type() == QEvent::WindowActivate)
-            TopLevelError::guarded([this] { activatedByWindowSystem(); });
     }
     return Window::eventFilter(watched, event);
 }

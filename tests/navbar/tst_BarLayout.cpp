@@ -112,6 +112,42 @@ private Q_SLOTS:
         QCOMPARE(bar.keys[0].height(), 1050.0F);
     }
 
+    void eachStepUsesWhatTheRoundingContainerTook_data()
+    {
+        QTest::addColumn<float>("w");
+        QTest::addColumn<float>("h");
+        QTest::addColumn<float>("labelHeight");
+        QTest::addColumn<float>("keyHeight");
+        QTest::addColumn<float>("width");
+        // Whole pixels of 15 twips. Below the cap the key's height is H less the label's rounded
+        // height, which differs from H less the computed one once rounded.
+        QTest::newRow("below the cap, small") << 1200.0F << 200.0F << 60.0F << 135.0F << 105.0F;
+        QTest::newRow("below the cap") << 10000.0F << 1000.0F << 270.0F << 735.0F << 840.0F;
+        QTest::newRow("rounds up to the cap, not capped") << 12000.0F << 1150.0F << 315.0F << 840.0F << 1005.0F;
+        QTest::newRow("above the cap") << 15285.0F << 1400.0F << 315.0F << 1080.0F << 1275.0F;
+    }
+
+    void eachStepUsesWhatTheRoundingContainerTook()
+    {
+        QFETCH(float, w);
+        QFETCH(float, h);
+        QFETCH(float, labelHeight);
+        QFETCH(float, keyHeight);
+        QFETCH(float, width);
+        Bar bar(w, h, true);
+        bar.run();
+        for (std::size_t i = 0; i < 12; ++i) {
+            const float left = width * static_cast<float>(i);
+            QCOMPARE(bar.labels[i].height(), labelHeight);
+            QCOMPARE(bar.keys[i].top(), labelHeight);
+            QCOMPARE(bar.keys[i].height(), keyHeight);
+            QCOMPARE(bar.labels[i].width(), width);
+            QCOMPARE(bar.keys[i].width(), width);
+            QCOMPARE(bar.labels[i].left(), left);
+            QCOMPARE(bar.keys[i].left(), left);
+        }
+    }
+
     void widthAndHeightAreIndependent()
     {
         Bar a(7560.0F, 660.0F);

@@ -1,3 +1,4 @@
+#include "LayoutLoader.h"
 #include "PropertyBag.h"
 #include "QMButton.h"
 #include "QMSIndex.h"
@@ -5,6 +6,8 @@
 #include "Runtime.h"
 #include "TextDatabase.h"
 #include "Twips.h"
+#include "Window.h"
+#include "WindowManager.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -197,6 +200,47 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(KalvoraError, bar.ReadProperties(bag));
         QCOMPARE(bar.Picture(1), picture("german.gif")); // loaded before the fault, stays
         QCOMPARE(bar.Text(1), QString());                 // after it: design-time state
+    }
+
+    void aBarOnAWindowLoadedHiddenIsLaidOut()
+    {
+        // A window carrying the bar at the size every screen gives it, loaded but never shown.
+        QTemporaryDir folder;
+        QFile layout(folder.filePath(QStringLiteral("Hidden.ui")));
+        QVERIFY(layout.open(QIODevice::WriteOnly));
+        layout.write("<?xml version=\"1.0\"?><ui version=\"4.0\"><widget class=\"QWidget\" name=\"Hidden\">"
+                     "<property name=\"geometry\"><rect><x>0</x><y>0</y><width>1024</width><height>768</height></rect></property>"
+                     "<widget class=\"Kalvora.QMButton\" name=\"QMButton1\">"
+                     "<property name=\"geometry\"><rect><x>2</x><y>674</y><width>1019</width><height>91</height></rect></property>"
+                     "</widget></widget></ui>");
+        layout.close();
+        LayoutLoader loader;
+        loader.registerControl<QMButton>(QString::fromLatin1(QMButton::className), m_runtime);
+        WindowManager windows(loader, folder.path());
+        QDir::setSearchPaths(QStringLiteral("layouts"), {QStringLiteral(KALVORA_LAYOUTS)}); // the manager pointed it elsewhere
+        Window hidden(windows, QStringLiteral("Hidden"));
+        auto& bar = hidden.control<QMButton>(QStringLiteral("QMButton1"));
+        QVERIFY(!hidden.isVisible());
+        QCOMPARE(Twips::width(bar), 15285.0F);
+        QCOMPARE(Twips::height(bar), 1365.0F);
+        for (int i = 0; i < 12; ++i) {
+            QCOMPARE(Twips::height(bar.label(i)), 315.0F);
+            QCOMPARE(Twips::top(bar.key(i)), 315.0F);
+            QCOMPARE(Twips::height(bar.key(i)), 1050.0F);
+            QCOMPARE(Twips::width(bar.key(i)), 1275.0F); // 1273.75 taken as whole pixels
+            QCOMPARE(Twips::left(bar.key(i)), 1275.0F * static_cast<float>(i));
+        }
+    }
+
+    void gettersReadTheTwelfthLabel()
+    {
+        QMButton bar(m_runtime, nullptr);
+        for (int i = 0; i < 12; ++i) {
+            bar.label(i).setTextGroup(QStringLiteral("group %1").arg(i));
+            bar.label(i).setStdFont(StdFont::parse(QStringLiteral("Tahoma, %1pt").arg(8 + i)));
+        }
+        QCOMPARE(bar.IndexGroup(), QStringLiteral("group 11"));
+        QCOMPARE(bar.Font(), StdFont::parse(QStringLiteral("Tahoma, 19pt")));
     }
 
     void theStoredConfigurationLoads()

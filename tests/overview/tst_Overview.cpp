@@ -1,5 +1,6 @@
 #include "AlarmEngine.h"
 #include "QMSAlarmLine.h"
+#include "QMSBar.h"
 #include "QMSFill.h"
 #include "QMSIndex.h"
 #include "QMSSwitch.h"
@@ -72,6 +73,45 @@ private Q_SLOTS:
         QCOMPARE(outlet(), 1);                           // valve rule: level term holds
         tags().publish(tag("Storage.WaterTank"), 0.0);
         QCOMPARE(outlet(), 0);                           // level rule: tank empty, condensate ignored
+    }
+
+    void eachEventRunsItsOwnRule_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<bool>("valveOpen");
+        QTest::addColumn<int>("expected");
+        // Tank not empty throughout. Valve open, no condensate: level 1, condensate 0, valve 1.
+        // Valve closed, unit 2's condensate flowing: level 0, condensate 1, valve 1.
+        const auto rows = [](const char* source, int whenOpen, int whenClosed) {
+            QTest::addRow("%s, valve open", source) << QString::fromLatin1(source) << true << whenOpen;
+            QTest::addRow("%s, valve closed", source) << QString::fromLatin1(source) << false << whenClosed;
+        };
+        rows("barWaterLevel", 1, 0);
+        rows("fllCondensation11", 0, 1);
+        rows("fllCondensation21", 0, 1);
+        rows("fllCondensation31", 0, 1);
+        rows("swtWaterValve", 1, 1);
+    }
+
+    void eachEventRunsItsOwnRule()
+    {
+        QFETCH(QString, source);
+        QFETCH(bool, valveOpen);
+        QFETCH(int, expected);
+        tags().publish(tag("Storage.WaterTank"), 20000.0);
+        tags().publish(tag("Storage.Valve.Manual"), valveOpen);
+        tags().publish(tag("Unit1.Kondensation"), 0.0);
+        tags().publish(tag("Unit3.Kondensation"), 0.0);
+        tags().publish(tag("Unit2.Kondensation"), valveOpen ? 0.0 : 1.5);
+        m_overview->control<QMSFill>(QStringLiteral("fllWaterOut")).setFillActive(1 - expected);
+        QWidget& control = m_overview->controlWidget(source);
+        if (auto* bar = qobject_cast<QMSBar*>(&control))
+            Q_EMIT bar->ValueChanged();
+        else if (auto* fill = qobject_cast<QMSFill*>(&control))
+            Q_EMIT fill->ValueChanged();
+        else
+            Q_EMIT qobject_cast<QMSSwitch*>(&control)->StateChanged();
+        QCOMPARE(outlet(), expected);
     }
 
     void nothingDrivesTheOutletUntilAnEventArrives()

@@ -118,6 +118,47 @@ private Q_SLOTS:
         b.unload();
     }
 
+    void theWindowSystemActivatingAWindowRunsItsHandlerOncePerChange()
+    {
+        CountingWindow a(*m_manager, QStringLiteral("A"));
+        CountingWindow b(*m_manager, QStringLiteral("B"));
+        QStringList order;
+        connect(m_manager.get(), &WindowManager::windowEvent, this, [&order](Window* w, WindowManager::Event e) {
+            if (e == WindowManager::Event::Activated)
+                order.append(w->name());
+        });
+        a.show();
+        b.show();
+        // The window system reports a, then b, active only now: both are the program's own requests.
+        QTest::qWait(50);
+        QCOMPARE(order, (QStringList{QStringLiteral("A"), QStringLiteral("B")}));
+        QCOMPARE(m_manager->activeWindow(), &b);
+
+        // A click or Alt+Tab: the window system alone makes a window active.
+        a.widget().activateWindow();
+        QTRY_COMPARE(a.activations, 2);
+        QCOMPARE(m_manager->activeWindow(), &a);
+        a.widget().activateWindow(); // already active: no change, no handler
+        b.widget().activateWindow();
+        a.widget().activateWindow();
+        QTRY_COMPARE(a.activations, 3);
+        QTest::qWait(50);
+        QCOMPARE(order, (QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("A")}));
+
+        // The active window goes (a dialog closing): the one the window system activates next runs its handler.
+        b.hide();
+        b.show();
+        QCOMPARE(b.activations, 3);
+        b.hide();
+        a.widget().activateWindow();
+        QTRY_COMPARE(m_manager->activeWindow(), &a);
+        QTest::qWait(50);
+        QCOMPARE(a.activations, 4);
+        QCOMPARE(b.activations, 3);
+        a.unload();
+        b.unload();
+    }
+
     void setFocusNeedsAVisibleWindowAndLoadsAnUnloadedOne()
     {
         CountingWindow a(*m_manager, QStringLiteral("A"));

@@ -1,10 +1,13 @@
 #include "QMLanguage.h"
+#include "Runtime.h"
 #include "StationFixture.h"
+#include "TextDatabase.h"
 #include "TimerControl.h"
 #include "Window.h"
 
 #include <QGroupBox>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTest>
 
 namespace {
@@ -75,6 +78,35 @@ private Q_SLOTS:
         QCOMPARE(station().shell().PendingCommand(), std::uint8_t(8)); // unchanged: it was 8 already, nothing stored
         QTest::qWait(60);
         QVERIFY(station().window(freeTrends).isVisible());
+    }
+
+    void aScreenIgnoresItsOwnButton_data()
+    {
+        QTest::addColumn<int>("own");
+        QTest::addColumn<QString>("screen");
+        QTest::newRow("overview") << 5 << overview;
+        QTest::newRow("alarms") << 6 << alarms;
+        QTest::newRow("trends") << 7 << trends;
+        QTest::newRow("free trends") << 8 << freeTrends;
+    }
+
+    void aScreenIgnoresItsOwnButton()
+    {
+        QFETCH(int, own);
+        QFETCH(QString, screen);
+        if (screen != overview)
+            station().pressAndWait(overview, own);
+        QTest::qWait(60); // the free-trend screen's timer runs from its load: its first tick has passed
+        station().pressAndWait(screen, 1); // German on German: stores 1, changes nothing
+        QCOMPARE(station().shell().PendingCommand(), std::uint8_t(1));
+        station().log().clear();
+        station().press(screen, own);
+        // Handled, the click would have stored its own code and armed the timer.
+        QCOMPARE(station().shell().PendingCommand(), std::uint8_t(1));
+        QVERIFY(!station().window(screen).control<TimerControl>(QStringLiteral("Timer1")).isRunning());
+        QTest::qWait(60);
+        QVERIFY2(station().log().isEmpty(), qPrintable(station().log().join(QLatin1Char('|'))));
+        QVERIFY(station().window(screen).isVisible());
     }
 
     void twoClicksInOneIntervalRunOnlyTheSecond()
@@ -199,6 +231,49 @@ private Q_SLOTS:
         // The texts survive the dialog being discarded and loaded again.
         dialog.unload();
         QCOMPARE(dialog.control<QGroupBox>(QStringLiteral("fraSelected")).title(), QStringLiteral("Ausgewählte Trends:"));
+    }
+
+    void theSwitchSetsEveryScreensLanguageControl_data()
+    {
+        QTest::addColumn<bool>("allLoaded");
+        QTest::newRow("right after start-up") << false;
+        QTest::newRow("every screen loaded already") << true;
+    }
+
+    void theSwitchSetsEveryScreensLanguageControl()
+    {
+        QFETCH(bool, allLoaded);
+        if (allLoaded) {
+            station().pressAndWait(overview, 2);
+            station().pressAndWait(overview, 1);
+            QTest::qWait(60);
+        }
+        // The language controls share the runtime's one language, which reports only changes. Each set
+        // is turned back at once, unseen, so that the next one reports too (until the fourth, which
+        // stays); noted with each set are the windows loaded at that moment.
+        TextDatabase& texts = station().runtime().texts();
+        const int before = texts.languageId();
+        QList<QStringList> sets;
+        const QMetaObject::Connection recorder = connect(&texts, &TextDatabase::languageChanged, this, [&](int id) {
+            if (id == before)
+                return;
+            sets.append(station().loaded());
+            if (sets.size() < 4) {
+                const QSignalBlocker unseen(texts);
+                texts.setLanguageId(before);
+            }
+        });
+        station().pressAndWait(overview, 2);
+        disconnect(recorder);
+        QStringList expected{QStringLiteral("FStart"), QStringLiteral("frmBack"), overview};
+        const QStringList all = expected + QStringList{alarms, trends, freeTrends, chooser};
+        QCOMPARE(sets.size(), 4);
+        for (const QString& screen : {QString(), alarms, trends, freeTrends}) {
+            if (!screen.isEmpty())
+                expected.append(screen); // loaded by the reference, before its language is set
+            QCOMPARE(sets.takeFirst(), allLoaded ? all : expected);
+        }
+        QCOMPARE(texts.languageId(), 1033);
     }
 
     void theStoredDialogCaptionsStandUntilTheFirstSwitch()

@@ -8,6 +8,7 @@
 #include <QResizeEvent>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -130,6 +131,26 @@ private Q_SLOTS:
         QVERIFY(!station.window(QStringLiteral("frmBack")).widget().close()); // a second request is the same shutdown
         QTRY_COMPARE(station.endings(), QList<int>{0});
         QCOMPARE(station.log().count(QStringLiteral("show FStart")), 2); // start-up, then shutdown once
+        QCOMPARE(station.loaded(), QStringList{QStringLiteral("FStart")});
+    }
+
+    void aShutdownAskedForWhileOneRunsIsIgnored()
+    {
+        StationFixture station;
+        QVERIFY(station.startUp());
+        station.log().clear();
+        Shell& shell = station.shell();
+        // An exit that arrives inside the shutdown's message processing, after the first unload.
+        bool asked = false;
+        connect(&shell.windows(), &WindowManager::windowEvent, &shell, [&](Window*, WindowManager::Event e) {
+            if (e == WindowManager::Event::Unloaded && !std::exchange(asked, true))
+                QTimer::singleShot(0, &shell, [&shell] { shell.ShutdownApplication(); });
+        });
+        shell.ShutdownApplication();
+        QTRY_COMPARE(station.endings(), QList<int>{0});
+        QVERIFY(asked);
+        QCOMPARE(station.log().count(QStringLiteral("show FStart")), 1);
+        QCOMPARE(station.log().count(QStringLiteral("runtime stopped")), 1);
         QCOMPARE(station.loaded(), QStringList{QStringLiteral("FStart")});
     }
 
