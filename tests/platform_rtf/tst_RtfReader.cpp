@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QTest>
 #include <QTextBlock>
@@ -401,7 +402,12 @@ void TestRtfReader::helpFiles()
     QTextDocument document;
     const RtfReader::Result result = RtfReader::read(file.readAll(), document);
     QVERIFY2(result.ok, qPrintable(path + QStringLiteral(": ") + result.error));
-    QVERIFY(!document.toPlainText().contains(QChar::ReplacementCharacter));
+    const QString text = document.toPlainText();
+    QVERIFY(!text.contains(QChar::ReplacementCharacter));
+    // A help text says what the alarm means, why it comes, what follows and what to do: more than a line.
+    QVERIFY2(text.size() > 600, qPrintable(path));
+    if (path.endsWith(QLatin1String("de.rtf")))
+        QVERIFY2(text.contains(QRegularExpression(QStringLiteral("[äöüÄÖÜß]"))), qPrintable(path));
 }
 
 void TestRtfReader::everyAlarmHasBothHelpFiles()
