@@ -358,7 +358,7 @@ void QMSAlarmList::paintEvent(QPaintEvent*)
         quiet.setItalic(true);
         painter.setFont(quiet);
         painter.setPen(quietText);
-        painter.drawText(QRect(markWidth, 1, right - markWidth, rowHeight()), Qt::AlignLeft | Qt::AlignVCenter, emptyText());
+        painter.drawText(QRect(cellInset + 1, 1, right - cellInset, rowHeight()), Qt::AlignLeft | Qt::AlignVCenter, emptyText());
     }
     const QList<int> columnWidths = widths();
     const int h = rowHeight();
@@ -392,23 +392,28 @@ void QMSAlarmList::paintEvent(QPaintEvent*)
         }
         const bool selected = alarm.id == m_selectedId;
         painter.fillRect(line, selected ? m_selectionColor : fill);
-        // The mark keeps the state's colour on the picked line too.
-        const QRect markCell(line.left(), line.top(), markWidth, h);
+        // The mark leads the text column (or the line when there is none), so the time column keeps
+        // its whole width; on the picked line it keeps the state's colour.
+        const qsizetype markColumn = std::max<qsizetype>(0, m_columnCode.indexOf(u'X'));
         const bool returned = alarm.state == AlarmState::ReturnedUnacknowledged;
-        if (selected)
-            painter.fillRect(markCell, returned ? colour.lighter(170) : colour);
-        if (selected)
-            painter.setPen(returned ? returnedText : QColor(Qt::white));
-        else
-            painter.setPen(fill == background ? colour : pen);
-        painter.drawText(markCell, Qt::AlignCenter, mark);
-        painter.setPen(selected ? QColor(Qt::white) : pen);
-        int x = line.left() + markWidth;
+        int x = line.left();
         for (qsizetype c = 0; c < m_columnCode.size(); ++c) {
             const int given = c < columnWidths.size() ? columnWidths.at(c) : 0;
-            const int w = (c == 0 ? given - markWidth : given);
-            const int cellWidth = (given > 0 && c + 1 < m_columnCode.size()) ? std::max(0, w) : right - x;
-            const QRect cell(x + cellInset, line.top(), cellWidth - 2 * cellInset, h);
+            const int cellWidth = (given > 0 && c + 1 < m_columnCode.size()) ? given : right - x;
+            int textLeft = x;
+            if (c == markColumn) {
+                const QRect markCell(x, line.top(), markWidth, h);
+                if (selected)
+                    painter.fillRect(markCell, returned ? colour.lighter(170) : colour);
+                if (selected)
+                    painter.setPen(returned ? returnedText : QColor(Qt::white));
+                else
+                    painter.setPen(fill == background ? colour : pen);
+                painter.drawText(markCell, Qt::AlignCenter, mark);
+                textLeft += markWidth;
+            }
+            painter.setPen(selected ? QColor(Qt::white) : pen);
+            const QRect cell(textLeft + cellInset, line.top(), x + cellWidth - textLeft - 2 * cellInset, h);
             painter.drawText(cell, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                              fontMetrics().elidedText(cellText(m_columnCode.at(c), alarm), Qt::ElideRight, cell.width()));
             x += cellWidth;

@@ -27,7 +27,7 @@ class QScrollBar;
 /// - `selectionColor` (RGB(0, 64, 128)) fills the picked line; `gridColor` (black) draws the frame and
 ///   the column rule.
 ///
-/// Each line starts with a mark in the alarm's colour (red for priority 1, amber otherwise): "!" active
+/// The text column starts with a mark in the alarm's colour (red for priority 1, amber otherwise): "!" active
 /// and not acknowledged, with the whole line flashing in the alarm colour; "●" active and acknowledged,
 /// text in the alarm colour, steady; "○" gone but not yet acknowledged, grey text on a flashing pale
 /// field. Flashing follows the application's BlinkClock. An empty list says so in one grey line.
