@@ -3,6 +3,7 @@
 #include "LayoutLoader.h"
 #include "PictureBox.h"
 #include "QMSAlarmLine.h"
+#include "QMSAlarmList.h"
 #include "QMLanguage.h"
 #include "QMSBar.h"
 #include "QMSFill.h"
@@ -29,6 +30,7 @@ void registerRuntimeControls(LayoutLoader& loader, Runtime& runtime)
     loader.registerControl<QMSIndex>(QStringLiteral("QMSLanguageLib.QMSIndex"), runtime);
     loader.registerControl<QMSKey>(QStringLiteral("QuelmirStudioLib.QMSKey"), runtime);
     loader.registerControl<QMSAlarmLine>(QStringLiteral("QMSAlarmLib.QMSAlarmLine"), runtime);
+    loader.registerControl<QMSAlarmList>(QStringLiteral("QMSAlarmLib.QMSAlarmList"), runtime);
     loader.registerControl<QMSShape>(QStringLiteral("QuelmirStudioLib.QMSShape"), runtime);
     loader.registerControl<QMSVarOut>(QStringLiteral("QuelmirStudioLib.QMSVarOut"), runtime);
     loader.registerControl<QMSBar>(QStringLiteral("QuelmirStudioLib.QMSBar"), runtime);

@@ -4,8 +4,10 @@
 #include "TextDatabase.h"
 
 #include <QDateTime>
+#include <QSysInfo>
 
 #include <algorithm>
+#include <utility>
 
 AlarmEngine::AlarmEngine(TagStore& tags, TextDatabase& texts, QObject* parent)
     : QObject(parent)
@@ -13,6 +15,10 @@ AlarmEngine::AlarmEngine(TagStore& tags, TextDatabase& texts, QObject* parent)
     , m_texts(texts)
     , m_clock([] { return QDateTime::currentMSecsSinceEpoch(); })
 {
+    QString user = qEnvironmentVariable("USER");
+    if (user.isEmpty())
+        user = qEnvironmentVariable("USERNAME");
+    m_operator = QSysInfo::machineHostName() + QLatin1Char('/') + user;
     // Alarm texts are read in the current language each time a list asks, so a list that redraws on
     // this shows the new language at once.
     connect(&m_texts, &TextDatabase::languageChanged, this, [this] {
@@ -30,6 +36,7 @@ void AlarmEngine::setDefinitions(const QList<AlarmGroupDefinition>& groups, cons
     m_definitions = alarms;
     m_live.assign(static_cast<size_t>(alarms.size()), Live{});
     m_byId.clear();
+    m_changed.clear();
     for (qsizetype i = 0; i < alarms.size(); ++i)
         m_byId.insert(alarms.at(i).id, static_cast<int>(i));
     m_priority.clear();
@@ -68,6 +75,7 @@ AlarmInfo AlarmEngine::info(int index) const
     const Live& live = m_live[static_cast<size_t>(index)];
     AlarmInfo a;
     a.id = def.id;
+    a.number = index + 1;
     a.group = def.group;
     a.text = m_texts.text(def.textGroup, def.textKey);
     a.state = live.state;
@@ -76,6 +84,7 @@ AlarmInfo AlarmEngine::info(int index) const
     a.acknowledgedMs = live.acknowledgedMs;
     a.priority = m_priority.value(def.group);
     a.helpTopic = def.helpTopic;
+    a.value = live.value;
     return a;
 }
 
@@ -106,8 +115,17 @@ void AlarmEngine::record(int index, const QString& event, qint64 timeMs, QList<A
 {
     const AlarmDefinition& def = m_definitions.at(index);
     const Live& live = m_live[static_cast<size_t>(index)];
-    entries.append({timeMs, def.id, def.group, event, live.state, live.cameMs, live.wentMs, live.acknowledgedMs, live.value});
-    touched.insert(def.group);
+    AlarmJournalEntry entry{timeMs, def.id, def.group, event, live.state, live.cameMs, live.wentMs, live.acknowledgedMs, live.value, {}};
+    if (event == QLatin1String("acknowledged"))
+        entry.station = m_operator;
+    entries.append(entry);
+    noteChanged(index, touched);
+}
+
+void AlarmEngine::noteChanged(int index, QSet<QString>& touched)
+{
+    m_changed.append(index);
+    touched.insert(m_definitions.at(index).group);
 }
 
 void AlarmEngine::evaluate(qint64 nowMs)
@@ -224,9 +242,18 @@ void AlarmEngine::announce(const QSet<QString>& groups)
 {
     QStringList sorted(groups.begin(), groups.end());
     sorted.sort();
+    // Taken before anything is emitted: a receiver may change alarms again.
+    const QList<int> changedAlarms = std::exchange(m_changed, {});
     for (const QString& name : std::as_const(sorted)) {
-        if (AlarmGroup* g = m_groups.value(name))
+        if (AlarmGroup* g = m_groups.value(name)) {
+            QSet<int> seen;
+            for (int index : changedAlarms)
+                if (m_definitions.at(index).group == name && !seen.contains(index)) {
+                    seen.insert(index);
+                    Q_EMIT g->alarmChanged(m_definitions.at(index).id);
+                }
             Q_EMIT g->changed();
+        }
         Q_EMIT changed(name);
     }
 }
@@ -249,7 +276,7 @@ QString AlarmEngine::openJournal(const QString& path, QString* notice)
         live.acknowledgedMs = it->acknowledgedMs;
         live.value = it->value;
         live.pendingSinceMs = -1;
-        touched.insert(m_definitions.at(i).group);
+        noteChanged(static_cast<int>(i), touched);
     }
     announce(touched);
     return {};

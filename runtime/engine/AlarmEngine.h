@@ -42,6 +42,11 @@ public:
     /// The state of one alarm; an info with an empty id for an unknown one.
     AlarmInfo alarm(const QString& id) const;
 
+    /// Who acknowledges: written with every acknowledgement into the journal. Defaults to this
+    /// machine's name and the logged-in user, "host/user".
+    void setOperator(const QString& station) { m_operator = station; }
+    const QString& operatorName() const { return m_operator; }
+
     /// Acknowledges every unacknowledged alarm of the group (what an alarm list's Acknowledge does).
     int acknowledge(const QString& group);
     /// Acknowledges one alarm; false if it is unknown or needs no acknowledgement.
@@ -72,6 +77,7 @@ private:
     void record(int index, const QString& event, qint64 timeMs, QList<AlarmJournalEntry>& entries, QSet<QString>& touched);
     bool acknowledgeAt(int index, qint64 nowMs, QList<AlarmJournalEntry>& entries, QSet<QString>& touched);
     void announce(const QSet<QString>& groups);
+    void noteChanged(int index, QSet<QString>& touched);
     void write(const QList<AlarmJournalEntry>& entries);
 
     TagStore& m_tags;
@@ -83,4 +89,7 @@ private:
     QHash<QString, AlarmGroup*> m_groups;
     AlarmJournal m_journal;
     std::function<qint64()> m_clock;
+    QString m_operator;
+    /// Alarms changed since the last announce, in the order they changed.
+    QList<int> m_changed;
 };

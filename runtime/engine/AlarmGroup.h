@@ -11,6 +11,7 @@ class AlarmEngine;
 /// One alarm as an alarm list shows it. The text is in the runtime's current language.
 struct AlarmInfo {
     QString id;
+    int number = 0;             ///< place in the project's alarm list, from 1; 0 for an unknown alarm
     QString group;
     QString text;
     AlarmState state = AlarmState::Normal;
@@ -19,6 +20,7 @@ struct AlarmInfo {
     qint64 acknowledgedMs = 0;  ///< 0 until acknowledged
     int priority = 0;
     QString helpTopic;
+    double value = 0.0;         ///< the process value at the last transition
 
     bool isActive() const { return state == AlarmState::ActiveUnacknowledged || state == AlarmState::ActiveAcknowledged; }
     bool isAcknowledged() const { return state == AlarmState::ActiveAcknowledged; }
@@ -43,7 +45,10 @@ public:
     int acknowledge();
 
 Q_SIGNALS:
-    /// An alarm of the group came, went or was acknowledged, or the language changed.
+    /// One alarm of the group came, went or was acknowledged; `changed` follows once for the batch.
+    void alarmChanged(const QString& id);
+    /// Something in the group changed: after a batch of alarmChanged, or alone when the language or
+    /// the definitions changed and every alarm should be read anew.
     void changed();
 
 private:

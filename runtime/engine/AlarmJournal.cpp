@@ -13,9 +13,22 @@ void createSchema(SqliteDatabase& db, int fromVersion)
         db.exec("CREATE INDEX journal_alarm ON journal(alarm, id)");
         db.exec("CREATE INDEX journal_time ON journal(time)");
     }
+    if (fromVersion < 2) {
+        // Who acknowledged; older entries simply have none.
+        db.exec("ALTER TABLE journal ADD COLUMN station TEXT");
+        db.exec("CREATE INDEX journal_group ON journal(alarm_group, id)");
+    }
 }
 
-constexpr const char* Columns = "time, alarm, alarm_group, event, state, came, went, acknowledged, value";
+constexpr const char* Columns = "time, alarm, alarm_group, event, state, came, went, acknowledged, value, station, id";
+
+/// The WHERE clause of a filter, binding ?1 to ?4; a blank alarm or group matches all.
+constexpr const char* FilterClause = " WHERE (?1 = '' OR alarm = ?1) AND (?2 = '' OR alarm_group = ?2) AND time >= ?3 AND time <= ?4";
+
+void bindFilter(SqliteStatement& statement, const AlarmJournalFilter& filter)
+{
+    statement.bind(1, filter.alarm).bind(2, filter.group).bind(3, filter.fromMs).bind(4, filter.untilMs);
+}
 
 } // namespace
 
@@ -62,11 +75,15 @@ void AlarmJournal::append(const QList<AlarmJournalEntry>& entries)
     if (!m_db || entries.isEmpty())
         return;
     SqliteTransaction transaction(*m_db);
-    SqliteStatement insert = m_db->prepare("INSERT INTO journal(time, alarm, alarm_group, event, state, came, went, acknowledged, value) "
-                                           "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+    SqliteStatement insert = m_db->prepare("INSERT INTO journal(time, alarm, alarm_group, event, state, came, went, acknowledged, value, station) "
+                                           "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
     for (const AlarmJournalEntry& e : entries) {
         insert.bind(1, e.timeMs).bind(2, e.alarm).bind(3, e.group).bind(4, e.event).bind(5, stateName(e.state));
         insert.bind(6, e.cameMs).bind(7, e.wentMs).bind(8, e.acknowledgedMs).bind(9, e.value);
+        if (e.station.isEmpty())
+            insert.bindNull(10);
+        else
+            insert.bind(10, e.station);
         insert.run();
     }
     transaction.commit();
@@ -84,6 +101,8 @@ AlarmJournalEntry AlarmJournal::read(const SqliteStatement& row)
     e.wentMs = row.int64(6);
     e.acknowledgedMs = row.int64(7);
     e.value = row.real(8);
+    e.station = row.isNull(9) ? QString() : row.text(9);
+    e.id = row.int64(10);
     return e;
 }
 
@@ -112,6 +131,33 @@ QList<AlarmJournalEntry> AlarmJournal::history(int limit) const
     while (select.step())
         result.append(read(select));
     return result;
+}
+
+QList<AlarmJournalEntry> AlarmJournal::page(const AlarmJournalFilter& filter, qint64 beforeId, int limit) const
+{
+    QList<AlarmJournalEntry> result;
+    if (!m_db || limit <= 0)
+        return result;
+    // Paged by id rather than OFFSET, so a late page costs what the first does.
+    const QByteArray sql = QByteArrayLiteral("SELECT ") + Columns + " FROM journal" + FilterClause
+        + " AND id < ?5 ORDER BY id DESC LIMIT ?6";
+    SqliteStatement select = m_db->prepare(sql.constData());
+    bindFilter(select, filter);
+    select.bind(5, beforeId > 0 ? beforeId : std::numeric_limits<qint64>::max()).bind(6, limit);
+    result.reserve(limit);
+    while (select.step())
+        result.append(read(select));
+    return result;
+}
+
+qint64 AlarmJournal::count(const AlarmJournalFilter& filter) const
+{
+    if (!m_db)
+        return 0;
+    const QByteArray sql = QByteArrayLiteral("SELECT count(*) FROM journal") + FilterClause;
+    SqliteStatement select = m_db->prepare(sql.constData());
+    bindFilter(select, filter);
+    return select.step() ? select.int64(0) : 0;
 }
 
 int AlarmJournal::removeOlderThan(qint64 cutoffMs, int batch)

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 
+#include <limits>
 #include <memory>
 
 enum class AlarmState { Normal, ActiveUnacknowledged, ActiveAcknowledged, ReturnedUnacknowledged };
@@ -21,13 +22,23 @@ struct AlarmJournalEntry {
     qint64 wentMs = 0;
     qint64 acknowledgedMs = 0;
     double value = 0.0;
+    QString station; ///< who acknowledged ("host/user"); empty for transitions of the process
+    qint64 id = 0;   ///< the entry's place in the journal, rising; set when read back
+};
+
+/// Which journal entries a history asks for: one alarm or a whole group, within a time span.
+struct AlarmJournalFilter {
+    QString alarm;  ///< empty: every alarm of the group
+    QString group;  ///< empty: every group
+    qint64 fromMs = 0;
+    qint64 untilMs = std::numeric_limits<qint64>::max();
 };
 
 /// \brief The alarm journal: every alarm transition in a SQLite file, so history and the alarms still
 /// waiting for acknowledgement survive a restart.
 class AlarmJournal final {
 public:
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
 
     AlarmJournal() = default;
     ~AlarmJournal();
@@ -45,6 +56,11 @@ public:
     QHash<QString, AlarmJournalEntry> lastEntries() const;
     /// Newest first, at most `limit` entries.
     QList<AlarmJournalEntry> history(int limit) const;
+    /// One page of the entries the filter picks, newest first: those older than `beforeId`
+    /// (0: from the newest), at most `limit`. The next page starts before the last entry's id.
+    QList<AlarmJournalEntry> page(const AlarmJournalFilter& filter, qint64 beforeId, int limit) const;
+    /// How many entries the filter picks.
+    qint64 count(const AlarmJournalFilter& filter) const;
     /// Removes up to `batch` entries older than `cutoffMs`; returns how many went.
     int removeOlderThan(qint64 cutoffMs, int batch);
 

@@ -6,12 +6,17 @@
 //         --wait MS          let the plant run
 //         --grab NAME FILE   write window NAME (it must be loaded) to FILE
 //         --grab-display FILE  write the whole display to FILE
+//         --write TAG VALUE  write a process variable as an operator switch does ("false", "true" or a number)
+//         --speed F          run the plant F times faster (60: a minute of plant time per second)
+//         --pick NAME LIST ROW  pick line ROW of alarm list LIST on window NAME, as a click does
 //
 // Without a platform chosen in QT_QPA_PLATFORM it draws off screen on a display of the given size.
 
 #include "Fonts.h"
 #include "QMButton.h"
+#include "QMSAlarmList.h"
 #include "QMSKey.h"
+#include "TagStore.h"
 #include "Runtime.h"
 #include "Shell.h"
 #include "TopLevelError.h"
@@ -33,7 +38,8 @@ namespace {
 [[noreturn]] void usage(const QString& why)
 {
     std::fprintf(stderr, "screenshot: %s\nusage: screenshot [--display WxH] [--data DIR] STEP...\n"
-                         "  STEP: --press N | --wait MS | --grab NAME FILE | --grab-display FILE\n",
+                         "  STEP: --press N | --wait MS | --grab NAME FILE | --grab-display FILE | --write TAG VALUE | --speed F\n"
+                         "        | --pick NAME LIST ROW\n",
                  qPrintable(why));
     std::exit(2);
 }
@@ -153,6 +159,26 @@ int main(int argc, char** argv)
                 continue;
             }
             ok = save(shell.window(name).widget().grab(), file) && ok;
+        } else if (step == QLatin1String("--write")) {
+            const QString value = argument(2);
+            const QVariant typed = value == QLatin1String("true") ? QVariant(true)
+                : value == QLatin1String("false")                 ? QVariant(false)
+                                                                  : QVariant(value.toDouble());
+            runtime.tags().write(argument(1), typed);
+            i += 2;
+            runFor(300);
+        } else if (step == QLatin1String("--speed")) {
+            runtime.setSpeed(argument(1).toDouble());
+            ++i;
+        } else if (step == QLatin1String("--pick")) {
+            const QString name = argument(1);
+            const QString list = argument(2);
+            const int row = argument(3).toInt();
+            i += 3;
+            if (!shell.hasWindow(name) || !shell.window(name).isLoaded())
+                usage(QStringLiteral("window %1 is not loaded").arg(name));
+            shell.window(name).control<QMSAlarmList>(list).pick(row);
+            runFor(300);
         } else if (step == QLatin1String("--grab-display")) {
             ok = save(QGuiApplication::primaryScreen()->grabWindow(0), argument(1)) && ok;
             ++i;
