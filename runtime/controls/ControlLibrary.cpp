@@ -11,6 +11,7 @@
 #include "QMSPicBox.h"
 #include "QMSShape.h"
 #include "QMSSwitch.h"
+#include "QMSVarIn.h"
 #include "QMSVarOut.h"
 #include "QMTrend.h"
 #include "QMStart.h"
@@ -31,6 +32,7 @@ void registerRuntimeControls(LayoutLoader& loader, Runtime& runtime)
     loader.registerControl<QMSAlarmLine>(QStringLiteral("QMSAlarmLib.QMSAlarmLine"), runtime);
     loader.registerControl<QMSShape>(QStringLiteral("QuelmirStudioLib.QMSShape"), runtime);
     loader.registerControl<QMSVarOut>(QStringLiteral("QuelmirStudioLib.QMSVarOut"), runtime);
+    loader.registerControl<QMSVarIn>(QStringLiteral("QuelmirStudioLib.QMSVarIn"), runtime);
     loader.registerControl<QMSBar>(QStringLiteral("QuelmirStudioLib.QMSBar"), runtime);
     loader.registerControl<QMSFill>(QStringLiteral("QuelmirStudioLib.QMSFill"), runtime);
     loader.registerControl<QMSPicBox>(QStringLiteral("QuelmirStudioLib.QMSPicBox"), runtime);
