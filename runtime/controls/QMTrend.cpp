@@ -368,9 +368,11 @@ void QMTrend::paintCurve(QPainter& painter, const QRect& plot, int index) const
     const qint64 gapMs = std::max<qint64>(1, runtime().archive().settings().recordIntervalMs) * 5 / 2;
     std::vector<QPointF> line;
     line.reserve(static_cast<std::size_t>(points.size()));
-    const QPen pen(slot.color, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    // Thin lines on the raster engine's fast path: wide antialiased strokes of a dense curve cost
+    // hundreds of milliseconds, a one-pixel line a few.
+    const QPen pen(slot.color, 1.0, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
     const bool halo = isLight(slot.color);
-    const QPen haloPen(QColor(96, 104, 112), 3.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    const QPen haloPen(QColor(96, 104, 112), 2.0, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
     const auto flush = [&] {
         if (line.empty())
             return;

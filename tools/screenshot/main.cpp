@@ -6,6 +6,8 @@
 //         --wait MS          let the plant run
 //         --grab NAME FILE   write window NAME (it must be loaded) to FILE
 //         --grab-display FILE  write the whole display to FILE
+//         --set CONTROL PROPERTY N  write a whole number to a property of a control on the screen in front
+//         --click CONTROL    press the key CONTROL on the screen in front
 //
 // Without a platform chosen in QT_QPA_PLATFORM it draws off screen on a display of the given size.
 
@@ -33,7 +35,8 @@ namespace {
 [[noreturn]] void usage(const QString& why)
 {
     std::fprintf(stderr, "screenshot: %s\nusage: screenshot [--display WxH] [--data DIR] STEP...\n"
-                         "  STEP: --press N | --wait MS | --grab NAME FILE | --grab-display FILE\n",
+                         "  STEP: --press N | --wait MS | --grab NAME FILE | --grab-display FILE\n"
+                         "        --set CONTROL PROPERTY N | --click CONTROL\n",
                  qPrintable(why));
     std::exit(2);
 }
@@ -153,6 +156,21 @@ int main(int argc, char** argv)
                 continue;
             }
             ok = save(shell.window(name).widget().grab(), file) && ok;
+        } else if (step == QLatin1String("--set") || step == QLatin1String("--click")) {
+            // The operator's entries on the screen in front: a property by name, or a key pressed.
+            Window* front = frontScreen(shell);
+            const QString control = argument(1);
+            if (!front)
+                usage(QStringLiteral("no screen in front"));
+            QWidget& widget = front->controlWidget(control);
+            if (step == QLatin1String("--click")) {
+                front->control<QMSKey>(control).click();
+                ++i;
+            } else {
+                widget.setProperty(qPrintable(argument(2)), QVariant(argument(3)).toInt());
+                i += 3;
+            }
+            runFor(300);
         } else if (step == QLatin1String("--grab-display")) {
             ok = save(QGuiApplication::primaryScreen()->grabWindow(0), argument(1)) && ok;
             ++i;
