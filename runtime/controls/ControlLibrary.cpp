@@ -12,6 +12,7 @@
 #include "QMSPicBox.h"
 #include "QMSShape.h"
 #include "QMSSwitch.h"
+#include "QMSVarIn.h"
 #include "QMSVarOut.h"
 #include "QMTrend.h"
 #include "QMStart.h"
@@ -33,6 +34,7 @@ void registerRuntimeControls(LayoutLoader& loader, Runtime& runtime)
     loader.registerControl<QMSAlarmList>(QStringLiteral("QMSAlarmLib.QMSAlarmList"), runtime);
     loader.registerControl<QMSShape>(QStringLiteral("QuelmirStudioLib.QMSShape"), runtime);
     loader.registerControl<QMSVarOut>(QStringLiteral("QuelmirStudioLib.QMSVarOut"), runtime);
+    loader.registerControl<QMSVarIn>(QStringLiteral("QuelmirStudioLib.QMSVarIn"), runtime);
     loader.registerControl<QMSBar>(QStringLiteral("QuelmirStudioLib.QMSBar"), runtime);
     loader.registerControl<QMSFill>(QStringLiteral("QuelmirStudioLib.QMSFill"), runtime);
     loader.registerControl<QMSPicBox>(QStringLiteral("QuelmirStudioLib.QMSPicBox"), runtime);

@@ -1,12 +1,16 @@
 #pragma once
 
 #include "RuntimeControl.h"
+#include "TrendCurveCache.h"
 
 #include <QColor>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QString>
 
 #include <array>
+
+class QTimer;
 
 /// \brief Trend chart: up to eight archived curves drawn over a period of time, following the present
 /// (`Online`) or standing at `TimePosition`.
@@ -15,11 +19,30 @@
 /// period. The slot properties (`Trend1`..`Trend8`, `Archive1`..`Archive8`, `MaxValue1`..`MaxValue8`)
 /// are read and written by their formed names at run time; a change to them shows only after
 /// `ApplyCurveSettings`. The lower end and colour of each slot are stored settings.
+///
+/// The shown period is `periodSeconds` long (a stored setting, one hour unless the layout says
+/// otherwise) and ends at its right edge: online the right edge is the present, offline it is
+/// `TimePosition`, so the chart shows what led up to that moment. A new chart is online. Going offline
+/// before any `TimePosition` was written stands the chart where it was; `TimePosition` written while
+/// online is kept and used when the chart goes offline.
+///
+/// The value axis is labelled with the range of the first used slot; every curve is drawn on its own
+/// range, and the cursor shows each curve's real value. A range that is not usable (upper end not above
+/// the lower, NaN or infinite) falls back to the trend's range in the archive definition, else 0 to
+/// 100, with a warning naming the chart and the slot.
+///
+/// Operator actions: a double click or the context-menu entry "Choose curves" raises
+/// `TrendSelectRequest`. Offline, the wheel zooms around the mouse, dragging pans along the time axis,
+/// and a cursor line follows the mouse with the time and every curve's value. "Export CSV" in the
+/// context menu writes the shown period: one row per time stamp, ISO times, the values as archived.
+///
+/// Redraws are coalesced: every change asks for one, and a single-shot timer reads the archive and
+/// repaints at most once a frame. Online, each recording reads only the columns that came into view.
 class QMTrend final : public RuntimeControl {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(QMTrend)
-    Q_PROPERTY(bool Online READ Online WRITE setOnline)
-    Q_PROPERTY(QDateTime TimePosition READ TimePosition WRITE setTimePosition)
+    Q_PROPERTY(bool Online READ Online WRITE setOnline NOTIFY OnlineChanged)
+    Q_PROPERTY(QDateTime TimePosition READ TimePosition WRITE setTimePosition NOTIFY TimePositionChanged)
     Q_PROPERTY(QString dateFormat READ dateFormat WRITE setDateFormat)
     Q_PROPERTY(QString timeFormat READ timeFormat WRITE setTimeFormat)
     Q_PROPERTY(int periodSeconds READ periodSeconds WRITE setPeriodSeconds)
@@ -87,6 +110,18 @@ public:
 
     /// Shows the curve set now in the slots.
     void ApplyCurveSettings();
+
+    /// The period shown now (after zoom and pan), right edge included.
+    qint64 shownStartMs() const { return m_viewEndMs - m_viewSpanMs; }
+    qint64 shownEndMs() const { return m_viewEndMs; }
+    /// Whether applied slot `index` has a sample in the shown period (false for an empty slot).
+    bool curveHasData(int index) const;
+    /// Whether the chart says "no data" for the whole period: curves are applied, none has a sample.
+    bool showsEmptyPeriod() const;
+    /// A redraw has been asked for and not yet done.
+    bool isRefreshPending() const;
+    /// Writes the shown period of every applied curve to a CSV file; returns why not, empty on success.
+    QString exportCsv(const QString& path) const;
 
     bool Online() const { return m_online; }
     void setOnline(bool online);
@@ -186,11 +221,45 @@ Q_SIGNALS:
     void TrendSelectRequest();
     /// The applied curve set changed (after ApplyCurveSettings); a legend listens to it.
     void curvesApplied();
+    /// Online was written with a new value.
+    void OnlineChanged(bool online);
+    /// TimePosition was written with a new value.
+    void TimePositionChanged(const QDateTime& time);
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    struct Range {
+        double low = 0.0;
+        double high = 100.0;
+    };
+    Range usableRange(int index) const;
+    QRect plotRect() const;
+    int leftMargin() const;
+    void scheduleRefresh();
+    void refresh();
+    void resetView();
+    qint64 timeAtX(double x) const;
+    double xAt(qint64 timeMs) const;
+    QString text(const char* key) const;
+    QLocale numberLocale() const;
+    QString formatValue(double value, const Range& range) const;
+    void paintGrid(QPainter& painter, const QRect& plot) const;
+    void paintCurve(QPainter& painter, const QRect& plot, int index) const;
+    void paintNotes(QPainter& painter, const QRect& plot) const;
+    void paintCursor(QPainter& painter, const QRect& plot) const;
+    void chooseExportFile();
+
     void setSlotTrend(int index, const QString& value);
     void setSlotArchive(int index, const QString& value);
     void setSlotMaxValue(int index, double value);
@@ -204,4 +273,16 @@ private:
     QString m_dateFormat = QStringLiteral("dd.mm.yyyy");
     QString m_timeFormat = QStringLiteral("hh:nn:ss");
     int m_periodSeconds = 3600;
+
+    std::array<TrendCurveCache, SlotCount> m_caches;
+    qint64 m_viewEndMs = 0;
+    qint64 m_viewSpanMs = 3600 * 1000;
+    bool m_standing = false; // offline and placed: the view no longer follows the present
+    QTimer* m_frame = nullptr;
+    QElapsedTimer m_sinceFrame;
+    bool m_dataStale = true;
+    bool m_everApplied = false;
+    int m_cursorX = -1;
+    int m_dragX = -1;
+    qint64 m_dragEndMs = 0;
 };

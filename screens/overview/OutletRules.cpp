@@ -1,43 +1,16 @@
 #include "OutletRules.h"
 
 #include "KalvoraError.h"
-
-#include <cmath>
-#include <limits>
+#include "WholeNumber.h"
 
 namespace OutletRules {
 namespace {
-
-bool isNumber(const QVariant& value)
-{
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Long:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Float:
-    case QMetaType::Double:
-        return true;
-    default:
-        return false;
-    }
-}
 
 /// A number from a control, the way a comparison with a number takes it: a value that is no number
 /// is a type mismatch.
 double number(const QVariant& value, const char* what)
 {
-    bool ok = isNumber(value);
-    double result = 0.0;
-    if (ok)
-        result = value.toDouble(&ok);
-    if (!ok || std::isnan(result))
-        throw KalvoraError(QStringLiteral("Outlet rule: %1 \"%2\" is not a number").arg(QString::fromLatin1(what), value.toString()));
-    return result;
+    return WholeNumber::number(value, QStringLiteral("Outlet rule: %1").arg(QString::fromLatin1(what)));
 }
 
 /// L > 0, with an empty or null level counting as not above 0.
@@ -69,12 +42,7 @@ bool condensateTerm(const Inputs& in)
 
 std::int32_t toInt32(const QVariant& value)
 {
-    if (!value.isValid())
-        return 0; // an empty value converts to 0
-    const double rounded = std::nearbyint(number(value, "value")); // the default rounding: halves to even
-    if (rounded < std::numeric_limits<std::int32_t>::min() || rounded > std::numeric_limits<std::int32_t>::max())
-        throw KalvoraError(QStringLiteral("Outlet rule: %1 is out of range").arg(value.toString()));
-    return static_cast<std::int32_t>(rounded);
+    return WholeNumber::to<std::int32_t>(value, QStringLiteral("Outlet rule: value"));
 }
 
 std::int32_t levelRule(const Inputs& in)

@@ -9,6 +9,8 @@
 //         --write TAG VALUE  write a process variable as an operator switch does ("false", "true" or a number)
 //         --speed F          run the plant F times faster (60: a minute of plant time per second)
 //         --pick NAME LIST ROW  pick line ROW of alarm list LIST on window NAME, as a click does
+//         --set CONTROL PROPERTY N  write a whole number to a property of a control on the screen in front
+//         --click CONTROL    press the key CONTROL on the screen in front
 //
 // Without a platform chosen in QT_QPA_PLATFORM it draws off screen on a display of the given size.
 
@@ -39,7 +41,7 @@ namespace {
 {
     std::fprintf(stderr, "screenshot: %s\nusage: screenshot [--display WxH] [--data DIR] STEP...\n"
                          "  STEP: --press N | --wait MS | --grab NAME FILE | --grab-display FILE | --write TAG VALUE | --speed F\n"
-                         "        | --pick NAME LIST ROW\n",
+                         "        | --pick NAME LIST ROW | --set CONTROL PROPERTY N | --click CONTROL\n",
                  qPrintable(why));
     std::exit(2);
 }
@@ -178,6 +180,20 @@ int main(int argc, char** argv)
             if (!shell.hasWindow(name) || !shell.window(name).isLoaded())
                 usage(QStringLiteral("window %1 is not loaded").arg(name));
             shell.window(name).control<QMSAlarmList>(list).pick(row);
+        } else if (step == QLatin1String("--set") || step == QLatin1String("--click")) {
+            // The operator's entries on the screen in front: a property by name, or a key pressed.
+            Window* front = frontScreen(shell);
+            const QString control = argument(1);
+            if (!front)
+                usage(QStringLiteral("no screen in front"));
+            QWidget& widget = front->controlWidget(control);
+            if (step == QLatin1String("--click")) {
+                front->control<QMSKey>(control).click();
+                ++i;
+            } else {
+                widget.setProperty(qPrintable(argument(2)), QVariant(argument(3)).toInt());
+                i += 3;
+            }
             runFor(300);
         } else if (step == QLatin1String("--grab-display")) {
             ok = save(QGuiApplication::primaryScreen()->grabWindow(0), argument(1)) && ok;

@@ -1,0 +1,204 @@
+// Measures the trend chart and the trend screen and prints the figures:
+//   ApplyCurveSettings to painted for 8 curves over 24 hours and over 30 days of 1-second samples,
+//   one wheel zoom step and one pan step on 8 curves over 30 days (p95), and the CPU the trend screen
+//   with its four live charts takes per second of wall time.
+//
+//   bench_trends [--days N] [--runs N] [--cpu-seconds N]   (defaults 30, 30, 10)
+//
+// The month of archive is written straight into the store first (8 trends, about 20 million rows:
+// a minute or two and some 700 MB of disk in a temporary folder).
+
+#include "ArchiveStore.h"
+#include "BenchStation.h"
+#include "EngineTestSupport.h"
+#include "QMButton.h"
+#include "QMSKey.h"
+#include "QMTrend.h"
+#include "Runtime.h"
+#include "Window.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWheelEvent>
+
+#include <sys/resource.h>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+constexpr qint64 DayMs = 86400LL * 1000;
+constexpr int Curves = 8;
+
+/// Notes each paint of the chart done after its data was read.
+class PaintWatch final : public QObject {
+public:
+    bool painted = false;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && !static_cast<QMTrend*>(watched)->isRefreshPending())
+            painted = true;
+        return false;
+    }
+};
+
+/// Milliseconds from `action` to the chart painted with fresh data.
+template <class F>
+double toPainted(QMTrend& chart, PaintWatch& watch, F&& action)
+{
+    QElapsedTimer timer;
+    timer.start();
+    watch.painted = false;
+    action();
+    while (!watch.painted || chart.isRefreshPending())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    return timer.nsecsElapsed() / 1e6;
+}
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+int option(const QStringList& args, const char* name, int fallback)
+{
+    const qsizetype at = args.indexOf(QString::fromLatin1(name));
+    return at > 0 && at + 1 < args.size() ? args.at(at + 1).toInt() : fallback;
+}
+
+void chartBenchmarks(int days, int runs)
+{
+    QTemporaryDir dir;
+    const QString projects = copyProject(dir.path());
+    RuntimeOptions options;
+    options.projectsRoot = projects;
+    options.dataDirectory = QDir(dir.path()).filePath(QStringLiteral("data"));
+    options.realTime = false;
+    options.backfillHours = 0;
+    const qint64 end = QDateTime::currentMSecsSinceEpoch() / 1000 * 1000;
+    options.startTimeMs = end + 1000;
+    Runtime runtime(options);
+    if (const QString why = startAndWait(runtime); !why.isEmpty()) {
+        std::printf("runtime did not start: %s\n", qPrintable(why));
+        std::exit(1);
+    }
+    ArchiveStore& store = runtime.archive();
+    QElapsedTimer fill;
+    fill.start();
+    const qint64 from = end - days * DayMs;
+    for (qint64 day = 0; day < days; ++day) {
+        store.beginBulk();
+        for (int trend = 0; trend < Curves; ++trend)
+            for (qint64 s = 0; s < 86400; ++s) {
+                const qint64 second = day * 86400 + s;
+                store.bulkAdd(trend, from + second * 1000, 500.0 + 400.0 * std::sin(second * 0.0003 + trend) + (second * 7919 % 101) / 10.0);
+            }
+        store.endBulk(true);
+    }
+    std::printf("filled %d days of %d trends in %.1f s\n", days, Curves, fill.nsecsElapsed() / 1e9);
+
+    QMTrend chart(runtime, nullptr);
+    chart.setObjectName(QStringLiteral("trdBench"));
+    chart.resize(510, 218);
+    chart.show();
+    QTest::qWait(50);
+    PaintWatch watch;
+    chart.installEventFilter(&watch);
+    for (int i = 0; i < Curves; ++i) {
+        chart.setProperty(qPrintable(QStringLiteral("Trend%1").arg(i + 1)), store.trendAt(i).name);
+        chart.setProperty(qPrintable(QStringLiteral("Archive%1").arg(i + 1)), store.archiveOf(i));
+        chart.setProperty(qPrintable(QStringLiteral("MaxValue%1").arg(i + 1)), 1000.0);
+    }
+    chart.setOnline(false);
+
+    for (const int periodDays : {1, days}) {
+        chart.setPeriodSeconds(periodDays * 86400);
+        chart.setTimePosition(QDateTime::fromMSecsSinceEpoch(end));
+        std::vector<double> times;
+        for (int run = 0; run < std::max(5, runs / 3); ++run)
+            times.push_back(toPainted(chart, watch, [&] { chart.ApplyCurveSettings(); }));
+        std::printf("%-58s %8.1f ms p50 %8.1f ms p95 (goal <= %d ms)\n",
+                    qPrintable(QStringLiteral("ApplyCurveSettings to painted, 8 curves, %1 d").arg(periodDays)),
+                    percentile(times, 50), percentile(times, 95), periodDays == 1 ? 30 : 50);
+    }
+
+    std::vector<double> paints;
+    for (int run = 0; run < runs; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        chart.repaint();
+        paints.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    std::printf("%-58s %8.1f ms p50 %8.1f ms p95\n", "repaint alone, 8 curves", percentile(paints, 50), percentile(paints, 95));
+
+    // Over the whole month: a wheel notch in, then out, around the middle; then pan steps of 10 pixels.
+    const QPointF middle(chart.width() / 2.0, chart.height() / 2.0);
+    std::vector<double> zooms;
+    for (int run = 0; run < runs; ++run) {
+        const int delta = run % 2 == 0 ? 120 : -120;
+        zooms.push_back(toPainted(chart, watch, [&] {
+            QWheelEvent wheel(middle, chart.mapToGlobal(middle), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(&chart, &wheel);
+        }));
+        QTest::qWait(20);
+    }
+    std::printf("%-58s %8.1f ms p50 %8.1f ms p95 (goal <= 16 ms)\n", "wheel zoom step, 8 curves over the month", percentile(zooms, 50), percentile(zooms, 95));
+    std::vector<double> pans;
+    QMouseEvent press(QEvent::MouseButtonPress, middle, chart.mapToGlobal(middle), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&chart, &press);
+    for (int run = 0; run < runs; ++run) {
+        // Ten steps right, ten back, and so on: each step brings 10 columns into view.
+        const int leg = run % 20;
+        const QPointF at = middle + QPointF(10.0 * (leg < 10 ? leg + 1 : 19 - leg), 0);
+        pans.push_back(toPainted(chart, watch, [&] {
+            QMouseEvent move(QEvent::MouseMove, at, chart.mapToGlobal(at), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(&chart, &move);
+        }));
+        QTest::qWait(20);
+    }
+    std::printf("%-58s %8.1f ms p50 %8.1f ms p95 (goal <= 16 ms)\n", "pan step of 10 px, 8 curves over the month", percentile(pans, 50), percentile(pans, 95));
+    runtime.stop();
+}
+
+void screenCpu(int seconds)
+{
+    BenchStation station(true);
+    if (!station.startUp())
+        std::exit(1);
+    Shell& shell = station.shell();
+    const auto cpuPerWallSecond = [](int s) {
+        const double cpu0 = cpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        QTest::qWait(s * 1000);
+        return (cpuSeconds() - cpu0) / (wall.nsecsElapsed() / 1e9) * 100.0;
+    };
+    const double overview = cpuPerWallSecond(seconds);
+    shell.window(QStringLiteral("FCentral")).control<QMButton>(QStringLiteral("QMButton1")).key(6).click();
+    if (!QTest::qWaitFor([&] { return shell.window(QStringLiteral("FTrends")).isVisible(); }, 5000))
+        std::exit(1);
+    QTest::qWait(500);
+    const double trends = cpuPerWallSecond(seconds);
+    std::printf("%-58s %8.2f %% of a core\n", "station on the plant overview (for comparison)", overview);
+    std::printf("%-58s %8.2f %% of a core (goal < 3 %%)\n", "station on the trend screen, four live charts", trends);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    BenchStation::useHeadlessDisplay();
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    chartBenchmarks(std::max(1, option(args, "--days", 30)), std::max(10, option(args, "--runs", 30)));
+    screenCpu(std::max(2, option(args, "--cpu-seconds", 10)));
+    return 0;
+}
