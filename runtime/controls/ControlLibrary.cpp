@@ -13,6 +13,7 @@
 #include "QMSSwitch.h"
 #include "QMSVarOut.h"
 #include "QMTrend.h"
+#include "QMTrendLegend.h"
 #include "QMStart.h"
 #include "TimerControl.h"
 
@@ -36,4 +37,5 @@ void registerRuntimeControls(LayoutLoader& loader, Runtime& runtime)
     loader.registerControl<QMSPicBox>(QStringLiteral("QuelmirStudioLib.QMSPicBox"), runtime);
     loader.registerControl<QMSSwitch>(QStringLiteral("QuelmirStudio2Lib.QMSSwitch"), runtime);
     loader.registerControl<QMTrend>(QStringLiteral("QM4TrendLib.QMTrend"), runtime);
+    loader.registerControl<QMTrendLegend>(QStringLiteral("QM4TrendHelper.QMTrendLegend"), runtime);
 }
