@@ -49,7 +49,7 @@ void QMTrendLegend::UpdateLegend()
 
 QString QMTrendLegend::entryText(const Entry& entry)
 {
-    return QStringLiteral("%1  (%2)  %3 \u2013 %4")
+    return QStringLiteral("%1 (%2) %3\u2013%4")
         .arg(entry.trend, entry.archive, QString::number(entry.minValue, 'g', 6), QString::number(entry.maxValue, 'g', 6));
 }
 
@@ -68,16 +68,16 @@ void QMTrendLegend::paintEvent(QPaintEvent*)
     const int cellWidth = area.width() / entriesPerRow;
     const int cellHeight = area.height() / std::max(rows, 2);
     const QFontMetrics metrics(font());
-    const int swatchWidth = 18;
+    const int swatchWidth = 14;
     const int swatchHeight = std::max(4, metrics.ascent() / 2);
     painter.setPen(effectiveForeColor());
     for (qsizetype i = 0; i < m_entries.size(); ++i) {
         const Entry& entry = m_entries[i];
         const QRect cell(area.left() + static_cast<int>(i % entriesPerRow) * cellWidth,
                          area.top() + static_cast<int>(i / entriesPerRow) * cellHeight, cellWidth, cellHeight);
-        const QRect swatch(cell.left() + 6, cell.center().y() - swatchHeight / 2, swatchWidth, swatchHeight);
+        const QRect swatch(cell.left() + 4, cell.center().y() - swatchHeight / 2, swatchWidth, swatchHeight);
         painter.fillRect(swatch, entry.color);
-        const QRect textArea = cell.adjusted(swatch.width() + 12, 0, -4, 0);
+        const QRect textArea = cell.adjusted(swatch.width() + 8, 0, -2, 0);
         painter.drawText(textArea, Qt::AlignLeft | Qt::AlignVCenter,
                          metrics.elidedText(entryText(entry), Qt::ElideRight, textArea.width()));
     }
