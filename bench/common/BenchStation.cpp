@@ -16,13 +16,13 @@ void BenchStation::useHeadlessDisplay()
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
-BenchStation::BenchStation(bool realTime)
+BenchStation::BenchStation(bool realTime, int backfillHours)
 {
     Fonts::registerLayoutFaces();
     RuntimeOptions options;
     options.dataDirectory = m_data.path();
     options.realTime = realTime;
-    options.backfillHours = 0;
+    options.backfillHours = backfillHours;
     m_runtime = std::make_unique<Runtime>(options);
     m_shell = std::make_unique<Shell>(*m_runtime, Shell::Options{QString(), [](int) {}});
     TopLevelError::setReporter([](const QString& message) {

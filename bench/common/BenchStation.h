@@ -15,7 +15,8 @@ public:
     /// Chooses the headless platform unless one is set; call before the application object exists.
     static void useHeadlessDisplay();
 
-    explicit BenchStation(bool realTime);
+    /// `backfillHours`: archive history simulated before the start (none by default, for speed).
+    explicit BenchStation(bool realTime, int backfillHours = 0);
     ~BenchStation();
 
     /// Starts and waits until the plant overview is up; false if it did not come up in time.

@@ -25,8 +25,13 @@ qint32 ArchiveCatalog::GetTrends(const QString& archive, QStringList& names) con
 
 ArchiveTrendInfo* ArchiveCatalog::GetTrendInfo(const QString& archive, const QString& trend)
 {
+    if (ArchiveTrendInfo* info = findTrendInfo(archive, trend))
+        return info;
+    throw KalvoraError(QStringLiteral("The archive \"%1\" has no trend \"%2\"").arg(archive, trend));
+}
+
+ArchiveTrendInfo* ArchiveCatalog::findTrendInfo(const QString& archive, const QString& trend)
+{
     const TrendDefinition* definition = m_runtime.archive().trend(archive, trend);
-    if (!definition)
-        throw KalvoraError(QStringLiteral("The archive \"%1\" has no trend \"%2\"").arg(archive, trend));
-    return new ArchiveTrendInfo(archive, *definition, this);
+    return definition ? new ArchiveTrendInfo(archive, *definition, this) : nullptr;
 }

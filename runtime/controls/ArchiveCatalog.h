@@ -25,6 +25,8 @@ public:
     /// The details of one trend, owned by this catalogue. Throws KalvoraError naming archive and trend
     /// when the archive has no such trend.
     ArchiveTrendInfo* GetTrendInfo(const QString& archive, const QString& trend);
+    /// As GetTrendInfo, but null instead of throwing when the archive has no such trend.
+    ArchiveTrendInfo* findTrendInfo(const QString& archive, const QString& trend);
 
 private:
     Runtime& m_runtime;

@@ -15,6 +15,7 @@
 #include "QMSVarIn.h"
 #include "QMSVarOut.h"
 #include "QMTrend.h"
+#include "QMTrendLegend.h"
 #include "QMStart.h"
 #include "TimerControl.h"
 
@@ -40,4 +41,5 @@ void registerRuntimeControls(LayoutLoader& loader, Runtime& runtime)
     loader.registerControl<QMSPicBox>(QStringLiteral("QuelmirStudioLib.QMSPicBox"), runtime);
     loader.registerControl<QMSSwitch>(QStringLiteral("QuelmirStudio2Lib.QMSSwitch"), runtime);
     loader.registerControl<QMTrend>(QStringLiteral("QM4TrendLib.QMTrend"), runtime);
+    loader.registerControl<QMTrendLegend>(QStringLiteral("QM4TrendHelper.QMTrendLegend"), runtime);
 }

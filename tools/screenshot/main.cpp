@@ -4,6 +4,7 @@
 //   screenshot [--display WxH] [--data DIR] [--settle MS] STEP...
 //   STEP: --press N          press bar button N on the screen in front (the real click path)
 //         --wait MS          let the plant run
+//         --show NAME        show window NAME, as a reference to it does (a dialog opens without blocking)
 //         --grab NAME FILE   write window NAME (it must be loaded) to FILE
 //         --grab-display FILE  write the whole display to FILE
 //         --write TAG VALUE  write a process variable as an operator switch does ("false", "true" or a number)
@@ -40,7 +41,7 @@ namespace {
 [[noreturn]] void usage(const QString& why)
 {
     std::fprintf(stderr, "screenshot: %s\nusage: screenshot [--display WxH] [--data DIR] STEP...\n"
-                         "  STEP: --press N | --wait MS | --grab NAME FILE | --grab-display FILE | --write TAG VALUE | --speed F\n"
+                         "  STEP: --press N | --show NAME | --wait MS | --grab NAME FILE | --grab-display FILE | --write TAG VALUE | --speed F\n"
                          "        | --pick NAME LIST ROW | --set CONTROL PROPERTY N | --click CONTROL\n",
                  qPrintable(why));
     std::exit(2);
@@ -147,6 +148,11 @@ int main(int argc, char** argv)
             if (!front || button < 1 || button > QMButton::buttonCount)
                 usage(QStringLiteral("no screen in front, or no button %1").arg(button));
             front->control<QMButton>(QStringLiteral("QMButton1")).key(button - 1).click();
+            runFor(300);
+        } else if (step == QLatin1String("--show")) {
+            const QString name = argument(1);
+            ++i;
+            TopLevelError::guarded([&shell, &name] { shell.window(name).show(); });
             runFor(300);
         } else if (step == QLatin1String("--wait")) {
             runFor(argument(1).toInt());
