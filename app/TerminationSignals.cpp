@@ -13,6 +13,9 @@ namespace {
 
 int pipeEnds[2] = {-1, -1};
 
+// A closed terminal (SIGHUP) ends the station as orderly as a request to terminate.
+constexpr int handledSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
 extern "C" void onSignal(int signalNumber)
 {
     const int savedErrno = errno;
@@ -36,7 +39,7 @@ TerminationSignals::TerminationSignals(QObject* parent)
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signalNumber : {SIGTERM, SIGINT}) {
+    for (int signalNumber : handledSignals) {
         if (::sigaction(signalNumber, &action, nullptr) != 0)
             throw KalvoraError(QStringLiteral("Cannot watch for signal %1 (errno %2)").arg(signalNumber).arg(errno));
     }
@@ -47,8 +50,8 @@ TerminationSignals::~TerminationSignals()
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
+    for (int signalNumber : handledSignals)
+        ::sigaction(signalNumber, &action, nullptr);
 }
 
 void TerminationSignals::readSignal()

@@ -21,7 +21,7 @@ bool hasDisplay()
 } // namespace
 
 int main(int argc, char** argv)
-{
+try {
     KalvoraApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Kalvora"));
     QGuiApplication::setQuitOnLastWindowClosed(false);
@@ -38,8 +38,12 @@ int main(int argc, char** argv)
     });
 
     TerminationSignals termination;
-    QObject::connect(&termination, &TerminationSignals::terminationRequested, &shell, [&shell](int) { shell.endProgram(0); });
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &shell, [&shell](int) { shell.terminate(); });
 
     TopLevelError::guarded([&shell] { shell.start(); });
     return app.exec();
+} catch (...) {
+    // Before the event loop runs (no display, no signal pipe) there is no window to tell it in.
+    std::fprintf(stderr, "Kalvora: %s\n", qPrintable(TopLevelError::describe(std::current_exception())));
+    return 1;
 }

@@ -140,22 +140,57 @@ void LayoutLoader::registerControl(const QString& className, const QMetaObject& 
     m_controls.insert(className, Control{&meta, std::move(factory)});
 }
 
-std::unique_ptr<QWidget> LayoutLoader::load(const QString& filePath) const
+const QMetaObject* LayoutLoader::classOf(const QString& className) const
+{
+    if (const auto it = m_controls.constFind(className); it != m_controls.constEnd())
+        return it->meta;
+    if (!m_standardClasses.contains(className))
+        return nullptr;
+    auto known = m_standardMeta.constFind(className);
+    if (known == m_standardMeta.constEnd()) {
+        // The toolkit names its standard classes but not their properties: one sample tells.
+        const std::unique_ptr<QWidget> sample(m_builder->QUiLoader::createWidget(className, nullptr, QString()));
+        known = m_standardMeta.insert(className, sample ? sample->metaObject() : nullptr);
+    }
+    return *known;
+}
+
+QByteArray LayoutLoader::read(const QString& filePath)
 {
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly))
         throw KalvoraError(QStringLiteral("Cannot read layout %1: %2").arg(filePath, file.errorString()));
-    QByteArray content = file.readAll();
+    // One byte beyond the limit is enough to refuse it; a device that never ends is not read to its end.
+    QByteArray content = file.read(LayoutChecker::maxFileBytes + 1);
     if (file.error() != QFileDevice::NoError)
         throw KalvoraError(QStringLiteral("Cannot read layout %1: %2").arg(filePath, file.errorString()));
+    return content;
+}
 
-    LayoutChecker(filePath, m_controls, m_standardClasses).check(content);
+void LayoutLoader::checkContent(const QByteArray& content, const QString& sourceName) const
+{
+    LayoutChecker(sourceName, [this](const QString& className) { return classOf(className); }).check(content);
+}
+
+std::unique_ptr<QWidget> LayoutLoader::load(const QString& filePath) const
+{
+    return build(read(filePath), filePath);
+}
+
+void LayoutLoader::check(const QString& filePath) const
+{
+    checkContent(read(filePath), filePath);
+}
+
+std::unique_ptr<QWidget> LayoutLoader::build(QByteArray content, const QString& sourceName) const
+{
+    checkContent(content, sourceName);
 
     QBuffer buffer(&content);
     buffer.open(QIODevice::ReadOnly);
     std::unique_ptr<QWidget> root(m_builder->load(&buffer));
     if (!root)
-        throw KalvoraError(QStringLiteral("Layout %1 could not be built: %2").arg(filePath, m_builder->errorString()));
-    applyLayoutSettings(*root, filePath);
+        throw KalvoraError(QStringLiteral("Layout %1 could not be built: %2").arg(sourceName, m_builder->errorString()));
+    applyLayoutSettings(*root, sourceName);
     return root;
 }

@@ -34,6 +34,12 @@ public:
     }
 
     std::unique_ptr<QWidget> load(const QString& filePath) const;
+    /// Reads and checks a layout file without building it; throws KalvoraError like load().
+    void check(const QString& filePath) const;
+    /// Checks and builds a layout given as bytes; `sourceName` names it in messages.
+    std::unique_ptr<QWidget> build(QByteArray content, const QString& sourceName) const;
+    /// The class of a control class name as layouts give it, registered or standard; null if unknown.
+    const QMetaObject* classOf(const QString& className) const;
 
     struct Control {
         const QMetaObject* meta = nullptr;
@@ -41,8 +47,12 @@ public:
     };
 
 private:
+    static QByteArray read(const QString& filePath);
+    void checkContent(const QByteArray& content, const QString& sourceName) const;
+
     QHash<QString, Control> m_controls;
     // The toolkit's loader scans its plugin folders when it is made; one serves every load.
     std::unique_ptr<class ControlBuilder> m_builder;
     QStringList m_standardClasses;
+    mutable QHash<QString, const QMetaObject*> m_standardMeta;
 };

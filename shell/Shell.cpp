@@ -37,6 +37,17 @@ std::unique_ptr<Window> makeWindow(Shell& shell, WindowManager& windows)
 
 const char* const operatorScreens[] = {"FCentral", "FAlarms", "FTrends", "frmTrendSelection"};
 
+/// Every window class of the program, with how its one object is made.
+const std::pair<const char*, std::unique_ptr<Window> (*)(Shell&, WindowManager&)> windowClasses[] = {
+    {"FStart", &makeWindow<FStart>},
+    {"frmBack", &makeWindow<frmBack>},
+    {"FCentral", &makeWindow<FCentral>},
+    {"FAlarms", &makeWindow<FAlarms>},
+    {"FTrends", &makeWindow<FTrends>},
+    {"frmTrendSelection", &makeWindow<frmTrendSelection>},
+    {"frmSelection", &makeWindow<frmSelection>},
+};
+
 } // namespace
 
 Shell::Shell(Runtime& runtime, Options options, QObject* parent)
@@ -66,21 +77,34 @@ Shell::~Shell()
 
 void Shell::start()
 {
+    // The start window first: without it there is nowhere to show any other fault.
+    m_windows.loader().check(m_windows.layoutPath(QStringLiteral("FStart")));
+    for (const auto& windowClass : windowClasses) {
+        try {
+            m_windows.loader().check(m_windows.layoutPath(QString::fromLatin1(windowClass.first)));
+        } catch (const KalvoraError& e) {
+            m_layoutFault = e.message();
+            break;
+        }
+    }
     window(QStringLiteral("FStart")).show();
+}
+
+QString Shell::startFault() const
+{
+    if (!m_layoutFault.isEmpty())
+        return m_layoutFault;
+    return m_runtime.state() == Runtime::State::Failed ? m_runtime.lastError() : QString();
+}
+
+void Shell::terminate()
+{
+    endProgram(startFault().isEmpty() ? 0 : 1);
 }
 
 std::unique_ptr<Window> Shell::createWindow(const QString& name)
 {
-    static const std::pair<const char*, std::unique_ptr<Window> (*)(Shell&, WindowManager&)> classes[] = {
-        {"FStart", &makeWindow<FStart>},
-        {"frmBack", &makeWindow<frmBack>},
-        {"FCentral", &makeWindow<FCentral>},
-        {"FAlarms", &makeWindow<FAlarms>},
-        {"FTrends", &makeWindow<FTrends>},
-        {"frmTrendSelection", &makeWindow<frmTrendSelection>},
-        {"frmSelection", &makeWindow<frmSelection>},
-    };
-    for (const auto& [className, make] : classes) {
+    for (const auto& [className, make] : windowClasses) {
         if (name == QLatin1String(className))
             return make(*this, m_windows);
     }
@@ -102,6 +126,8 @@ bool Shell::hasWindow(const QString& name) const
 
 void Shell::RuntimeStarted()
 {
+    if (!m_layoutFault.isEmpty())
+        return; // the start window keeps showing why no screen comes
     window(QStringLiteral("frmBack")).show();
     window(QStringLiteral("FCentral")).show();
     window(QStringLiteral("FStart")).hide();
@@ -110,6 +136,12 @@ void Shell::RuntimeStarted()
 
 void Shell::RuntimeStopped()
 {
+    // A runtime that stops unasked, or cannot close its files, ended on a fault.
+    const QString fault = m_runtime.lastError();
+    if ((!m_stopRequested || !fault.isEmpty()) && m_exitCode == 0) {
+        m_exitCode = 1;
+        std::fprintf(stderr, "Kalvora: the runtime stopped: %s\n", qPrintable(fault.isEmpty() ? QStringLiteral("no reason given") : fault));
+    }
     endProcess(m_exitCode);
 }
 
@@ -151,12 +183,14 @@ void Shell::ShutdownApplication()
         w->unload();
         m_windows.processMessages();
     }
+    m_stopRequested = true;
     start.control<QMStart>(QStringLiteral("QMStart1")).StopRuntime();
 }
 
 void Shell::endProgram(int exitCode)
 {
     m_exitCode = exitCode;
+    m_stopRequested = true;
     if (m_runtime.state() == Runtime::State::Running || m_runtime.state() == Runtime::State::Starting)
         m_runtime.stop(); // its RuntimeStopped ends the process with the code
     endProcess(exitCode);
@@ -175,5 +209,5 @@ void Shell::onCloseRequested(Window* window)
         return;
     }
     // Starting (only the start window is there) or already shutting down: end now, runtime first.
-    endProgram(m_runtime.state() == Runtime::State::Failed ? 1 : 0);
+    terminate();
 }

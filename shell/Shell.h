@@ -33,8 +33,14 @@ public:
     Shell(Runtime& runtime, Options options, QObject* parent = nullptr);
     ~Shell() override;
 
-    /// The program's only start-up action: create, load and show the start window.
+    /// The program's only start-up action: create, load and show the start window. Every window's
+    /// layout is checked first, so a broken one is reported now and not when an operator opens it.
     void start();
+    /// Why the start failed (a broken layout, the runtime's start), shown on the start window; empty
+    /// while nothing went wrong.
+    QString startFault() const;
+    /// A termination signal: the orderly end, with a non-zero code after a failed start.
+    void terminate();
 
     Window& window(const QString& name) override;
     /// Whether the window object exists yet; asking does not create it.
@@ -74,5 +80,7 @@ private:
     Phase m_phase = Phase::Starting;
     bool m_closeQueued = false;
     int m_exitCode = 0;
+    QString m_layoutFault;
+    bool m_stopRequested = false;
     bool m_ended = false;
 };

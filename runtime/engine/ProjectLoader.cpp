@@ -11,8 +11,10 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSet>
+#include <QStringDecoder>
 
 #include <cmath>
+#include <limits>
 #include <optional>
 
 namespace {
@@ -23,6 +25,83 @@ constexpr int ProjectFormat = 1;
 struct Fault {
     QString message;
 };
+
+/// The fields each kind of object in the project files takes; a new field is one more name on its
+/// line. Anything else is refused, so a misspelt field never falls back to its default unnoticed.
+/// "description" is a comment that every object may carry.
+const QHash<QString, QStringList>& knownFields()
+{
+    static const QHash<QString, QStringList> fields{
+        {QStringLiteral("project"), {QStringLiteral("format"), QStringLiteral("name")}},
+        {QStringLiteral("variables"), {QStringLiteral("variables")}},
+        {QStringLiteral("variable"), {QStringLiteral("name"), QStringLiteral("type"), QStringLiteral("unit"), QStringLiteral("writable"), QStringLiteral("min"), QStringLiteral("max")}},
+        {QStringLiteral("simulation"), {QStringLiteral("prefix"), QStringLiteral("tickMilliseconds"), QStringLiteral("speed"), QStringLiteral("seed"), QStringLiteral("ambientTemperature"), QStringLiteral("supplyTemperature"), QStringLiteral("demandPeriodSeconds"), QStringLiteral("unit"), QStringLiteral("fuelDelivery"), QStringLiteral("storage"), QStringLiteral("initial"), QStringLiteral("units")}},
+        {QStringLiteral("unit"), {QStringLiteral("waterCapacity"), QStringLiteral("fillFlow"), QStringLiteral("fullResetLevel"), QStringLiteral("fuelCapacity"), QStringLiteral("fuelConsumption"), QStringLiteral("burnerHeat"), QStringLiteral("boilerLoss"), QStringLiteral("boilerToWater"), QStringLiteral("heatTransfer"), QStringLiteral("waterLoss"), QStringLiteral("boilingPoint"), QStringLiteral("latentHeat"), QStringLiteral("wetLevel"), QStringLiteral("tripTemperature"), QStringLiteral("resetTemperature"), QStringLiteral("noise"), QStringLiteral("demandLoss")}},
+        {QStringLiteral("fuelDelivery"), {QStringLiteral("orderBelow"), QStringLiteral("delaySeconds"), QStringLiteral("amount")}},
+        {QStringLiteral("storage"), {QStringLiteral("capacity"), QStringLiteral("outletFlow"), QStringLiteral("refillBelow"), QStringLiteral("refillUpTo"), QStringLiteral("refillFlow")}},
+        {QStringLiteral("initial"), {QStringLiteral("waterPump"), QStringLiteral("outletValve"), QStringLiteral("storageWater")}},
+        {QStringLiteral("units"), {QStringLiteral("name"), QStringLiteral("water"), QStringLiteral("waterTemperature"), QStringLiteral("fuel"), QStringLiteral("boilerTemperature"), QStringLiteral("valveOn"), QStringLiteral("fuelPumpOn"), QStringLiteral("switchOn"), QStringLiteral("demandScale")}},
+        {QStringLiteral("alarms"), {QStringLiteral("groups"), QStringLiteral("alarms")}},
+        {QStringLiteral("group"), {QStringLiteral("name"), QStringLiteral("priority")}},
+        {QStringLiteral("alarm"), {QStringLiteral("id"), QStringLiteral("group"), QStringLiteral("variable"), QStringLiteral("condition"), QStringLiteral("limit"), QStringLiteral("deadband"), QStringLiteral("delaySeconds"), QStringLiteral("text"), QStringLiteral("textGroup"), QStringLiteral("help")}},
+        {QStringLiteral("archives"), {QStringLiteral("retentionDays"), QStringLiteral("deleteBatch"), QStringLiteral("recordIntervalMilliseconds"), QStringLiteral("archives")}},
+        {QStringLiteral("archive"), {QStringLiteral("name"), QStringLiteral("trends")}},
+        {QStringLiteral("trend"), {QStringLiteral("name"), QStringLiteral("variable"), QStringLiteral("min"), QStringLiteral("max")}},
+    };
+    return fields;
+}
+
+/// The largest whole number a double holds exactly; integer settings and int variables stay inside.
+constexpr double maxExactInteger = 9007199254740991.0;
+
+/// Where in the text a byte offset lies, counted from 1 as an editor shows it.
+std::pair<int, int> lineAndColumn(const QByteArray& data, qsizetype offset)
+{
+    const QByteArray before = data.left(offset);
+    return {static_cast<int>(before.count('\n')) + 1, static_cast<int>(offset - (before.lastIndexOf('\n') + 1)) + 1};
+}
+
+/// The toolkit's JSON reader keeps one of two equal keys in an object and drops the other without a
+/// word; a well-formed document is scanned once more for them. Returns the offset of the second key
+/// and its text, or -1.
+std::pair<qsizetype, QString> findDuplicateKey(const QByteArray& data, qsizetype* firstOffset)
+{
+    struct Level {
+        bool object = false;
+        bool expectKey = false;
+        QHash<QString, qsizetype> keys;
+    };
+    QList<Level> levels;
+    for (qsizetype i = 0; i < data.size(); ++i) {
+        const char c = data.at(i);
+        if (c == '"') {
+            const qsizetype start = i;
+            QByteArray raw;
+            for (++i; i < data.size() && data.at(i) != '"'; ++i) {
+                raw.append(data.at(i));
+                if (data.at(i) == '\\' && i + 1 < data.size())
+                    raw.append(data.at(++i));
+            }
+            if (levels.isEmpty() || !levels.last().object || !levels.last().expectKey)
+                continue;
+            levels.last().expectKey = false;
+            // Decoded as the reader decodes it, so an escaped letter makes no different key.
+            const QString key = QJsonDocument::fromJson("[\"" + raw + "\"]").array().at(0).toString();
+            if (const auto seen = levels.last().keys.constFind(key); seen != levels.last().keys.constEnd()) {
+                *firstOffset = *seen;
+                return {start, key};
+            }
+            levels.last().keys.insert(key, start);
+        } else if (c == '{' || c == '[') {
+            levels.append({c == '{', c == '{', {}});
+        } else if ((c == '}' || c == ']') && !levels.isEmpty()) {
+            levels.removeLast();
+        } else if (c == ',' && !levels.isEmpty() && levels.last().object) {
+            levels.last().expectKey = true;
+        }
+    }
+    return {-1, {}};
+}
 
 QString fileOf(const QString& folder, const char* name)
 {
@@ -49,14 +128,29 @@ public:
         QJsonParseError error{};
         const QJsonDocument doc = QJsonDocument::fromJson(data, &error);
         if (error.error != QJsonParseError::NoError) {
-            const QByteArray before = data.left(error.offset);
-            const int line = static_cast<int>(before.count('\n')) + 1;
-            const int column = static_cast<int>(error.offset - (before.lastIndexOf('\n') + 1)) + 1;
+            const auto [line, column] = lineAndColumn(data, error.offset);
             throw Fault{QStringLiteral("%1, line %2, column %3: %4").arg(m_path).arg(line).arg(column).arg(error.errorString())};
         }
         if (!doc.isObject())
             throw Fault{QStringLiteral("%1, line 1: the file must hold one JSON object { ... }").arg(m_path)};
+        qsizetype firstOffset = 0;
+        if (const auto [offset, key] = findDuplicateKey(data, &firstOffset); offset >= 0) {
+            const auto [line, column] = lineAndColumn(data, offset);
+            throw Fault{QStringLiteral("%1, line %2, column %3: the field \"%4\" is given twice in one object (first on line %5)")
+                            .arg(m_path).arg(line).arg(column).arg(key).arg(lineAndColumn(data, firstOffset).first)};
+        }
         m_root = doc.object();
+    }
+
+    /// Refuses any field that objects of the kind do not take (knownFields()).
+    void known(const QJsonObject& object, const QString& path, const QString& kind) const
+    {
+        const QStringList& fields = knownFields()[kind];
+        for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+            if (!fields.contains(it.key()) && it.key() != QLatin1String("description"))
+                fail(path.isEmpty() ? it.key() : path + QLatin1Char('.') + it.key(),
+                     QStringLiteral("unknown field; here the fields are %1 and description").arg(fields.join(QStringLiteral(", "))));
+        }
     }
 
     const QJsonObject& root() const { return m_root; }
@@ -129,6 +223,16 @@ public:
         return number;
     }
 
+    /// A number that a setting keeps as a whole number (milliseconds, counts, a seed).
+    qint64 whole(const QJsonObject& object, const QString& path, const char* key, std::optional<double> fallback, double minimum,
+        double maximum) const
+    {
+        const double value = number(object, path, key, fallback, minimum, maximum);
+        if (value != std::trunc(value))
+            fail(join(path, key), QStringLiteral("%1 is not a whole number").arg(value));
+        return static_cast<qint64>(value);
+    }
+
     bool boolean(const QJsonObject& object, const QString& path, const char* key, std::optional<bool> fallback = std::nullopt) const
     {
         const QJsonValue value = object.value(QLatin1String(key));
@@ -176,6 +280,7 @@ private:
 void readProjectFile(const QString& folder, Project& project)
 {
     const JsonFile file(fileOf(folder, "project.json"));
+    file.known(file.root(), {}, QStringLiteral("project"));
     const double format = file.number(file.root(), {}, "format");
     if (format != ProjectFormat)
         file.fail(QStringLiteral("format"), QStringLiteral("this program reads project format %1, the file has %2").arg(ProjectFormat).arg(format));
@@ -199,18 +304,26 @@ TagType parseType(const JsonFile& file, const QString& field, const QString& tex
 void readVariables(const QString& folder, Project& project)
 {
     const JsonFile file(fileOf(folder, "variables.json"));
+    file.known(file.root(), {}, QStringLiteral("variables"));
     const QJsonArray list = file.array(file.root(), {}, "variables");
     QSet<QString> seen;
     for (qsizetype i = 0; i < list.size(); ++i) {
         const auto [entry, name, place] = file.named(list, i, QStringLiteral("variables"), "name", seen, "variable");
+        file.known(entry, place, QStringLiteral("variable"));
         TagDefinition def;
         def.name = name;
         def.type = parseType(file, place + QStringLiteral(".type"), file.string(entry, place, "type"));
         def.unit = file.string(entry, place, "unit", QString());
         def.writable = file.boolean(entry, place, "writable", false);
         if (def.type == TagType::Int || def.type == TagType::Double) {
-            def.minimum = file.number(entry, place, "min");
-            def.maximum = file.number(entry, place, "max");
+            // Whole-number variables hold 64-bit integers; their limits must be whole and exact.
+            if (def.type == TagType::Int) {
+                def.minimum = static_cast<double>(file.whole(entry, place, "min", std::nullopt, -maxExactInteger, maxExactInteger));
+                def.maximum = static_cast<double>(file.whole(entry, place, "max", std::nullopt, -maxExactInteger, maxExactInteger));
+            } else {
+                def.minimum = file.number(entry, place, "min");
+                def.maximum = file.number(entry, place, "max");
+            }
             if (def.maximum <= def.minimum)
                 file.fail(place + QStringLiteral(".max"), QStringLiteral("must be above min (%1)").arg(def.minimum));
         }
@@ -251,16 +364,18 @@ void readSimulation(const QString& folder, Project& project)
 {
     const JsonFile file(fileOf(folder, "simulation.json"));
     const QJsonObject& root = file.root();
+    file.known(root, {}, QStringLiteral("simulation"));
     SimulationParameters& sim = project.simulation;
     sim.prefix = file.string(root, {}, "prefix");
-    sim.tickMilliseconds = static_cast<int>(file.number(root, {}, "tickMilliseconds", 1000, 50, 60000));
+    sim.tickMilliseconds = static_cast<int>(file.whole(root, {}, "tickMilliseconds", 1000, 50, 60000));
     sim.speed = file.number(root, {}, "speed", 1.0, 0.01, 3600);
-    sim.seed = static_cast<quint64>(file.number(root, {}, "seed", 1, 0, 9007199254740991.0));
+    sim.seed = static_cast<quint64>(file.whole(root, {}, "seed", 1, 0, maxExactInteger));
     sim.ambientTemperature = file.number(root, {}, "ambientTemperature", 20, -40, 60);
     sim.supplyTemperature = file.number(root, {}, "supplyTemperature", 40, 0, 99);
     sim.demandPeriodSeconds = file.number(root, {}, "demandPeriodSeconds", 86400, 60, 365 * 86400.0);
 
     const QJsonObject u = file.object(root, {}, "unit");
+    file.known(u, QStringLiteral("unit"), QStringLiteral("unit"));
     UnitParameters& p = sim.unit;
     const QString up = QStringLiteral("unit");
     p.waterCapacity = file.number(u, up, "waterCapacity", std::nullopt, 1, 1e9);
@@ -284,12 +399,14 @@ void readSimulation(const QString& folder, Project& project)
     p.demandLoss = file.number(u, up, "demandLoss", 0.0, 0, 0.5);
 
     const QJsonObject d = file.object(root, {}, "fuelDelivery");
+    file.known(d, QStringLiteral("fuelDelivery"), QStringLiteral("fuelDelivery"));
     const QString dp = QStringLiteral("fuelDelivery");
     sim.delivery.orderBelow = file.number(d, dp, "orderBelow", std::nullopt, 0, p.fuelCapacity);
     sim.delivery.delaySeconds = file.number(d, dp, "delaySeconds", std::nullopt, 0, 7 * 86400);
     sim.delivery.amount = file.number(d, dp, "amount", std::nullopt, 1, 1e9);
 
     const QJsonObject s = file.object(root, {}, "storage");
+    file.known(s, QStringLiteral("storage"), QStringLiteral("storage"));
     const QString sp = QStringLiteral("storage");
     StorageParameters& st = sim.storage;
     st.capacity = file.number(s, sp, "capacity", std::nullopt, 1, 1e9);
@@ -299,6 +416,7 @@ void readSimulation(const QString& folder, Project& project)
     st.refillFlow = file.number(s, sp, "refillFlow", std::nullopt, 0, 1e6);
 
     const QJsonObject init = file.object(root, {}, "initial");
+    file.known(init, QStringLiteral("initial"), QStringLiteral("initial"));
     const QString ip = QStringLiteral("initial");
     sim.waterPumpOn = file.boolean(init, ip, "waterPump");
     sim.outletOpen = file.boolean(init, ip, "outletValve");
@@ -311,6 +429,7 @@ void readSimulation(const QString& folder, Project& project)
     QSet<QString> names;
     for (qsizetype i = 0; i < units.size(); ++i) {
         const auto [entry, name, place] = file.named(units, i, QStringLiteral("units"), "name", names, "unit");
+        file.known(entry, place, QStringLiteral("units"));
         UnitInitialState unit;
         unit.name = name;
         unit.water = file.number(entry, place, "water", std::nullopt, 0, p.waterCapacity);
@@ -339,13 +458,15 @@ void readSimulation(const QString& folder, Project& project)
 void readAlarms(const QString& folder, Project& project)
 {
     const JsonFile file(fileOf(folder, "alarms.json"));
+    file.known(file.root(), {}, QStringLiteral("alarms"));
     const QJsonArray groups = file.array(file.root(), {}, "groups");
     QSet<QString> groupNames;
     for (qsizetype i = 0; i < groups.size(); ++i) {
         const auto [entry, name, place] = file.named(groups, i, QStringLiteral("groups"), "name", groupNames, "group");
+        file.known(entry, place, QStringLiteral("group"));
         AlarmGroupDefinition group;
         group.name = name;
-        group.priority = static_cast<int>(file.number(entry, place, "priority", std::nullopt, 1, 1000));
+        group.priority = static_cast<int>(file.whole(entry, place, "priority", std::nullopt, 1, 1000));
         project.alarmGroups.append(group);
     }
 
@@ -360,6 +481,7 @@ void readAlarms(const QString& folder, Project& project)
     QSet<QString> ids;
     for (qsizetype i = 0; i < alarms.size(); ++i) {
         const auto [entry, name, place] = file.named(alarms, i, QStringLiteral("alarms"), "id", ids, "alarm");
+        file.known(entry, place, QStringLiteral("alarm"));
         AlarmDefinition alarm;
         alarm.id = name;
         alarm.group = file.string(entry, place, "group");
@@ -398,20 +520,23 @@ void readArchives(const QString& folder, Project& project)
 {
     const JsonFile file(fileOf(folder, "archives.json"));
     const QJsonObject& root = file.root();
+    file.known(root, {}, QStringLiteral("archives"));
     ArchiveSettings& settings = project.archive;
-    settings.retentionDays = static_cast<int>(file.number(root, {}, "retentionDays", 30, 1, 3650));
-    settings.deleteBatch = static_cast<int>(file.number(root, {}, "deleteBatch", 1000, 1, 1000000));
-    settings.recordIntervalMs = static_cast<int>(file.number(root, {}, "recordIntervalMilliseconds", 1000, 100, 3600000));
+    settings.retentionDays = static_cast<int>(file.whole(root, {}, "retentionDays", 30, 1, 3650));
+    settings.deleteBatch = static_cast<int>(file.whole(root, {}, "deleteBatch", 1000, 1, 1000000));
+    settings.recordIntervalMs = static_cast<int>(file.whole(root, {}, "recordIntervalMilliseconds", 1000, 100, 3600000));
     const QJsonArray archives = file.array(root, {}, "archives");
     QSet<QString> archiveNames;
     for (qsizetype i = 0; i < archives.size(); ++i) {
         const auto [entry, name, place] = file.named(archives, i, QStringLiteral("archives"), "name", archiveNames, "archive");
+        file.known(entry, place, QStringLiteral("archive"));
         ArchiveDefinition archive;
         archive.name = name;
         const QJsonArray trends = file.array(entry, place, "trends");
         QSet<QString> trendNames;
         for (qsizetype j = 0; j < trends.size(); ++j) {
             const auto [t, trendName, tp] = file.named(trends, j, place + QStringLiteral(".trends"), "name", trendNames, "trend");
+            file.known(t, tp, QStringLiteral("trend"));
             TrendDefinition trend;
             trend.name = trendName;
             trend.variable = file.string(t, tp, "variable");
@@ -435,8 +560,20 @@ void readTexts(const QString& folder, Project& project)
 {
     const QString path = fileOf(folder, "texts.tsv");
     const QByteArray data = readFile(path);
-    const QStringList lines = QString::fromUtf8(data).split(QLatin1Char('\n'));
     const auto fail = [&](int line, const QString& reason) { throw Fault{QStringLiteral("%1, line %2: %3").arg(path).arg(line).arg(reason)}; };
+    // Decoded line by line, so a byte that is not UTF-8 is named by its line instead of turning into
+    // a replacement character on the operator's screen.
+    QStringList lines;
+    for (const QByteArray& bytes : data.split('\n')) {
+        const int number = static_cast<int>(lines.size()) + 1;
+        if (bytes.contains('\0'))
+            fail(number, QStringLiteral("the line holds a NUL byte (column %1)").arg(bytes.indexOf('\0') + 1));
+        QStringDecoder decoder(QStringDecoder::Utf8);
+        QString line = decoder(bytes);
+        if (decoder.hasError())
+            fail(number, QStringLiteral("the line is not valid UTF-8 text"));
+        lines.append(line);
+    }
     QHash<QString, int> firstLine;
     bool haveHeader = false;
     for (int n = 0; n < lines.size(); ++n) {
@@ -506,4 +643,34 @@ ProjectLoadResult ProjectLoader::load(const QString& folder)
         result.error = fault.message;
     }
     return result;
+}
+
+QString ProjectLoader::nameFault(const QString& name)
+{
+    if (name.trimmed().isEmpty())
+        return QStringLiteral("No runtime project was named");
+    // The name is a folder directly inside the projects folder, never a way out of it.
+    if (name == QLatin1String(".") || name == QLatin1String("..") || name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\'))
+        || name.contains(QChar(u'\0')) || name.trimmed() != name)
+        return QStringLiteral("The runtime project name \"%1\" is not the name of a folder in the projects folder "
+                              "(no path, no \"..\", no blanks around it)").arg(name);
+    return {};
+}
+
+QStringList ProjectLoader::missingHelpFiles(const Project& project, const QString& htmlFolder)
+{
+    QStringList notices;
+    QSet<QString> told;
+    for (qsizetype i = 0; i < project.alarms.size(); ++i) {
+        const AlarmDefinition& alarm = project.alarms.at(i);
+        for (const char* suffix : {"de.rtf", "eng.rtf"}) {
+            const QString file = QDir(htmlFolder).filePath(alarm.helpTopic + QLatin1String(suffix));
+            if (told.contains(file) || QFileInfo(file).isFile())
+                continue;
+            told.insert(file);
+            notices.append(QStringLiteral("%1, field alarms[%2] \"%3\".help: the help file %4 is missing")
+                               .arg(fileOf(project.folder, "alarms.json")).arg(i).arg(alarm.id, QDir::toNativeSeparators(file)));
+        }
+    }
+    return notices;
 }

@@ -153,8 +153,8 @@ void Runtime::loadProject()
 {
     if (!report(QStringLiteral("Projekt wird geladen")))
         return;
-    if (m_projectName.isEmpty())
-        return failStart(QStringLiteral("No runtime project was named"));
+    if (const QString fault = ProjectLoader::nameFault(m_projectName); !fault.isEmpty())
+        return failStart(fault);
     const QString folder = projectDirectory();
     if (!QFileInfo(folder).isDir())
         return failStart(QStringLiteral("The runtime project \"%1\" was not found: the folder %2 does not exist")

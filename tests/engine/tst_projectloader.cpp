@@ -94,6 +94,10 @@ private slots:
     void faultsNameFileAndPlace_data();
     void faultsNameFileAndPlace();
     void missingFolderIsNamed();
+    void projectNamesNameAFolderInside_data();
+    void projectNamesNameAFolderInside();
+    void aPathAsProjectNameIsNotFollowed();
+    void missingHelpFilesAreNamed();
 
 private:
     static Project shipped()
@@ -244,6 +248,36 @@ void tst_ProjectLoader::faultsNameFileAndPlace_data()
         {QStringLiteral("texts.tsv, line"), QStringLiteral("key \"Tag\" is already defined on line")});
     row("newer project format", "project.json", "\"format\": 1", "\"format\": 2",
         {QStringLiteral("project.json, field format"), QStringLiteral("reads project format 1")});
+    // A misspelt field would otherwise fall back to its default without a word.
+    row("misspelt field", "variables.json", "\"writable\": true", "\"writabel\": true",
+        {QStringLiteral("variables.json, field variables[0] \"Ch1.Kalvora.WaterPump\".writabel: unknown field")});
+    row("unknown field of a setting", "simulation.json", "\"fillFlow\": 8,", "\"fillFlow\": 8, \"filFlow\": 9,",
+        {QStringLiteral("simulation.json, field unit.filFlow: unknown field"), QStringLiteral("fillFlow")});
+    row("unknown top-level field", "project.json", "\"format\": 1,", "\"format\": 1, \"nmae\": \"x\",",
+        {QStringLiteral("project.json, field nmae: unknown field")});
+    row("misspelt optional field", "alarms.json", "\"delaySeconds\": 3,", "\"delaySecond\": 3,",
+        {QStringLiteral("alarms.json, field alarms[0] \"Unit1.BoilerOverheat\".delaySecond: unknown field")});
+    row("unknown field of a trend", "archives.json", "\"min\": 0, \"max\": 600}", "\"min\": 0, \"max\": 600, \"colour\": 1}",
+        {QStringLiteral("\"FuelTank1\".colour: unknown field")});
+    // The toolkit's reader keeps one of two equal keys silently.
+    row("key twice", "alarms.json", "\"limit\": 1100, \"deadband\": 50,", "\"limit\": 1100, \"limit\": 900, \"deadband\": 50,",
+        {QStringLiteral("alarms.json, line 7, column "), QStringLiteral("\"limit\" is given twice in one object (first on line 7)")});
+    row("top-level key twice", "archives.json", "\"deleteBatch\": 1000,", "\"deleteBatch\": 1000,\n    \"retentionDays\": 1,",
+        {QStringLiteral("archives.json, line 4, column 5: the field \"retentionDays\" is given twice"), QStringLiteral("(first on line 2)")});
+    row("key twice, once escaped", "archives.json", "\"deleteBatch\": 1000,", "\"deleteBatch\": 1000, \"delete\\u0042atch\": 5,",
+        {QStringLiteral("archives.json, line 3"), QStringLiteral("\"deleteBatch\" is given twice")});
+    row("fractional milliseconds", "simulation.json", "\"tickMilliseconds\": 1000", "\"tickMilliseconds\": 1000.5",
+        {QStringLiteral("simulation.json, field tickMilliseconds: 1000.5 is not a whole number")});
+    row("fractional priority", "alarms.json", "\"priority\": 1,", "\"priority\": 1.5,",
+        {QStringLiteral("alarms.json, field groups[0] \"FCentralAlarms1\".priority: 1.5 is not a whole number")});
+    row("int variable beyond 64 bits", "variables.json", "\"type\": \"double\", \"unit\": \"l\", \"min\": 0, \"max\": 50000",
+        "\"type\": \"int\", \"unit\": \"l\", \"min\": 0, \"max\": 1e20",
+        {QStringLiteral("variables.json, field variables[1] \"Ch1.Kalvora.Storage.WaterTank\".max"), QStringLiteral("outside")});
+    row("text not UTF-8", "texts.tsv", "Indextexte\tTag\tTag\tDay", "Indextexte\tTag\tT\xe4g\tDay",
+        {QStringLiteral("texts.tsv, line 63: the line is not valid UTF-8 text")});
+    QTest::newRow("NUL in a text") << QStringLiteral("texts.tsv") << QByteArray("Indextexte\tTag\tTag\tDay")
+                                   << QByteArray("Indextexte\tTag\tT\0g\tDay", 22)
+                                   << QStringList{QStringLiteral("texts.tsv, line 63: the line holds a NUL byte (column 17)")};
 }
 
 void tst_ProjectLoader::faultsNameFileAndPlace()
@@ -271,6 +305,61 @@ void tst_ProjectLoader::missingFolderIsNamed()
     QDir().mkpath(folder);
     loaded = ProjectLoader::load(folder);
     QVERIFY2(loaded.error.contains(QStringLiteral("project.json: the file is missing")), qPrintable(loaded.error));
+}
+
+void tst_ProjectLoader::projectNamesNameAFolderInside_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("good");
+    QTest::newRow("the project") << QStringLiteral("Kalvora") << true;
+    QTest::newRow("empty") << QString() << false;
+    QTest::newRow("blank") << QStringLiteral("  ") << false;
+    QTest::newRow("blank after") << QStringLiteral("Kalvora ") << false;
+    QTest::newRow("this folder") << QStringLiteral(".") << false;
+    QTest::newRow("the parent") << QStringLiteral("..") << false;
+    QTest::newRow("way out") << QStringLiteral("../../../../etc") << false;
+    QTest::newRow("subfolder") << QStringLiteral("Kalvora/sub") << false;
+    QTest::newRow("absolute") << QStringLiteral("/etc") << false;
+    QTest::newRow("backslash") << QStringLiteral("..\\Kalvora") << false;
+}
+
+void tst_ProjectLoader::projectNamesNameAFolderInside()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, good);
+    const QString fault = ProjectLoader::nameFault(name);
+    QCOMPARE(fault.isEmpty(), good);
+    if (!good && !name.trimmed().isEmpty())
+        QVERIFY2(fault.contains(QLatin1Char('"') + name + QLatin1Char('"')), qPrintable(fault));
+}
+
+void tst_ProjectLoader::aPathAsProjectNameIsNotFollowed()
+{
+    // A complete project right beside the projects folder: reachable by "../", never by name.
+    QTemporaryDir dir;
+    copyProject(dir.path());
+    QVERIFY(QDir(dir.path()).rename(QStringLiteral("projects/Kalvora"), QStringLiteral("Kalvora")));
+    Runtime runtime(testOptions(dir.path()));
+    const QString reason = startAndWait(runtime, QStringLiteral("../Kalvora"));
+    QVERIFY2(reason.contains(QStringLiteral("\"../Kalvora\" is not the name of a folder in the projects folder")), qPrintable(reason));
+}
+
+void tst_ProjectLoader::missingHelpFilesAreNamed()
+{
+    QTemporaryDir html;
+    const Project project = shipped();
+    QStringList expected;
+    for (qsizetype i = 0; i < project.alarms.size(); ++i) {
+        const QString topic = project.alarms.at(i).helpTopic;
+        QFile(QDir(html.path()).filePath(topic + QStringLiteral("de.rtf"))).open(QIODevice::WriteOnly);
+        if (topic == QLatin1String("fuelempty"))
+            continue; // its English file is the one missing
+        QFile(QDir(html.path()).filePath(topic + QStringLiteral("eng.rtf"))).open(QIODevice::WriteOnly);
+    }
+    const QStringList notices = ProjectLoader::missingHelpFiles(project, html.path());
+    QCOMPARE(notices.size(), 1);
+    QVERIFY2(notices.first().contains(QStringLiteral("alarms.json, field alarms[2] \"Unit1.FuelEmpty\".help")), qPrintable(notices.first()));
+    QVERIFY2(notices.first().contains(QStringLiteral("fuelempty" "eng.rtf is missing")), qPrintable(notices.first()));
 }
 
 QTEST_GUILESS_MAIN(tst_ProjectLoader)

@@ -15,6 +15,7 @@ class Gauge final : public QLabel {
     Q_PROPERTY(double scaleMax MEMBER m_scaleMax)
     Q_PROPERTY(int marks MEMBER m_marks)
     Q_PROPERTY(bool blink MEMBER m_blink)
+    Q_PROPERTY(short ticks MEMBER m_ticks)
 
 public:
     using QLabel::QLabel;
@@ -22,14 +23,28 @@ public:
     double m_scaleMax = 0;
     int m_marks = 0;
     bool m_blink = false;
+    short m_ticks = 0;
 };
 
-QByteArray layout(const QByteArray& children)
+/// A layout with the children on line 5; the root's geometry is on line 4.
+QByteArray layout(const QByteArray& children, const QByteArray& rootWidth = "200")
 {
     return "<?xml version=\"1.0\"?>\n<ui version=\"4.0\"><class>W</class>\n"
            "<widget class=\"QWidget\" name=\"W\">\n"
-           "<property name=\"geometry\"><rect><x>0</x><y>0</y><width>200</width><height>100</height></rect></property>\n"
+           "<property name=\"geometry\"><rect><x>0</x><y>0</y><width>" + rootWidth + "</width><height>100</height></rect></property>\n"
         + children + "\n</widget>\n</ui>\n";
+}
+
+/// Controls nested `depth` deep, each inside the one before, all on line 5.
+QByteArray nested(int depth)
+{
+    QByteArray open;
+    QByteArray close;
+    for (int i = 0; i < depth; ++i) {
+        open += "<widget class=\"QWidget\" name=\"n" + QByteArray::number(i) + "\">";
+        close += "</widget>";
+    }
+    return layout(open + close);
 }
 
 } // namespace
@@ -135,6 +150,29 @@ private Q_SLOTS:
                                              << QStringList{QStringLiteral("backColor")};
         QTest::newRow("fractional pixel") << layout("<widget class=\"QLabel\" name=\"l\"><property name=\"geometry\"><rect><x>1.5</x><y>0</y><width>1</width><height>1</height></rect></property></widget>")
                                           << QStringList{QStringLiteral("whole pixels")};
+        // What the toolkit's recursive reader or the painting would not survive, refused at its place.
+        QTest::newRow("nesting 40 deep") << nested(40) << QStringList{QStringLiteral("W.ui:5:"), QStringLiteral("deeper than 32 levels")};
+        QTest::newRow("nesting 30000 deep") << nested(30000) << QStringList{QStringLiteral("W.ui:5:"), QStringLiteral("deeper than 32 levels")};
+        QTest::newRow("huge root width") << layout({}, "2147483647") << QStringList{QStringLiteral("W.ui:4:"), QStringLiteral("\"geometry\" of control \"W\""), QStringLiteral("width 2147483647 is outside 1 to 4096")};
+        QTest::newRow("empty root") << layout({}, "0") << QStringList{QStringLiteral("W.ui:4:"), QStringLiteral("width 0 is outside 1 to 4096")};
+        QTest::newRow("root width not a number") << layout({}, "wide") << QStringList{QStringLiteral("W.ui:4:"), QStringLiteral("width \"wide\" is not a whole number")};
+        QTest::newRow("unknown root property") << layout("<property name=\"windowTitel\"><string>K</string></property>") << QStringList{QStringLiteral("W.ui:5:"), QStringLiteral("\"W\" (QWidget) has no property \"windowTitel\"")};
+        QTest::newRow("root title of the wrong kind") << layout("<property name=\"windowTitle\"><number>7</number></property>") << QStringList{QStringLiteral("W.ui:5:"), QStringLiteral("windowTitle"), QStringLiteral("<number>")};
+        QTest::newRow("tall control") << layout("<widget class=\"QLabel\" name=\"l\"><property name=\"geometry\"><rect><x>0</x><y>0</y><width>10</width><height>100000</height></rect></property></widget>") << QStringList{QStringLiteral("W.ui:5:"), QStringLiteral("height 100000 is outside 0 to 4096")};
+        QTest::newRow("far-off control") << layout("<widget class=\"QLabel\" name=\"l\"><property name=\"geometry\"><rect><x>-99999</x><y>0</y><width>10</width><height>10</height></rect></property></widget>") << QStringList{QStringLiteral("\"l\""), QStringLiteral("x -99999 is outside -16384 to 16384")};
+        QTest::newRow("huge minimum size") << layout("<widget class=\"QLabel\" name=\"l\"><property name=\"minimumSize\"><size><width>5000000</width><height>1</height></size></property></widget>") << QStringList{QStringLiteral("minimumSize"), QStringLiteral("width 5000000")};
+        QTest::newRow("huge typeface") << layout("<widget class=\"Lib.Gauge\" name=\"g\"><property name=\"typeface\"><string>Tahoma, 900pt</string></property></widget>") << QStringList{QStringLiteral("W.ui:5:"), QStringLiteral("\"g\""), QStringLiteral("900 pt is outside 1 to 144 points")};
+        QTest::newRow("huge font") << layout("<widget class=\"QLabel\" name=\"l\"><property name=\"font\"><font><pointsize>5000</pointsize></font></property></widget>") << QStringList{QStringLiteral("\"l\""), QStringLiteral("pointsize 5000 is outside 1 to 144 points")};
+        QTest::newRow("huge font of a list item") << layout("<widget class=\"QComboBox\" name=\"c\"><item><property name=\"font\"><font><pointsize>5000</pointsize></font></property></item></widget>") << QStringList{QStringLiteral("W.ui:5:"), QStringLiteral("pointsize 5000")};
+        QTest::newRow("beyond the type") << layout("<widget class=\"Lib.Gauge\" name=\"g\"><property name=\"ticks\"><number>40000</number></property></widget>") << QStringList{QStringLiteral("\"ticks\""), QStringLiteral("40000 does not fit the property (-32768 to 32767)")};
+        QTest::newRow("beyond any int") << layout("<widget class=\"Lib.Gauge\" name=\"g\"><property name=\"marks\"><number>99999999999</number></property></widget>") << QStringList{QStringLiteral("\"marks\""), QStringLiteral("does not fit")};
+        QTest::newRow("beyond sane numbers") << layout("<widget class=\"Lib.Gauge\" name=\"g\"><property name=\"marks\"><number>20000000</number></property></widget>") << QStringList{QStringLiteral("\"marks\""), QStringLiteral("outside -10000000 to 10000000")};
+        QTest::newRow("negative tab index") << layout("<widget class=\"QPushButton\" name=\"b\"><property name=\"tabIndex\" stdset=\"0\"><number>-1</number></property></widget>") << QStringList{QStringLiteral("\"tabIndex\""), QStringLiteral("outside 0 to 9999")};
+        QTest::newRow("infinite scale") << layout("<widget class=\"Lib.Gauge\" name=\"g\"><property name=\"scaleMax\"><double>inf</double></property></widget>") << QStringList{QStringLiteral("\"scaleMax\""), QStringLiteral("not a finite number")};
+        QTest::newRow("astronomic scale") << layout("<widget class=\"Lib.Gauge\" name=\"g\"><property name=\"scaleMax\"><double>1e300</double></property></widget>") << QStringList{QStringLiteral("\"scaleMax\""), QStringLiteral("not a finite number of at most")};
+        QTest::newRow("unknown alignment") << layout("<widget class=\"QLabel\" name=\"l\"><property name=\"alignment\"><set>Qt::AlignMiddle</set></property></widget>") << QStringList{QStringLiteral("\"alignment\""), QStringLiteral("Qt::AlignMiddle")};
+        QTest::newRow("document type") << QByteArray("<?xml version=\"1.0\"?>\n<!DOCTYPE ui [<!ENTITY a \"aaaa\">]>\n<ui/>") << QStringList{QStringLiteral("W.ui:2:"), QStringLiteral("document type declaration")};
+        QTest::newRow("oversized file") << layout("<!--" + QByteArray(17 * 1024 * 1024, 'x') + "-->") << QStringList{QStringLiteral("more than the 16777216")};
         QTest::newRow("missing picture") << layout("<widget class=\"QLabel\" name=\"l\"><property name=\"picture\" stdset=\"0\"><string>/nonexistent/p.png</string></property></widget>")
                                          << QStringList{QStringLiteral("/nonexistent/p.png"), QStringLiteral("\"l\"")};
     }
