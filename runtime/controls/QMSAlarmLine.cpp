@@ -3,6 +3,7 @@
 #include "AlarmEngine.h"
 #include "AlarmTimeFormat.h"
 #include "Runtime.h"
+#include "TagStore.h"
 
 #include <QDateTime>
 #include <QPainter>
@@ -32,7 +33,31 @@ void QMSAlarmLine::setAlarmGroup(const QString& group)
     m_group = group.isEmpty() ? nullptr : &runtime().alarms().group(group);
     if (m_group)
         m_connection = connect(m_group, &AlarmGroup::changed, this, &QMSAlarmLine::refresh);
+    watchVariables();
     refresh();
+}
+
+void QMSAlarmLine::watchVariables()
+{
+    for (const QMetaObject::Connection& c : std::as_const(m_watched))
+        disconnect(c);
+    m_watched.clear();
+    m_variables.clear();
+    if (m_group)
+        for (const AlarmDefinition& def : runtime().alarms().definitions())
+            if (def.group == m_group->name() && !m_variables.contains(def.variable))
+                m_variables.append(def.variable);
+    for (const QString& name : std::as_const(m_variables))
+        m_watched.append(runtime().tags().subscribe(name, this, [this](const TagValue&) { checkVariables(); }));
+    checkVariables();
+}
+
+void QMSAlarmLine::checkVariables()
+{
+    bool bad = false;
+    for (const QString& name : std::as_const(m_variables))
+        bad = bad || !runtime().tags().value(name).isGood();
+    setBadQuality(bad);
 }
 
 void QMSAlarmLine::setColumnCode(const QString& code)
@@ -139,4 +164,5 @@ void QMSAlarmLine::paintEvent(QPaintEvent*)
                      fontMetrics().elidedText(m_text, Qt::ElideRight, area.width()));
     painter.setPen(QColor(128, 128, 128));
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    paintQualityMark(painter);
 }

@@ -13,7 +13,9 @@
 /// the stored "TX" gives time and text. Colours carry the state: an active alarm lies on red (priority
 /// 1) or amber (other priorities); while it waits for acknowledgement the field flashes if
 /// `blinkUnacknowledged` is set; an alarm that has gone but is not yet acknowledged shows its text in
-/// that colour on the normal background. With no alarm the line shows its caption, greyed.
+/// that colour on the normal background. With no alarm the line shows its caption, greyed. While a
+/// variable that an alarm of the group watches delivers no good value, the line is flagged: the alarms
+/// it shows may not be the plant's.
 class QMSAlarmLine final : public RuntimeControl {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(QMSAlarmLine)
@@ -49,10 +51,14 @@ protected:
 
 private:
     void refresh();
+    void watchVariables();
+    void checkVariables();
     QColor alarmColor() const;
 
     QPointer<AlarmGroup> m_group;
     QMetaObject::Connection m_connection;
+    QList<QMetaObject::Connection> m_watched;
+    QStringList m_variables;
     QString m_columnCode = QStringLiteral("TX");
     QString m_dateFormat = QStringLiteral("%02D.%02O.%02Y");
     QString m_timeFormat = QStringLiteral("%02T:%02I:%02S");

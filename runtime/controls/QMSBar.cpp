@@ -1,5 +1,6 @@
 #include "QMSBar.h"
 
+#include "QualityMark.h"
 #include "TagReading.h"
 
 #include <QDebug>
@@ -82,6 +83,10 @@ void QMSBar::takeValue(const TagValue& value)
 {
     const std::optional<double> number = TagReading::number(value);
     const QVariant next = number ? QVariant(*number) : QVariant();
+    // A reading gone bad leaves the column where the last good one put it, greyed: the level was
+    // there, it is not known to be there now.
+    m_frozen = !number && value.quality == TagQuality::Bad && (m_frozen || m_column >= 0);
+    setBadQuality(!number && m_binding.isBound());
     if (next == m_value)
         return;
     m_value = next;
@@ -91,6 +96,8 @@ void QMSBar::takeValue(const TagValue& value)
 
 void QMSBar::relayout()
 {
+    if (m_frozen)
+        return;
     int column = -1;
     if (m_value.isValid() && std::isfinite(m_scaleMax) && m_scaleMax > 0.0) {
         const double fraction = std::clamp(m_value.toDouble() / m_scaleMax, 0.0, 1.0);
@@ -115,7 +122,7 @@ void QMSBar::paintEvent(QPaintEvent*)
     if (m_column < 0) {
         painter.fillRect(rect(), QBrush(hatchColor, Qt::BDiagPattern));
     } else if (m_column > 0) {
-        painter.fillRect(QRect(0, height() - m_column, width(), m_column), m_barColor);
+        painter.fillRect(QRect(0, height() - m_column, width(), m_column), m_frozen ? QualityMark::greyed() : m_barColor);
     }
     // Marks as short ticks on both walls, like the graduation on a sight glass.
     const int tick = std::max(4, width() / 6);
@@ -125,4 +132,5 @@ void QMSBar::paintEvent(QPaintEvent*)
         painter.drawLine(0, y, tick - 1, y);
         painter.drawLine(width() - tick, y, width() - 1, y);
     }
+    paintQualityMark(painter);
 }

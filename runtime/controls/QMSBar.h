@@ -12,8 +12,9 @@
 /// from 0 to `scaleMax`, with marks at the stored percentages of full scale.
 ///
 /// Values outside the scale are drawn clamped to it; `BarValue` still reports them as delivered. With
-/// no good value (bad quality, nothing delivered, not a number) the bar is hatched and `BarValue` is
-/// null. The bar repaints only when the drawn column changes by at least a pixel, so a level creeping by
+/// no good value (bad quality, nothing delivered, not a number) `BarValue` is null and the bar is
+/// flagged; a reading that went bad freezes the column, greyed, where the last good value left it,
+/// otherwise the bar is hatched. The bar repaints only when the drawn column changes by at least a pixel, so a level creeping by
 /// a litre does not redraw it.
 class QMSBar final : public RuntimeControl {
     Q_OBJECT
@@ -62,5 +63,6 @@ private:
     QColor m_barColor = QColor(0, 136, 226);
     QVariant m_value;
     int m_column = -1;
+    bool m_frozen = false;
     TagBinding m_binding;
 };

@@ -1,5 +1,6 @@
 #include "QMSFill.h"
 
+#include "QualityMark.h"
 #include "Runtime.h"
 #include "TagReading.h"
 
@@ -94,7 +95,11 @@ QList<QPointF> parsePoints(const QString& text)
 QMSFill::QMSFill(Runtime& runtime, QWidget* parent)
     : RuntimeControl(runtime, parent)
     , m_clock(&FlowClock::of(runtime))
-    , m_binding(runtime, *this, [this](const TagValue& value) { setActive(TagReading::isOn(value)); })
+    , m_binding(runtime, *this, [this](const TagValue& value) {
+        // Bad quality stops the flow; the band stays, greyed and still, so the pipe reads as unknown.
+        setBadQuality(m_binding.isBound() && !TagReading::number(value));
+        setActive(TagReading::isOn(value));
+    })
 {
 }
 
@@ -226,11 +231,18 @@ void QMSFill::updateClockMembership()
 
 void QMSFill::paintEvent(QPaintEvent*)
 {
-    if (!m_active)
+    if (!m_active && !showsBadQuality())
         return;
     QPainter painter(this);
     const QPainterPath line = centreLine();
     const double band = bandWidth();
+    if (showsBadQuality()) {
+        painter.strokePath(line, QPen(QBrush(QualityMark::greyed(), Qt::Dense4Pattern), band, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
+        const QPointF start = line.elementAt(0);
+        const double flag = std::max(band, 8.0);
+        paintQualityMark(painter, QRectF(start.x() - flag / 2.0, start.y() - flag / 2.0, flag, flag).intersected(QRectF(rect())));
+        return;
+    }
     painter.strokePath(line, QPen(m_flowColor, band, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
 
     // Streaks: a narrower, lighter dashed line whose dash offset walks with the shared clock. Qt takes

@@ -1,5 +1,6 @@
 #include "QMSIndex.h"
 
+#include "QualityMark.h"
 #include "Runtime.h"
 #include "TagReading.h"
 #include "TextDatabase.h"
@@ -79,6 +80,7 @@ void QMSIndex::refresh()
         next = noValueText;
         noValue = true;
     }
+    setBadQuality(noValue);
     if (next == m_shown && noValue == m_noValue)
         return;
     m_shown = next;
@@ -95,7 +97,8 @@ void QMSIndex::paintEvent(QPaintEvent*)
     QFont f = font();
     f.setItalic(f.italic() || m_noValue);
     painter.setFont(f);
-    painter.setPen(effectiveForeColor());
+    painter.setPen(m_noValue ? QualityMark::greyed() : effectiveForeColor());
     m_line.setText(m_shown);
     m_line.paint(painter, rect().adjusted(textInset, 0, -textInset, 0), m_alignment);
+    paintQualityMark(painter);
 }

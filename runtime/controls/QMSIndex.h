@@ -10,8 +10,8 @@
 /// key while its process variable is on and the "off" key while it is off, always in the runtime's
 /// current language.
 ///
-/// A state text whose variable delivers no good value shows a dash in italics rather than claiming a
-/// state the plant may not be in.
+/// A state text whose variable delivers no good value shows a dash in italics, greyed and flagged,
+/// rather than claiming a state the plant may not be in.
 class QMSIndex final : public RuntimeControl {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(QMSIndex)

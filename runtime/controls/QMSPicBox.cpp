@@ -56,6 +56,7 @@ void QMSPicBox::takeValue(const TagValue& value)
         return;
     m_noValue = noValue;
     m_showOn = on;
+    setBadQuality(noValue);
     update();
 }
 
@@ -80,4 +81,5 @@ void QMSPicBox::paintEvent(QPaintEvent*)
         veil.setAlpha(160);
         painter.fillRect(rect(), veil);
     }
+    paintQualityMark(painter);
 }

@@ -55,6 +55,7 @@ void QMSSwitch::takeValue(const TagValue& value)
 {
     const bool known = TagReading::number(value).has_value();
     const bool on = TagReading::isOn(value);
+    setBadQuality(!known && m_binding.isBound());
     if (known == m_known && on == m_on)
         return;
     const bool stateChanged = on != m_on;
@@ -152,4 +153,5 @@ void QMSSwitch::paintEvent(QPaintEvent*)
         painter.setPen(QPen(Qt::black, 1, Qt::DotLine));
         painter.drawRect(rect().adjusted(0, 0, -1, -1));
     }
+    paintQualityMark(painter);
 }

@@ -11,7 +11,8 @@
 /// A click or the space key toggles it by writing the variable; the switch then shows what the variable
 /// reports back, never what was clicked, so a write the plant refuses leaves it as it was. A failed write
 /// goes to the program's top-level error handling. While the variable delivers no good value the switch
-/// shows no state, reads as off and does not write: with the state unknown a toggle could go either way.
+/// shows no state, is flagged, reads as off and does not write: with the state unknown a toggle could go
+/// either way.
 class QMSSwitch final : public RuntimeControl {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(QMSSwitch)

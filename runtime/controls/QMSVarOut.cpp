@@ -1,5 +1,6 @@
 #include "QMSVarOut.h"
 
+#include "QualityMark.h"
 #include "Runtime.h"
 #include "TagReading.h"
 #include "TextDatabase.h"
@@ -82,6 +83,7 @@ void QMSVarOut::refresh()
             next += QChar(0x00A0) + m_unitText; // the unit never wraps away from its number
     }
     const bool noValue = !number;
+    setBadQuality(noValue && m_binding.isBound());
     if (next == m_shown && noValue == m_noValue)
         return;
     m_shown = next;
@@ -103,7 +105,7 @@ void QMSVarOut::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     paintBackground(painter);
-    const QColor fore = effectiveForeColor();
+    const QColor fore = showsBadQuality() ? QualityMark::greyed() : effectiveForeColor();
     if (m_noValue) {
         QPen frame(fore, 1, Qt::DashLine);
         painter.setPen(frame);
@@ -112,4 +114,5 @@ void QMSVarOut::paintEvent(QPaintEvent*)
     painter.setPen(fore);
     m_line.setText(m_shown);
     m_line.paint(painter, rect().adjusted(textInset, 0, -textInset, 0), m_alignment);
+    paintQualityMark(painter);
 }

@@ -17,7 +17,8 @@
 /// - a value that rounds to zero never shows a minus sign.
 ///
 /// A value of bad quality, one not delivered yet, and one that is not a finite number show "---" in a
-/// dashed frame, never a number, so a stale or broken reading cannot pass for a live one.
+/// dashed frame, greyed and flagged, never a number, so a stale or broken reading cannot pass for a
+/// live one.
 class QMSVarOut final : public RuntimeControl {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(QMSVarOut)

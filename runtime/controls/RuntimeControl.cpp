@@ -1,6 +1,7 @@
 #include "RuntimeControl.h"
 
 #include "KalvoraError.h"
+#include "QualityMark.h"
 
 #include <QDebug>
 #include <QPainter>
@@ -69,4 +70,23 @@ QColor RuntimeControl::effectiveForeColor() const
 void RuntimeControl::paintBackground(QPainter& painter) const
 {
     painter.fillRect(rect(), effectiveBackColor());
+}
+
+void RuntimeControl::setBadQuality(bool bad)
+{
+    if (bad == m_badQuality)
+        return;
+    m_badQuality = bad;
+    update();
+}
+
+void RuntimeControl::paintQualityMark(QPainter& painter, const QRectF& area) const
+{
+    if (m_badQuality)
+        QualityMark::paint(painter, area);
+}
+
+void RuntimeControl::paintQualityMark(QPainter& painter) const
+{
+    paintQualityMark(painter, QRectF(rect()));
 }

@@ -38,6 +38,10 @@ public:
     QColor effectiveBackColor() const;
     QColor effectiveForeColor() const;
 
+    /// True while the control is bound to a variable that delivers no live value and shows it marked
+    /// (greyed, frozen, flagged; a switch then refuses input).
+    bool showsBadQuality() const { return m_badQuality; }
+
 protected:
     /// How much of its rectangle the control covers when it paints, so the toolkit need not draw
     /// what lies beneath an opaque control each time it repaints.
@@ -46,6 +50,11 @@ protected:
     RuntimeControl(Runtime& runtime, QWidget* parent, Coverage coverage = Coverage::Partial);
     /// Fills the control with its background colour; controls call it first in their paintEvent.
     void paintBackground(class QPainter& painter) const;
+    /// Sets the bad-quality state, repainting on a change.
+    void setBadQuality(bool bad);
+    /// Draws the bad-quality mark over `area` (the whole control when empty) while the state is set.
+    void paintQualityMark(class QPainter& painter, const class QRectF& area) const;
+    void paintQualityMark(class QPainter& painter) const;
 
 private:
     void updateOpacity();
@@ -55,4 +64,5 @@ private:
     StdFont m_font;
     QColor m_backColor;
     QColor m_foreColor;
+    bool m_badQuality = false;
 };

@@ -117,10 +117,14 @@ struct TextEntry {
     QString text;
 };
 
+/// Where the runtime takes its process values from.
+enum class PlantSourceKind { Simulation, Modbus };
+
 /// \brief Everything a runtime project folder holds, validated.
 struct Project {
     QString name;
     QString folder;
+    PlantSourceKind source = PlantSourceKind::Simulation;
     QList<TagDefinition> variables;
     SimulationParameters simulation;
     QList<AlarmGroupDefinition> alarmGroups;

@@ -285,6 +285,11 @@ void readProjectFile(const QString& folder, Project& project)
     if (format != ProjectFormat)
         file.fail(QStringLiteral("format"), QStringLiteral("this program reads project format %1, the file has %2").arg(ProjectFormat).arg(format));
     project.name = file.name(file.root(), {}, "name");
+    const QString source = file.string(file.root(), {}, "source", QStringLiteral("simulation"));
+    if (source == QStringLiteral("modbus"))
+        project.source = PlantSourceKind::Modbus;
+    else if (source != QStringLiteral("simulation"))
+        file.fail(QStringLiteral("source"), QStringLiteral("unknown source \"%1\" (simulation or modbus)").arg(source));
 }
 
 TagType parseType(const JsonFile& file, const QString& field, const QString& text)

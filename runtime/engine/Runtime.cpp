@@ -3,8 +3,11 @@
 #include "AlarmEngine.h"
 #include "ArchiveStore.h"
 #include "KalvoraError.h"
+#include "ModbusConfig.h"
+#include "ModbusSource.h"
 #include "PlantSimulator.h"
 #include "ProjectLoader.h"
+#include "SimulationSource.h"
 #include "TagStore.h"
 #include "TextDatabase.h"
 
@@ -15,6 +18,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QTimer>
 
 #include <cmath>
@@ -41,12 +45,78 @@ Runtime::Runtime(RuntimeOptions options, QObject* parent)
     m_alarms->setClock([this] { return now(); });
     m_timer->setTimerType(Qt::PreciseTimer);
     connect(m_timer, &QTimer::timeout, this, &Runtime::tickGuarded);
-    // An operator switch acts on the plant at once, so FillOn and BurnerOn follow without waiting for
-    // the next tick.
-    connect(m_tags, &TagStore::written, this, [this](const QString& name, const QVariant& value) {
-        if (m_simulator && m_simulator->setSwitch(name, value.toBool()) && m_state == State::Running)
-            m_simulator->publish(*m_tags, now());
-    });
+    // Operator writes go to the source, which shows them once the plant has taken them; every one of
+    // them, taken or refused, goes into the audit journal.
+    m_tags->setWriteHandlers(
+        [this](const QString& name, const QVariant& value) {
+            if (!m_source)
+                return false;
+            m_source->write({m_nextWrite++, name, value, m_tags->value(name).value, now()});
+            return true;
+        },
+        [this](const QString& name, const QVariant& value, const QString& reason) {
+            journalWrite({m_nextWrite++, name, value, m_tags->value(name).value, now()}, QStringLiteral("refused"), reason);
+        });
+}
+
+PlantSimulator* Runtime::simulator()
+{
+    return m_source ? m_source->simulator() : nullptr;
+}
+
+QString Runtime::statusPrefix(const Project& project)
+{
+    return project.simulation.prefix + QStringLiteral("System.");
+}
+
+QString Runtime::commFaultVariable(const Project& project)
+{
+    return statusPrefix(project) + QStringLiteral("CommFault");
+}
+
+void Runtime::journalWrite(const WriteRequest& request, const QString& result, const QString& reason)
+{
+    const AuditEntry entry{now(), QSysInfo::machineHostName(), qEnvironmentVariable("USER", qEnvironmentVariable("USERNAME")), request.variable,
+                           AuditJournal::valueText(request.oldValue), AuditJournal::valueText(request.value), result, reason};
+    if (result != QStringLiteral("ok"))
+        qWarning().noquote() << QStringLiteral("Operator write %1 = %2 %3: %4").arg(entry.variable, entry.newValue, result, reason);
+    try {
+        m_audit.append(entry);
+    } catch (const KalvoraError& e) {
+        // The write itself stands; the lost journal line is reported where it happened.
+        qCritical().noquote() << "Runtime: audit journal:" << e.message();
+    }
+}
+
+void Runtime::dropSource()
+{
+    if (!m_source)
+        return;
+    m_source->stop();
+    delete m_source;
+    m_source = nullptr;
+}
+
+void Runtime::publishStatus(qint64 nowMs)
+{
+    const QString name = commFaultVariable(m_project);
+    if (m_tags->contains(name))
+        m_tags->publish(name, m_source && m_source->isFaulty(), TagQuality::Good, nowMs);
+}
+
+void Runtime::sourceUpdated(qint64 nowMs)
+{
+    if (m_state != State::Running)
+        return;
+    try {
+        publishStatus(nowMs);
+        m_alarms->evaluate(nowMs);
+        record(nowMs);
+    } catch (const KalvoraError& e) {
+        fail(e.message());
+    } catch (const std::exception& e) {
+        fail(QString::fromLocal8Bit(e.what()));
+    }
 }
 
 Runtime::~Runtime()
@@ -102,6 +172,17 @@ void Runtime::start(const QString& projectName)
     schedule([this] {
         openStore(QStringLiteral("Alarmjournal wird geöffnet"), QStringLiteral("alarms.sqlite"),
             [this](const QString& path, QString* notice) { return m_alarms->openJournal(path, notice); });
+        // The audit journal of operator writes lies beside the alarm journal and opens with it.
+        if (m_state == State::Starting) {
+            QString notice;
+            const QString error = m_audit.open(QDir(dataFolder()).filePath(QStringLiteral("audit.sqlite")), &notice);
+            if (!error.isEmpty())
+                return failStart(error);
+            if (!notice.isEmpty()) {
+                m_notices.append(notice);
+                qWarning().noquote() << notice;
+            }
+        }
     });
     schedule([this] { prepareHistory(); });
     QTimer::singleShot(0, this, &Runtime::runStep);
@@ -142,7 +223,7 @@ void Runtime::failStart(const QString& reason)
 {
     m_steps.clear();
     closeStorage(false);
-    m_simulator.reset();
+    dropSource();
     m_state = State::Failed;
     m_lastError = reason;
     qWarning().noquote() << "Runtime start failed:" << reason;
@@ -162,6 +243,12 @@ void Runtime::loadProject()
     ProjectLoadResult loaded = ProjectLoader::load(folder);
     if (!loaded.ok())
         return failStart(loaded.error);
+    ModbusConfigResult modbus;
+    if (loaded.project.source == PlantSourceKind::Modbus) {
+        modbus = ModbusConfigLoader::load(folder, loaded.project.variables, statusPrefix(loaded.project));
+        if (!modbus.ok())
+            return failStart(modbus.error);
+    }
     m_project = std::move(loaded.project);
 
     for (const TagDefinition& def : std::as_const(m_project.variables))
@@ -171,11 +258,25 @@ void Runtime::loadProject()
         m_texts->insert(t.languageId, t.group, t.key, t.text);
     m_alarms->setDefinitions(m_project.alarmGroups, m_project.alarms);
     m_archive->setSettings(m_project.archive);
-    m_simulator = std::make_unique<PlantSimulator>(m_project.simulation);
+    dropSource();
+    if (m_project.source == PlantSourceKind::Modbus) {
+        // A PLC keeps its own time: its values are stamped with the moment they arrive.
+        m_options.realTime = true;
+        m_source = new ModbusSource(*m_tags, std::move(modbus.config), this);
+        connect(m_source, &PlantSource::updated, this, &Runtime::sourceUpdated);
+    } else {
+        m_source = new SimulationSource(*m_tags, m_project.simulation, this);
+    }
+    connect(m_source, &PlantSource::writeFinished, this, [this](const WriteRequest& request, bool ok, const QString& reason) {
+        journalWrite(request, ok ? QStringLiteral("ok") : QStringLiteral("failed"), reason);
+        if (!ok)
+            Q_EMIT writeFailed(request.variable, reason);
+    });
     m_speed = m_options.speed > 0.0 ? m_options.speed : m_project.simulation.speed;
     m_trendSource.clear();
-    for (int i = 0; i < m_archive->trendCount(); ++i)
-        m_trendSource.push_back(m_simulator->indexOf(m_archive->trendAt(i).variable));
+    if (PlantSimulator* sim = simulator())
+        for (int i = 0; i < m_archive->trendCount(); ++i)
+            m_trendSource.push_back(sim->indexOf(m_archive->trendAt(i).variable));
 }
 
 void Runtime::openStore(const QString& step, const QString& file, const std::function<QString(const QString&, QString*)>& open)
@@ -195,10 +296,16 @@ void Runtime::openStore(const QString& step, const QString& file, const std::fun
 
 void Runtime::prepareHistory()
 {
+    PlantSimulator* sim = simulator();
+    // A real plant has no history to make up and no state of ours to resume.
+    if (!sim) {
+        schedule([this] { goLive(); });
+        return;
+    }
     if (!m_archive->isEmpty() || m_options.backfillHours <= 0) {
         // The plant carries on where it was when the runtime last recorded.
         const QJsonDocument saved = QJsonDocument::fromJson(m_archive->plantState());
-        if (saved.isObject() && !m_simulator->restoreState(saved.object()))
+        if (saved.isObject() && !sim->restoreState(saved.object()))
             qWarning().noquote() << "Runtime: the saved plant state does not fit the project; the plant starts from the project's state";
         schedule([this] { goLive(); });
         return;
@@ -219,11 +326,12 @@ void Runtime::backfill(qint64 from, qint64 until, qint64 chunkStart)
     const qint64 chunkEnd = std::min(until, chunkStart + BackfillChunkMs);
     const int trends = m_archive->trendCount();
     std::vector<std::vector<double>> values(static_cast<size_t>(trends));
+    PlantSimulator& sim = *simulator();
     for (qint64 t = chunkStart; t < chunkEnd; t += interval) {
-        m_simulator->advance(interval / 1000.0);
+        sim.advance(interval / 1000.0);
         for (int i = 0; i < trends; ++i)
             if (m_trendSource[static_cast<size_t>(i)] >= 0)
-                values[static_cast<size_t>(i)].push_back(m_simulator->numericValue(m_trendSource[static_cast<size_t>(i)]));
+                values[static_cast<size_t>(i)].push_back(sim.numericValue(m_trendSource[static_cast<size_t>(i)]));
     }
     // Trend by trend, so each insert lands next to the previous one in the file.
     for (int i = 0; i < trends; ++i) {
@@ -244,10 +352,11 @@ void Runtime::backfill(qint64 from, qint64 until, qint64 chunkStart)
 
 void Runtime::goLive()
 {
-    if (!report(QStringLiteral("Simulation wird gestartet")))
+    if (!report(simulator() ? QStringLiteral("Simulation wird gestartet") : QStringLiteral("Verbindung zur Steuerung wird aufgebaut")))
         return;
     const qint64 t = now();
-    m_simulator->publish(*m_tags, t);
+    m_source->start(t);
+    publishStatus(t);
     m_alarms->evaluate(t);
     record(t);
     m_state = State::Running;
@@ -283,9 +392,9 @@ void Runtime::tick()
     const int tickMs = m_project.simulation.tickMilliseconds;
     if (!m_options.realTime)
         m_virtualNow += tickMs;
-    m_simulator->advance(tickMs / 1000.0 * m_speed);
     const qint64 t = now();
-    m_simulator->publish(*m_tags, t);
+    m_source->tick(t, tickMs / 1000.0 * m_speed);
+    publishStatus(t);
     m_alarms->evaluate(t);
     record(t);
 }
@@ -301,7 +410,8 @@ void Runtime::record(qint64 nowMs)
         if (v.isGood())
             m_archive->add(i, slot, v.value.typeId() == QMetaType::Bool ? (v.value.toBool() ? 1.0 : 0.0) : v.value.toDouble());
     }
-    m_archive->setPlantState(QJsonDocument(m_simulator->saveState()).toJson(QJsonDocument::Compact));
+    if (PlantSimulator* sim = simulator())
+        m_archive->setPlantState(QJsonDocument(sim->saveState()).toJson(QJsonDocument::Compact));
     m_archive->commit();
     m_lastRecorded = slot;
     if (++m_recordCount % JournalTrimEvery == 0)
@@ -311,8 +421,8 @@ void Runtime::record(qint64 nowMs)
 void Runtime::closeStorage(bool savePlant)
 {
     try {
-        if (savePlant && m_archive->isOpen() && m_simulator)
-            m_archive->setPlantState(QJsonDocument(m_simulator->saveState()).toJson(QJsonDocument::Compact));
+        if (savePlant && m_archive->isOpen() && simulator())
+            m_archive->setPlantState(QJsonDocument(simulator()->saveState()).toJson(QJsonDocument::Compact));
         m_archive->close();
     } catch (const KalvoraError& e) {
         // The file is closed all the same; what could not be written is reported.
@@ -320,6 +430,7 @@ void Runtime::closeStorage(bool savePlant)
         qWarning().noquote() << "Runtime: closing the archive:" << e.message();
     }
     m_alarms->closeJournal();
+    m_audit.close();
 }
 
 void Runtime::stop()
@@ -330,11 +441,13 @@ void Runtime::stop()
     m_state = State::Stopping;
     m_timer->stop();
     m_steps.clear();
+    if (m_source)
+        m_source->stop();
     closeStorage(wasRunning);
     // Controls show "no value" once nobody delivers any.
     for (const TagDefinition& def : std::as_const(m_project.variables))
         m_tags->publish(def.name, m_tags->value(def.name).value, TagQuality::NotDelivered, now());
-    m_simulator.reset();
+    dropSource();
     m_state = State::Stopped;
     Q_EMIT stopped();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AuditJournal.h"
+#include "PlantSource.h"
 #include "Project.h"
 
 #include <QObject>
@@ -14,6 +16,7 @@
 class AlarmEngine;
 class ArchiveStore;
 class PlantSimulator;
+class PlantSource;
 class QTimer;
 class TagStore;
 class TextDatabase;
@@ -25,7 +28,8 @@ struct RuntimeOptions {
     /// Folder for the archive and the alarm journal (one subfolder per project); empty means the
     /// per-user data folder, GenericDataLocation/Kalvora.
     QString dataDirectory;
-    /// Drive the plant from a timer; tests switch it off and advance the simulation themselves.
+    /// Drive the plant from a timer; tests switch it off and advance the simulation themselves. A
+    /// project whose values come from a PLC always runs on the wall clock.
     bool realTime = true;
     /// Without real time: the clock's start in ms since the epoch; 0 means the moment of start().
     qint64 startTimeMs = 0;
@@ -35,8 +39,10 @@ struct RuntimeOptions {
     double speed = 0.0;
 };
 
-/// \brief The embedded HMI runtime: loads a project, runs the plant simulation, alarms, archives and
-/// language texts, and reports when it has started and stopped. Everything runs on the GUI thread.
+/// \brief The embedded HMI runtime: loads a project, takes its process values from the project's
+/// source (the plant simulation or a PLC over Modbus TCP), runs alarms, archives, the audit journal of
+/// operator writes and language texts, and reports when it has started and stopped. Everything runs on
+/// the GUI thread.
 class Runtime final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(Runtime)
@@ -74,8 +80,17 @@ public:
     TextDatabase& texts() { return *m_texts; }
     AlarmEngine& alarms() { return *m_alarms; }
     ArchiveStore& archive() { return *m_archive; }
+    AuditJournal& audit() { return m_audit; }
     /// Null until a project is loaded.
-    PlantSimulator* simulator() { return m_simulator.get(); }
+    PlantSource* source() { return m_source; }
+    /// Null until a project is loaded and when the values come from a PLC.
+    PlantSimulator* simulator();
+
+    /// The runtime's own status variables lie below this name (prefix + "System."); no source delivers
+    /// them.
+    static QString statusPrefix(const Project& project);
+    /// On while the source cannot deliver every value live (link down, no answer, refused reads).
+    static QString commFaultVariable(const Project& project);
 
     /// The runtime's clock in ms since the epoch: the wall clock in real time, otherwise the
     /// simulated clock that advance() moves on.
@@ -92,6 +107,8 @@ Q_SIGNALS:
     void started();
     void startFailed(const QString& reason);
     void stopped();
+    /// An operator write did not reach the plant; the variable keeps showing the plant's state.
+    void writeFailed(const QString& variable, const QString& reason);
 
 private:
     using Step = std::function<void()>;
@@ -108,6 +125,10 @@ private:
     void tickGuarded();
     void record(qint64 nowMs);
     void closeStorage(bool savePlant);
+    void dropSource();
+    void publishStatus(qint64 nowMs);
+    void sourceUpdated(qint64 nowMs);
+    void journalWrite(const WriteRequest& request, const QString& result, const QString& reason);
 
     RuntimeOptions m_options;
     State m_state = State::Stopped;
@@ -120,7 +141,9 @@ private:
     AlarmEngine* m_alarms = nullptr;
     ArchiveStore* m_archive = nullptr;
     QTimer* m_timer = nullptr;
-    std::unique_ptr<PlantSimulator> m_simulator;
+    PlantSource* m_source = nullptr;
+    AuditJournal m_audit;
+    quint64 m_nextWrite = 1;
     std::vector<int> m_trendSource;
     std::deque<Step> m_steps;
     qint64 m_virtualNow = 0;

@@ -111,7 +111,7 @@ QVariant TagStore::convert(const TagDefinition& definition, const QVariant& valu
     throw reject(QStringLiteral("a known type"));
 }
 
-void TagStore::write(const QString& name, const QVariant& value)
+QVariant TagStore::check(const QString& name, const QVariant& value) const
 {
     const TagDefinition* def = definition(name);
     if (!def)
@@ -125,6 +125,26 @@ void TagStore::write(const QString& name, const QVariant& value)
             throw KalvoraError(QStringLiteral("Cannot write %1 to %2: outside %3 to %4")
                                    .arg(converted.toString(), name, QString::number(def->minimum), QString::number(def->maximum)));
     }
-    publish(name, converted);
+    return converted;
+}
+
+void TagStore::setWriteHandlers(WriteHandler accepted, RefusalHandler refused)
+{
+    m_writeHandler = std::move(accepted);
+    m_refusalHandler = std::move(refused);
+}
+
+void TagStore::write(const QString& name, const QVariant& value)
+{
+    QVariant converted;
+    try {
+        converted = check(name, value);
+    } catch (const KalvoraError& e) {
+        if (m_refusalHandler)
+            m_refusalHandler(name, value, e.message());
+        throw;
+    }
+    if (!m_writeHandler || !m_writeHandler(name, converted))
+        publish(name, converted);
     Q_EMIT written(name, converted);
 }

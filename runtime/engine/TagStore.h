@@ -5,6 +5,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
 
 enum class TagQuality { Good, Bad, NotDelivered };
@@ -80,8 +81,16 @@ public:
     void publish(const QString& name, const QVariant& value, TagQuality quality = TagQuality::Good, qint64 timestampMs = 0);
 
     /// A write from an operator control. Throws KalvoraError for an unknown or read-only variable or a
-    /// value that does not convert to the variable's type.
+    /// value that does not convert to the variable's type. A write handler that takes the value carries
+    /// it to the plant, and the variable changes only when the plant reports its new state; otherwise
+    /// the value is published at once.
     void write(const QString& name, const QVariant& value);
+
+    /// Offered every checked write (name, converted value); returns whether it took it. `refused` hears
+    /// of writes the checks turned down (name, value, reason) before the error is thrown.
+    using WriteHandler = std::function<bool(const QString&, const QVariant&)>;
+    using RefusalHandler = std::function<void(const QString&, const QVariant&, const QString&)>;
+    void setWriteHandlers(WriteHandler accepted, RefusalHandler refused);
 
     /// Calls `onChange(const TagValue&)` on every change of the named variable while `context` lives.
     template <class F>
@@ -91,11 +100,15 @@ public:
     }
 
 Q_SIGNALS:
-    /// An operator control wrote a variable (after the value was published).
+    /// An operator control's write passed the checks (and was published or handed to the plant).
     void written(const QString& name, const QVariant& value);
 
 private:
     QVariant convert(const TagDefinition& definition, const QVariant& value) const;
 
+    QVariant check(const QString& name, const QVariant& value) const;
+
     QHash<QString, Tag*> m_tags;
+    WriteHandler m_writeHandler;
+    RefusalHandler m_refusalHandler;
 };

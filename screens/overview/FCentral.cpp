@@ -6,6 +6,15 @@
 #include "QMSSwitch.h"
 #include "ScreenHost.h"
 #include "TopLevelError.h"
+#include "Runtime.h"
+#include "TextDatabase.h"
+
+#include <QLabel>
+#include <QTimer>
+
+namespace {
+constexpr int NoteMilliseconds = 8000;
+}
 
 FCentral::FCentral(ScreenHost& host, WindowManager& manager)
     : OperatorScreen(host, manager, QStringLiteral("FCentral"), CommandPlantOverview,
@@ -19,6 +28,34 @@ void FCentral::onScreenLoad()
 {
     host().setCurrentScreen(*this);
     wireOutletRules();
+    if (!m_noteTimer) {
+        m_noteTimer = new QTimer(this);
+        m_noteTimer->setSingleShot(true);
+        m_noteTimer->setInterval(NoteMilliseconds);
+        connect(m_noteTimer, &QTimer::timeout, this, [this] {
+            if (m_note)
+                m_note->hide();
+        });
+        connect(&host().runtime(), &Runtime::writeFailed, this, &FCentral::showWriteFailure);
+    }
+}
+
+void FCentral::showWriteFailure(const QString& variable, const QString& reason)
+{
+    if (!isLoaded())
+        return;
+    if (!m_note) {
+        m_note = new QLabel(&widget());
+        m_note->setObjectName(QStringLiteral("lblWriteFailure"));
+        m_note->setWordWrap(true);
+        m_note->setStyleSheet(QStringLiteral("background: #fff4c2; color: #000; border: 2px solid #d60093; padding: 6px;"));
+        m_note->setGeometry(262, 8, 500, 56);
+    }
+    const QString format = host().runtime().texts().text(QStringLiteral("Indextexte"), QStringLiteral("SchreibfehlerHinweis"));
+    m_note->setText(format.contains(QLatin1String("%1")) ? format.arg(variable, reason) : variable + QStringLiteral(": ") + reason);
+    m_note->show();
+    m_note->raise();
+    m_noteTimer->start();
 }
 
 void FCentral::wireOutletRules()

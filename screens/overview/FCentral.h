@@ -2,6 +2,11 @@
 
 #include "OperatorScreen.h"
 
+#include <QPointer>
+
+class QLabel;
+class QTimer;
+
 /// \brief The plant overview, the home screen: loaded at start-up and never unloaded while the
 /// program runs; the other screens come and go in front of it.
 class FCentral final : public OperatorScreen {
@@ -17,4 +22,9 @@ protected:
 
 private:
     void wireOutletRules();
+    /// Tells the operator, without stopping anything, that a switch command did not reach the plant.
+    void showWriteFailure(const QString& variable, const QString& reason);
+
+    QPointer<QLabel> m_note;
+    QTimer* m_noteTimer = nullptr;
 };
