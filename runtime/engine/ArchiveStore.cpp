@@ -153,6 +153,7 @@ void ArchiveStore::prepareStatements()
 
 void ArchiveStore::resetStatements()
 {
+    m_rollups.forget();
     m_insert = {};
     m_update = {};
     m_select = {};

@@ -130,12 +130,10 @@ void ArchiveRollups::Collector::flush(SqliteDatabase& db)
                 close(level, levels[static_cast<size_t>(level)]);
     if (m_cells.empty())
         return;
-    SqliteStatement read = db.prepare("SELECT first_t, first_v, min_t, min_v, max_t, max_v, last_t, last_v FROM rollups "
-                                      "WHERE level = ?1 AND trend = ?2 AND t = ?3");
-    SqliteStatement raw = db.prepare("SELECT t, v FROM samples WHERE trend = ?1 AND t >= ?2 AND t < ?3 ORDER BY t");
-    SqliteStatement write = db.prepare("INSERT OR REPLACE INTO rollups(level, trend, t, first_t, first_v, min_t, min_v, max_t, max_v, "
-                                       "last_t, last_v) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
-    SqliteStatement drop = db.prepare("DELETE FROM rollups WHERE level = ?1 AND trend = ?2 AND t = ?3");
+    if (m_preparedFor != &db) {
+        forget();
+        prepare(db);
+    }
     for (auto& [key, cell] : m_cells) {
         const auto [level, id, start] = key;
         ArchiveAggregate agg = cell.agg;
@@ -143,32 +141,52 @@ void ArchiveRollups::Collector::flush(SqliteDatabase& db)
         if (cell.recompute) {
             // Everything of the cell is in the raw table by now, the replaced value included.
             has = false;
-            raw.bind(1, id).bind(2, start).bind(3, start + StepMs[static_cast<size_t>(level)]);
-            while (raw.step()) {
-                const ArchiveAggregate one = ArchiveAggregate::of(raw.int64(0), raw.real(1));
+            m_raw.bind(1, id).bind(2, start).bind(3, start + StepMs[static_cast<size_t>(level)]);
+            while (m_raw.step()) {
+                const ArchiveAggregate one = ArchiveAggregate::of(m_raw.int64(0), m_raw.real(1));
                 if (has)
                     agg.merge(one);
                 else
                     agg = one;
                 has = true;
             }
-            raw.reset();
+            m_raw.reset();
             if (!has) {
-                drop.bind(1, level).bind(2, id).bind(3, start).run();
+                m_drop.bind(1, level).bind(2, id).bind(3, start).run();
                 continue;
             }
         } else {
-            read.bind(1, level).bind(2, id).bind(3, start);
-            if (read.step())
-                agg.merge({read.int64(0), read.real(1), read.int64(2), read.real(3), read.int64(4), read.real(5), read.int64(6), read.real(7)});
-            read.reset();
+            m_read.bind(1, level).bind(2, id).bind(3, start);
+            if (m_read.step())
+                agg.merge({m_read.int64(0), m_read.real(1), m_read.int64(2), m_read.real(3), m_read.int64(4), m_read.real(5), m_read.int64(6), m_read.real(7)});
+            m_read.reset();
         }
-        write.bind(1, level).bind(2, id).bind(3, start);
-        write.bind(4, agg.firstT).bind(5, agg.firstV).bind(6, agg.minT).bind(7, agg.minV);
-        write.bind(8, agg.maxT).bind(9, agg.maxV).bind(10, agg.lastT).bind(11, agg.lastV);
-        write.run();
+        m_write.bind(1, level).bind(2, id).bind(3, start);
+        m_write.bind(4, agg.firstT).bind(5, agg.firstV).bind(6, agg.minT).bind(7, agg.minV);
+        m_write.bind(8, agg.maxT).bind(9, agg.maxV).bind(10, agg.lastT).bind(11, agg.lastV);
+        m_write.run();
     }
     m_cells.clear();
+}
+
+void ArchiveRollups::Collector::forget()
+{
+    m_read = {};
+    m_raw = {};
+    m_write = {};
+    m_drop = {};
+    m_preparedFor = nullptr;
+}
+
+void ArchiveRollups::Collector::prepare(SqliteDatabase& db)
+{
+    m_read = db.prepare("SELECT first_t, first_v, min_t, min_v, max_t, max_v, last_t, last_v FROM rollups "
+                        "WHERE level = ?1 AND trend = ?2 AND t = ?3");
+    m_raw = db.prepare("SELECT t, v FROM samples WHERE trend = ?1 AND t >= ?2 AND t < ?3 ORDER BY t");
+    m_write = db.prepare("INSERT OR REPLACE INTO rollups(level, trend, t, first_t, first_v, min_t, min_v, max_t, max_v, "
+                         "last_t, last_v) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+    m_drop = db.prepare("DELETE FROM rollups WHERE level = ?1 AND trend = ?2 AND t = ?3");
+    m_preparedFor = &db;
 }
 
 void ArchiveRollups::removeStale(SqliteDatabase& db, qint64 id, qint64 cutoff)

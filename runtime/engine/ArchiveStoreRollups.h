@@ -48,6 +48,8 @@ public:
         void replaced(qint64 id, qint64 t);
         void flush(SqliteDatabase& db);
         void clear();
+        /// Drops the prepared statements; before the file they belong to closes.
+        void forget();
         size_t cellCount() const { return m_cells.size(); }
 
     private:
@@ -63,9 +65,15 @@ public:
         };
         using Key = std::tuple<int, qint64, qint64>; // level, trend id, cell start
         void close(int level, Open& open);
+        void prepare(SqliteDatabase& db);
         std::vector<std::array<Open, Levels>> m_open;
         int m_openCount = 0;
         std::map<Key, Cell> m_cells;
+        const SqliteDatabase* m_preparedFor = nullptr;
+        SqliteStatement m_read;
+        SqliteStatement m_raw;
+        SqliteStatement m_write;
+        SqliteStatement m_drop;
     };
 
     /// Drops the cells of a trend that begin before its oldest raw sample (or all before `cutoff` when
