@@ -625,8 +625,9 @@ void ArchiveStore::startCheck()
             sqlite3_stmt* stmt = nullptr;
             rc = sqlite3_prepare_v2(db, "PRAGMA quick_check(20)", -1, &stmt, nullptr);
             QStringList rows;
-            while (rc == SQLITE_OK && (rc = sqlite3_step(stmt)) == SQLITE_ROW)
-                rows.append(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))));
+            if (rc == SQLITE_OK)
+                while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+                        rows.append(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))));
             if (rc == SQLITE_DONE && !(rows.size() == 1 && rows.first() == QLatin1String("ok")))
                 problem = QStringLiteral("quick_check found: %1").arg(rows.join(QStringLiteral("; ")));
             else if (rc != SQLITE_DONE && rc != SQLITE_INTERRUPT && SqliteDatabase::isDamage(sqlite3_extended_errcode(db)))

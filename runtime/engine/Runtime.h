@@ -45,6 +45,12 @@ public:
     enum class State { Stopped, Starting, Running, Stopping, Failed };
     Q_ENUM(State)
 
+    /// The runtime's own status variable: true while the archive or the alarm journal cannot write
+    /// (and for one recording after a damaged archive was replaced). A project alarm watches it.
+    static constexpr const char* ArchiveFaultVariable = "Ch1.Kalvora.System.ArchiveFault";
+    /// Recordings between two tries of alarm journal rows the file refused.
+    static constexpr int JournalRetryEvery = 10;
+
     explicit Runtime(RuntimeOptions options = {}, QObject* parent = nullptr);
     ~Runtime() override;
 
@@ -108,6 +114,7 @@ private:
     void tickGuarded();
     void record(qint64 nowMs);
     void closeStorage(bool savePlant);
+    void publishArchiveFault(qint64 nowMs);
 
     RuntimeOptions m_options;
     State m_state = State::Stopped;
@@ -127,4 +134,6 @@ private:
     qint64 m_lastRecorded = 0;
     qint64 m_recordCount = 0;
     double m_speed = 1.0;
+    bool m_archiveDamaged = false;
+    int m_archiveFaultShown = -1; ///< the value last published; -1: none yet
 };
