@@ -1,5 +1,6 @@
 // Measures the runtime engine and prints its figures:
-//   archive ingest against a plain SQLite insert loop, a 24-hour range and its 1,000-bucket reduction,
+//   archive ingest (samples and rollups) against a plain SQLite insert loop, a 24-hour range and its
+//   reduction to 1,000 and 1,500 buckets (with --month also over 30 days),
 //   start-up on a filled archive, CPU of simulation and recording at normal speed, and the cost of
 //   delivering 1,000 tag changes a second to 150 subscribers.
 // Options: --month (start-up on 30 days of archive; takes a few minutes and about 1 GB of disk),
@@ -125,6 +126,19 @@ double fillArchive(ArchiveStore& store, qint64 from, qint64 days)
     return static_cast<double>(days * Day * trends) / (timer.nsecsElapsed() / 1e9);
 }
 
+/// The chart query at two chart widths: rollups for the middle of each bucket, raw samples at its edges.
+void reducedFigures(const ArchiveStore& store, qint64 t0, qint64 t1, const char* span)
+{
+    for (const int buckets : {1000, 1500}) {
+        qsizetype rows = 0;
+        const Timing reduce = median(21, [&] { rows = store.reduced(QStringLiteral("Wasser"), QStringLiteral("WaterTank1"), t0, t1, buckets).size(); });
+        const QByteArray label = QStringLiteral("reduced: %1, %2 buckets (median of 21), wall").arg(QLatin1String(span)).arg(buckets).toUtf8();
+        print(label.constData(), reduce.wallMs, "ms");
+        print("  thread CPU", reduce.cpuMs, "ms");
+        print("  points returned", static_cast<double>(rows), "");
+    }
+}
+
 double startupMs(const RuntimeOptions& options)
 {
     Runtime runtime(options);
@@ -206,10 +220,7 @@ int main(int argc, char** argv)
     print("range: one trend, 24 h at 1 s (median of 21), wall", range.wallMs, "ms");
     print("  thread CPU", range.cpuMs, "ms");
     print("  rows returned", static_cast<double>(rows), "");
-    const Timing reduce = median(21, [&] { rows = store.reduced(QStringLiteral("Wasser"), QStringLiteral("WaterTank1"), t0, t1, 1000).size(); });
-    print("reduced: same range, 1,000 buckets (median of 21), wall", reduce.wallMs, "ms");
-    print("  thread CPU", reduce.cpuMs, "ms");
-    print("  points returned", static_cast<double>(rows), "");
+    reducedFigures(store, t0, t1, "24 h");
     store.close();
 
     std::printf("== start-up on a filled archive ==\n");
@@ -219,9 +230,17 @@ int main(int argc, char** argv)
         (void)store.open(archivePath);
         QElapsedTimer timer;
         timer.start();
-        fillArchive(store, Start + (Day + 1) * 1000, 29);
-        store.close();
+        const double monthRate = fillArchive(store, Start + (Day + 1) * 1000, 29);
         print("  (filling 29 more days took)", timer.elapsed() / 1000.0, "s");
+        print("  ingest rate over the month, with rollups", monthRate, "rows/s");
+        const qint64 end = Start + 30 * Day * 1000;
+        reducedFigures(store, end - 30 * Day * 1000 + 1, end, "30 days");
+        reducedFigures(store, end - Day * 1000 + 1, end, "last 24 h of 30 days");
+        qsizetype rows = 0;
+        const Timing raw = median(3, [&] { rows = store.range(QStringLiteral("Wasser"), QStringLiteral("WaterTank1"), end - 30 * Day * 1000 + 1, end).size(); });
+        print("range: the raw 30 days of one trend (median of 3), wall", raw.wallMs, "ms");
+        print("  rows returned", static_cast<double>(rows), "");
+        store.close();
         print("  archive file size", QFileInfo(archivePath).size() / 1e6, "MB");
         RuntimeOptions later = options;
         later.startTimeMs = Start + 30 * Day * 1000 + 2000;

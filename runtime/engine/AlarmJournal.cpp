@@ -1,5 +1,7 @@
 #include "AlarmJournal.h"
 
+#include <QDebug>
+
 #include <sqlite3.h>
 
 namespace {
@@ -48,6 +50,13 @@ QString AlarmJournal::open(const QString& path, QString* notice)
 
 void AlarmJournal::close()
 {
+    if (m_db)
+        retry();
+    if (!m_held.isEmpty())
+        qWarning().noquote() << QStringLiteral("Alarm journal: %1 entries could not be written before closing (%2)").arg(m_held.size()).arg(m_writeFault);
+    m_held.clear();
+    m_writeFault.clear();
+    m_dropped = 0;
     m_db.reset();
 }
 
@@ -72,21 +81,42 @@ AlarmState AlarmJournal::stateFromName(const QString& name)
 
 void AlarmJournal::append(const QList<AlarmJournalEntry>& entries)
 {
-    if (!m_db || entries.isEmpty())
+    if (!m_db)
         return;
-    SqliteTransaction transaction(*m_db);
-    SqliteStatement insert = m_db->prepare("INSERT INTO journal(time, alarm, alarm_group, event, state, came, went, acknowledged, value, station) "
-                                           "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
-    for (const AlarmJournalEntry& e : entries) {
-        insert.bind(1, e.timeMs).bind(2, e.alarm).bind(3, e.group).bind(4, e.event).bind(5, stateName(e.state));
-        insert.bind(6, e.cameMs).bind(7, e.wentMs).bind(8, e.acknowledgedMs).bind(9, e.value);
-        if (e.station.isEmpty())
-            insert.bindNull(10);
-        else
-            insert.bind(10, e.station);
-        insert.run();
+    m_held += entries;
+    if (m_held.isEmpty())
+        return;
+    try {
+        SqliteTransaction transaction(*m_db);
+        SqliteStatement insert = m_db->prepare("INSERT INTO journal(time, alarm, alarm_group, event, state, came, went, acknowledged, value, station) "
+                                               "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+        for (const AlarmJournalEntry& e : std::as_const(m_held)) {
+            insert.bind(1, e.timeMs).bind(2, e.alarm).bind(3, e.group).bind(4, e.event).bind(5, stateName(e.state));
+            insert.bind(6, e.cameMs).bind(7, e.wentMs).bind(8, e.acknowledgedMs).bind(9, e.value);
+            if (e.station.isEmpty())
+                insert.bindNull(10);
+            else
+                insert.bind(10, e.station);
+            insert.run();
+        }
+        transaction.commit();
+    } catch (const KalvoraError& e) {
+        // The alarms go on; their journal rows wait in order for the file to take them.
+        if (m_writeFault.isEmpty())
+            qWarning().noquote() << "Alarm journal: writing failed, entries are held in memory and retried:" << e.message();
+        m_writeFault = e.message();
+        if (const qsizetype over = m_held.size() - HoldLimit; over > 0) {
+            if (m_dropped == 0)
+                qWarning().noquote() << QStringLiteral("Alarm journal: more than %1 entries held; the oldest are dropped").arg(HoldLimit);
+            m_held.remove(0, over);
+            m_dropped += over;
+        }
+        return;
     }
-    transaction.commit();
+    if (!m_writeFault.isEmpty())
+        qWarning().noquote() << QStringLiteral("Alarm journal: writing works again; %1 held entries written, %2 dropped").arg(m_held.size()).arg(m_dropped);
+    m_held.clear();
+    m_writeFault.clear();
 }
 
 AlarmJournalEntry AlarmJournal::read(const SqliteStatement& row)

@@ -39,6 +39,8 @@ struct AlarmJournalFilter {
 class AlarmJournal final {
 public:
     static constexpr int SchemaVersion = 2;
+    /// Rows held in memory while the file refuses them; beyond it the oldest are dropped.
+    static constexpr int HoldLimit = 10000;
 
     AlarmJournal() = default;
     ~AlarmJournal();
@@ -50,8 +52,15 @@ public:
     void close();
     bool isOpen() const { return m_db != nullptr; }
 
-    /// Writes the entries in one transaction. Throws KalvoraError when the file refuses them.
+    /// Writes the entries, after any still held, in one transaction. When the file refuses them (disk
+    /// full, I/O error) they are held in memory in order and written by a later append() or retry().
     void append(const QList<AlarmJournalEntry>& entries);
+    /// Tries again to write what is held.
+    void retry() { append({}); }
+    int heldCount() const { return static_cast<int>(m_held.size()); }
+    qint64 droppedCount() const { return m_dropped; }
+    /// Why the last write was refused; empty while writing works.
+    QString writeFault() const { return m_writeFault; }
     /// The newest entry of every alarm the journal knows.
     QHash<QString, AlarmJournalEntry> lastEntries() const;
     /// Newest first, at most `limit` entries.
@@ -71,4 +80,7 @@ private:
     static AlarmJournalEntry read(const SqliteStatement& row);
 
     std::unique_ptr<SqliteDatabase> m_db;
+    QList<AlarmJournalEntry> m_held;
+    QString m_writeFault;
+    qint64 m_dropped = 0;
 };

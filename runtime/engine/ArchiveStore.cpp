@@ -4,6 +4,10 @@
 
 #include <QDateTime>
 #include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QPointer>
+#include <QUrl>
 
 #include <sqlite3.h>
 
@@ -34,7 +38,15 @@ void createSchema(SqliteDatabase& db, int fromVersion)
         db.exec("CREATE TABLE samples(trend INTEGER NOT NULL, t INTEGER NOT NULL, v REAL NOT NULL, PRIMARY KEY(trend, t)) WITHOUT ROWID");
         db.exec("CREATE TABLE plant_state(id INTEGER PRIMARY KEY CHECK (id = 1), saved INTEGER NOT NULL, state TEXT NOT NULL)");
     }
+    if (fromVersion < 2) {
+        ArchiveRollups::createTable(db);
+        // An archive from before the rollups gets them from its samples, once, while it opens.
+        if (fromVersion >= 1)
+            ArchiveRollups::rebuild(db);
+    }
 }
+
+const QString ArchiveWhat = QStringLiteral("archive");
 
 } // namespace
 
@@ -63,6 +75,8 @@ void ArchiveStore::setSettings(const ArchiveSettings& settings)
             m_trends.push_back({archive.name, trend, -1});
         }
     }
+    m_rollups.resize(trendCount());
+    m_holdLimit = static_cast<int>(std::max<qint64>(1, trendCount() * (HoldMs / std::max(1, m_settings.recordIntervalMs))));
     if (m_db)
         bindTrendIds();
 }
@@ -104,27 +118,48 @@ QString ArchiveStore::path() const
 QString ArchiveStore::open(const QString& path, QString* notice)
 {
     close();
-    SqliteDatabase::OpenResult opened = SqliteDatabase::open(path, QStringLiteral("archive"), SchemaVersion, createSchema);
+    m_writeFault.clear();
+    m_dropped = 0;
+    SqliteDatabase::OpenResult opened = SqliteDatabase::open(path, ArchiveWhat, SchemaVersion, createSchema);
     if (!opened.database)
         return opened.error;
     if (notice)
         *notice = opened.notice;
     try {
         m_db = std::move(opened.database);
-        m_insert = m_db->prepare("INSERT OR REPLACE INTO samples(trend, t, v) VALUES(?1, ?2, ?3)");
-        m_select = m_db->prepare("SELECT t, v FROM samples WHERE trend = ?1 AND t >= ?2 AND t <= ?3 ORDER BY t");
-        // Deletes the oldest expired samples of one trend, at most ?3 + 1 of them.
-        m_expire = m_db->prepare("DELETE FROM samples WHERE trend = ?1 AND t < ?2 AND t <= coalesce("
-                                 "(SELECT t FROM samples WHERE trend = ?1 AND t < ?2 ORDER BY t LIMIT 1 OFFSET ?3), ?2)");
+        prepareStatements();
         bindTrendIds();
     } catch (const KalvoraError& e) {
-        m_insert = {};
-        m_select = {};
-        m_expire = {};
+        resetStatements();
         m_db.reset();
         return e.message();
     }
     return {};
+}
+
+void ArchiveStore::prepareStatements()
+{
+    // A new sample is inserted; one that exists is updated, and its aggregates are computed afresh.
+    m_insert = m_db->prepare("INSERT OR IGNORE INTO samples(trend, t, v) VALUES(?1, ?2, ?3)");
+    m_update = m_db->prepare("UPDATE samples SET v = ?3 WHERE trend = ?1 AND t = ?2");
+    m_select = m_db->prepare("SELECT t, v FROM samples WHERE trend = ?1 AND t >= ?2 AND t <= ?3 ORDER BY t");
+    m_selectRollup = m_db->prepare("SELECT first_t, first_v, min_t, min_v, max_t, max_v, last_t, last_v FROM rollups "
+                                   "WHERE level = ?1 AND trend = ?2 AND t >= ?3 AND t < ?4 ORDER BY t");
+    m_oldest = m_db->prepare("SELECT min(t) FROM samples WHERE trend = ?1");
+    // Deletes the oldest expired samples of one trend, at most ?3 + 1 of them.
+    m_expire = m_db->prepare("DELETE FROM samples WHERE trend = ?1 AND t < ?2 AND t <= coalesce("
+                             "(SELECT t FROM samples WHERE trend = ?1 AND t < ?2 ORDER BY t LIMIT 1 OFFSET ?3), ?2)");
+}
+
+void ArchiveStore::resetStatements()
+{
+    m_rollups.forget();
+    m_insert = {};
+    m_update = {};
+    m_select = {};
+    m_selectRollup = {};
+    m_oldest = {};
+    m_expire = {};
 }
 
 void ArchiveStore::bindTrendIds()
@@ -147,6 +182,7 @@ void ArchiveStore::bindTrendIds()
 
 void ArchiveStore::close()
 {
+    stopCheck();
     if (!m_db)
         return;
     if (m_bulk)
@@ -156,39 +192,60 @@ void ArchiveStore::close()
         ArchiveStore& store;
         ~Closer()
         {
-            store.m_insert = {};
-            store.m_select = {};
-            store.m_expire = {};
+            store.resetStatements();
             store.m_db.reset();
             store.m_pending.clear();
+            store.m_rollups.clear();
             for (TrendSlot& slot : store.m_trends)
                 slot.id = -1;
         }
     } closer{*this};
+    // The last try, however recently one failed.
+    m_retryAtMs = 0;
     commit();
+    if (!m_pending.empty())
+        qWarning().noquote() << QStringLiteral("Archive: %1 samples could not be written before closing (%2)").arg(m_pending.size()).arg(m_writeFault);
+}
+
+template <class F>
+bool ArchiveStore::guardedRead(F&& read) const
+{
+    if (!m_db)
+        return false;
+    try {
+        read();
+        return true;
+    } catch (const SqliteError& e) {
+        if (!SqliteDatabase::isDamage(e.code()))
+            throw;
+        replaceDamaged(e.message());
+        return false;
+    }
 }
 
 bool ArchiveStore::isEmpty() const
 {
-    if (!m_db)
-        return true;
-    SqliteStatement any = m_db->prepare("SELECT 1 FROM samples LIMIT 1");
-    return !any.step();
+    bool empty = true;
+    guardedRead([&] {
+        SqliteStatement any = m_db->prepare("SELECT 1 FROM samples LIMIT 1");
+        empty = !any.step();
+    });
+    return empty;
 }
 
 qint64 ArchiveStore::lastSampleTime() const
 {
-    if (!m_db)
-        return 0;
-    // Per trend, so SQLite answers each from the end of the key instead of reading the table.
-    SqliteStatement last = m_db->prepare("SELECT max(t) FROM samples WHERE trend = ?1");
     qint64 newest = 0;
-    for (const TrendSlot& slot : m_trends) {
-        last.bind(1, slot.id);
-        if (last.step() && !last.isNull(0))
-            newest = std::max(newest, last.int64(0));
-        last.reset();
-    }
+    guardedRead([&] {
+        // Per trend, so SQLite answers each from the end of the key instead of reading the table.
+        SqliteStatement last = m_db->prepare("SELECT max(t) FROM samples WHERE trend = ?1");
+        for (const TrendSlot& slot : m_trends) {
+            last.bind(1, slot.id);
+            if (last.step() && !last.isNull(0))
+                newest = std::max(newest, last.int64(0));
+            last.reset();
+        }
+    });
     return newest;
 }
 
@@ -207,22 +264,77 @@ void ArchiveStore::add(int trendIndex, qint64 timeMs, double value)
         m_warnedNotFinite = true;
         return;
     }
-    m_pending.push_back({m_trends[static_cast<size_t>(trendIndex)].id, timeMs, value});
+    m_pending.push_back({trendIndex, timeMs, value});
 }
 
 QByteArray ArchiveStore::plantState() const
 {
-    if (!m_db)
-        return {};
-    SqliteStatement read = m_db->prepare("SELECT state FROM plant_state WHERE id = 1");
-    return read.step() ? read.text(0).toUtf8() : QByteArray();
+    QByteArray state;
+    guardedRead([&] {
+        SqliteStatement read = m_db->prepare("SELECT state FROM plant_state WHERE id = 1");
+        if (read.step())
+            state = read.text(0).toUtf8();
+    });
+    return state;
 }
 
-void ArchiveStore::insert(qint64 id, qint64 timeMs, double value)
+void ArchiveStore::insert(int slot, qint64 timeMs, double value)
 {
+    const qint64 id = m_trends[static_cast<size_t>(slot)].id;
     m_insert.bind(1, id).bind(2, timeMs).bind(3, value);
     m_insert.step();
     m_insert.reset();
+    if (sqlite3_changes(m_db->handle()) > 0) {
+        m_rollups.add(slot, id, timeMs, value);
+        return;
+    }
+    m_update.bind(1, id).bind(2, timeMs).bind(3, value).run();
+    m_rollups.replaced(id, timeMs);
+}
+
+void ArchiveStore::writePending()
+{
+    qint64 newest = 0;
+    SqliteTransaction transaction(*m_db);
+    try {
+        for (const Pending& p : m_pending) {
+            insert(p.slot, p.timeMs, p.value);
+            newest = std::max(newest, p.timeMs);
+        }
+        m_rollups.flush(*m_db);
+        if (!m_plantState.isEmpty()) {
+            SqliteStatement save = m_db->prepare("INSERT OR REPLACE INTO plant_state(id, saved, state) VALUES(1, ?1, ?2)");
+            save.bind(1, QDateTime::currentMSecsSinceEpoch()).bind(2, QString::fromUtf8(m_plantState)).run();
+        }
+        if (newest > 0)
+            removeExpired(newest);
+        transaction.commit();
+    } catch (...) {
+        m_rollups.clear();
+        throw;
+    }
+    m_pending.clear();
+    m_plantState.clear();
+    if (newest > 0)
+        Q_EMIT recorded(newest);
+}
+
+void ArchiveStore::holdRefused(const QString& reason, qint64 newest)
+{
+    const bool began = m_writeFault.isEmpty();
+    m_writeFault = reason;
+    m_retryAtMs = newest + RetryMs;
+    const qint64 over = static_cast<qint64>(m_pending.size()) - m_holdLimit;
+    if (over > 0) {
+        if (m_dropped == 0)
+            qWarning().noquote() << QStringLiteral("Archive: the hold buffer of %1 samples is full; the oldest are dropped until writing works again").arg(m_holdLimit);
+        m_pending.erase(m_pending.begin(), m_pending.begin() + over);
+        m_dropped += over;
+    }
+    if (began) {
+        qWarning().noquote() << "Archive: writing failed, samples are held in memory and retried:" << reason;
+        Q_EMIT writeFaultChanged(reason);
+    }
 }
 
 void ArchiveStore::commit()
@@ -231,23 +343,74 @@ void ArchiveStore::commit()
         return;
     if (m_bulk)
         throw KalvoraError(QStringLiteral("%1: cannot record while history is being written").arg(m_db->path()));
-    qint64 newest = 0;
-    SqliteTransaction transaction(*m_db);
-    for (const Pending& p : m_pending) {
-        insert(p.id, p.timeMs, p.value);
-        newest = std::max(newest, p.timeMs);
+    const qint64 newest = m_pending.empty() ? 0 : m_pending.back().timeMs;
+    if (!m_writeFault.isEmpty() && newest < m_retryAtMs && m_retryAtMs > 0) {
+        holdRefused(m_writeFault, m_retryAtMs - RetryMs);
+        return;
     }
-    if (!m_plantState.isEmpty()) {
-        SqliteStatement save = m_db->prepare("INSERT OR REPLACE INTO plant_state(id, saved, state) VALUES(1, ?1, ?2)");
-        save.bind(1, QDateTime::currentMSecsSinceEpoch()).bind(2, QString::fromUtf8(m_plantState)).run();
+    const qint64 held = static_cast<qint64>(m_pending.size());
+    for (int attempt = 0;; ++attempt) {
+        try {
+            writePending();
+            break;
+        } catch (const KalvoraError& e) {
+            // A damaged file is replaced once and the batch goes into the fresh one.
+            const auto* sqlite = dynamic_cast<const SqliteError*>(&e);
+            if (attempt == 0 && sqlite && SqliteDatabase::isDamage(sqlite->code())) {
+                replaceDamaged(e.message());
+                if (m_db)
+                    continue;
+            }
+            if (!m_db)
+                return;
+            holdRefused(e.message(), newest);
+            return;
+        }
     }
-    if (newest > 0)
-        removeExpired(newest);
-    transaction.commit();
-    m_pending.clear();
-    m_plantState.clear();
-    if (newest > 0)
-        Q_EMIT recorded(newest);
+    if (!m_writeFault.isEmpty()) {
+        qWarning().noquote() << QStringLiteral("Archive: writing works again; %1 held samples written, %2 dropped").arg(held).arg(m_dropped);
+        m_writeFault.clear();
+        m_retryAtMs = 0;
+        Q_EMIT writeFaultChanged(QString());
+    }
+}
+
+void ArchiveStore::replaceDamaged(const QString& reason) const
+{
+    // See the declaration: the store is never a const object.
+    auto* self = const_cast<ArchiveStore*>(this);
+    self->stopCheck();
+    const QString path = m_db->path();
+    if (self->m_bulk) {
+        self->m_bulk = false;
+        m_db->rollback();
+    }
+    self->resetStatements();
+    self->m_rollups.clear();
+    m_db->keepFileOnClose();
+    self->m_db.reset();
+    const QString why = QStringLiteral("The archive %1 is damaged: %2").arg(QDir::toNativeSeparators(path), reason);
+    SqliteDatabase::OpenResult fresh = SqliteDatabase::replaceDamaged(path, ArchiveWhat, why, SchemaVersion, createSchema);
+    QString notice = fresh.notice;
+    if (fresh.database) {
+        try {
+            self->m_db = std::move(fresh.database);
+            self->prepareStatements();
+            self->bindTrendIds();
+        } catch (const KalvoraError& e) {
+            self->resetStatements();
+            self->m_db.reset();
+            notice = e.message();
+        }
+    } else {
+        notice = fresh.error;
+    }
+    qCritical().noquote() << "Archive:" << notice;
+    if (!self->m_db) {
+        self->m_writeFault = notice;
+        Q_EMIT self->writeFaultChanged(notice);
+    }
+    Q_EMIT self->damagedReplaced(notice);
 }
 
 int ArchiveStore::removeExpired(qint64 nowMs)
@@ -261,7 +424,10 @@ int ArchiveStore::removeExpired(qint64 nowMs)
         m_expireCursor = (m_expireCursor + 1) % trendCount();
         m_expire.bind(1, slot.id).bind(2, cutoff).bind(3, static_cast<qint64>(m_settings.deleteBatch - removed - 1));
         m_expire.run();
-        removed += sqlite3_changes(m_db->handle());
+        const int gone = sqlite3_changes(m_db->handle());
+        if (gone > 0)
+            ArchiveRollups::removeStale(*m_db, slot.id, cutoff);
+        removed += gone;
     }
     return removed;
 }
@@ -278,7 +444,7 @@ void ArchiveStore::bulkAdd(int trendIndex, qint64 timeMs, double value)
 {
     checkIndex(trendIndex);
     if (std::isfinite(value))
-        insert(m_trends[static_cast<size_t>(trendIndex)].id, timeMs, value);
+        insert(trendIndex, timeMs, value);
 }
 
 void ArchiveStore::endBulk(bool keep)
@@ -287,9 +453,17 @@ void ArchiveStore::endBulk(bool keep)
         return;
     m_bulk = false;
     if (keep) {
-        m_db->commit();
+        try {
+            m_rollups.flush(*m_db);
+            m_db->commit();
+        } catch (...) {
+            m_rollups.clear();
+            m_db->rollback();
+            throw;
+        }
         Q_EMIT recorded(lastSampleTime());
     } else {
+        m_rollups.clear();
         m_db->rollback();
     }
 }
@@ -314,6 +488,22 @@ void ArchiveStore::scan(qint64 id, qint64 t0, qint64 t1, F&& onSample) const
         m_db->raise(QStringLiteral("reading samples"));
 }
 
+template <class F>
+void ArchiveStore::scanLevel(int level, qint64 id, qint64 from, qint64 to, F&& onCell) const
+{
+    m_selectRollup.bind(1, level).bind(2, id).bind(3, from).bind(4, to);
+    sqlite3_stmt* stmt = m_selectRollup.handle();
+    int rc = SQLITE_OK;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        const auto i64 = [&](int c) { return sqlite3_column_int64(stmt, c); };
+        const auto dbl = [&](int c) { return sqlite3_column_double(stmt, c); };
+        onCell(ArchiveAggregate{i64(0), dbl(1), i64(2), dbl(3), i64(4), dbl(5), i64(6), dbl(7)});
+    }
+    m_selectRollup.reset();
+    if (rc != SQLITE_DONE)
+        m_db->raise(QStringLiteral("reading aggregates"));
+}
+
 QList<ArchiveSample> ArchiveStore::range(const QString& archive, const QString& trend, qint64 t0, qint64 t1) const
 {
     QList<ArchiveSample> samples;
@@ -322,7 +512,8 @@ QList<ArchiveSample> ArchiveStore::range(const QString& archive, const QString& 
         return samples;
     // Recorded once per interval: a good guess of the size, capped for wide-open windows.
     samples.reserve(static_cast<qsizetype>(std::min<qint64>((t1 - t0) / std::max(1, m_settings.recordIntervalMs) + 1, 1 << 20)));
-    scan(id, t0, t1, [&](qint64 t, double v) { samples.append({t, v}); });
+    if (!guardedRead([&] { scan(id, t0, t1, [&](qint64 t, double v) { samples.append({t, v}); }); }))
+        samples.clear();
     return samples;
 }
 
@@ -342,31 +533,140 @@ QList<ArchiveSample> ArchiveStore::reduced(const QString& archive, const QString
     };
     qint64 current = -1;
     qint64 nextStart = t0;
-    ArchiveSample first, low, high, last;
+    ArchiveAggregate acc;
     const auto flush = [&] {
         if (current < 0)
             return;
-        std::array<ArchiveSample, 4> four{first, low, high, last};
+        std::array<ArchiveSample, 4> four{ArchiveSample{acc.firstT, acc.firstV}, ArchiveSample{acc.minT, acc.minV},
+            ArchiveSample{acc.maxT, acc.maxV}, ArchiveSample{acc.lastT, acc.lastV}};
         std::sort(four.begin(), four.end(), [](const ArchiveSample& a, const ArchiveSample& b) { return a.timeMs < b.timeMs; });
         for (size_t i = 0; i < four.size(); ++i)
             if (i == 0 || four[i].timeMs != four[i - 1].timeMs)
                 points.append(four[i]);
     };
-    scan(id, t0, t1, [&](qint64 t, double v) {
-        const ArchiveSample s{t, v};
-        if (t >= nextStart) {
+    // Pieces come in time order and no aggregate straddles a bucket edge, so its first sample tells
+    // its bucket; within a bucket, strict comparisons keep the earliest of equal extremes.
+    const auto feed = [&](const ArchiveAggregate& a) {
+        if (a.firstT >= nextStart) {
             flush();
-            current = bucketOf(t);
+            current = bucketOf(a.firstT);
             nextStart = current + 1 < buckets ? startOf(current + 1) : std::numeric_limits<qint64>::max();
-            first = low = high = last = s;
+            acc = a;
             return;
         }
-        if (v < low.value)
-            low = s;
-        if (v > high.value)
-            high = s;
-        last = s;
+        if (a.minV < acc.minV) {
+            acc.minT = a.minT;
+            acc.minV = a.minV;
+        }
+        if (a.maxV > acc.maxV) {
+            acc.maxT = a.maxT;
+            acc.maxV = a.maxV;
+        }
+        acc.lastT = a.lastT;
+        acc.lastV = a.lastV;
+    };
+    const bool ok = guardedRead([&] {
+        // The coarsest level usable has at least one cell per bucket; aggregates older than the oldest
+        // sample may have lost samples to retention and are not used.
+        const qint64 maxStep = static_cast<qint64>(span / buckets);
+        if (maxStep < ArchiveRollups::StepMs[0]) {
+            scan(id, t0, t1, [&](qint64 t, double v) { feed(ArchiveAggregate::of(t, v)); });
+            return;
+        }
+        m_oldest.bind(1, id);
+        const bool any = m_oldest.step() && !m_oldest.isNull(0);
+        const qint64 oldest = any ? m_oldest.int64(0) : 0;
+        m_oldest.reset();
+        if (!any)
+            return;
+        std::vector<qint64> edges;
+        edges.reserve(static_cast<size_t>(buckets) + 1);
+        for (qint64 b = 0; b < buckets; ++b)
+            edges.push_back(startOf(b));
+        edges.push_back(t1 + 1);
+        for (const ArchiveRollups::Segment& piece : ArchiveRollups::plan(edges, maxStep, oldest)) {
+            if (piece.level < 0)
+                scan(id, piece.from, piece.to - 1, [&](qint64 t, double v) { feed(ArchiveAggregate::of(t, v)); });
+            else
+                scanLevel(piece.level, id, piece.from, piece.to, feed);
+        }
     });
+    if (!ok)
+        return {};
     flush();
     return points;
+}
+
+struct ArchiveStore::Check {
+    std::thread thread;
+    std::atomic<bool> cancel{false};
+};
+
+void ArchiveStore::startCheck()
+{
+    stopCheck();
+    if (!m_db)
+        return;
+    // The worker reads the main file without locks, so the main file must be complete and stay as it
+    // is: pending WAL content goes in first, and no checkpoint writes into it until the check is done.
+    sqlite3_wal_checkpoint_v2(m_db->handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    sqlite3_wal_autocheckpoint(m_db->handle(), 0);
+    const quint64 generation = ++m_checkGeneration;
+    const QByteArray uri = "file:" + QUrl::fromLocalFile(m_db->path()).path(QUrl::FullyEncoded).toUtf8() + "?immutable=1";
+    m_check = std::make_unique<Check>();
+    Check* check = m_check.get();
+    QPointer<ArchiveStore> self(this);
+    check->thread = std::thread([self, check, generation, uri] {
+        QString problem;
+        sqlite3* db = nullptr;
+        int rc = sqlite3_open_v2(uri.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (rc == SQLITE_OK) {
+            sqlite3_progress_handler(db, 1000, [](void* flag) { return static_cast<std::atomic<bool>*>(flag)->load() ? 1 : 0; }, &check->cancel);
+            sqlite3_stmt* stmt = nullptr;
+            rc = sqlite3_prepare_v2(db, "PRAGMA quick_check(20)", -1, &stmt, nullptr);
+            QStringList rows;
+            if (rc == SQLITE_OK)
+                while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+                        rows.append(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))));
+            if (rc == SQLITE_DONE && !(rows.size() == 1 && rows.first() == QLatin1String("ok")))
+                problem = QStringLiteral("quick_check found: %1").arg(rows.join(QStringLiteral("; ")));
+            else if (rc != SQLITE_DONE && rc != SQLITE_INTERRUPT && SqliteDatabase::isDamage(sqlite3_extended_errcode(db)))
+                problem = QString::fromUtf8(sqlite3_errmsg(db));
+            sqlite3_finalize(stmt);
+        } else if (SqliteDatabase::isDamage(rc)) {
+            problem = QString::fromUtf8(sqlite3_errstr(rc));
+        }
+        sqlite3_close_v2(db);
+        if (check->cancel.load())
+            return;
+        QMetaObject::invokeMethod(self, [self, generation, problem] {
+            if (self)
+                self->finishCheck(generation, problem);
+        }, Qt::QueuedConnection);
+    });
+}
+
+void ArchiveStore::stopCheck()
+{
+    if (!m_check)
+        return;
+    m_check->cancel.store(true);
+    m_check->thread.join();
+    m_check.reset();
+    if (m_db)
+        sqlite3_wal_autocheckpoint(m_db->handle(), 1000);
+}
+
+void ArchiveStore::finishCheck(quint64 generation, const QString& problem)
+{
+    if (generation != m_checkGeneration || !m_check)
+        return;
+    m_check->thread.join();
+    m_check.reset();
+    if (!m_db)
+        return;
+    sqlite3_wal_autocheckpoint(m_db->handle(), 1000);
+    if (!problem.isEmpty())
+        replaceDamaged(problem);
+    Q_EMIT checked(problem);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ArchiveStoreRollups.h"
 #include "Project.h"
 #include "SqliteDatabase.h"
 
@@ -8,8 +9,12 @@
 #include <QObject>
 #include <QString>
 
+#include <algorithm>
+#include <atomic>
+#include <deque>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 /// One archived value.
@@ -20,15 +25,25 @@ struct ArchiveSample {
 };
 
 /// \brief The trend archives: definitions from the project and the samples in one SQLite file (WAL,
-/// schema version in `meta`). Samples are collected and written in one transaction per commit; old
-/// samples are removed a small batch at a time. Queries by archive and trend name, case-sensitive;
-/// an unknown name gives no samples.
+/// schema version in `meta`). Samples are collected and written in one transaction per commit, together
+/// with their 10 s, 1 min and 1 h aggregates (ArchiveRollups); old samples and their aggregates are
+/// removed a small batch at a time. Queries by archive and trend name, case-sensitive; an unknown name
+/// gives no samples.
+///
+/// A commit the file refuses (disk full, I/O error) keeps its samples in memory, up to holdLimit(), and
+/// is tried again every RetryMs of sample time; writeFault() names the reason meanwhile. A file found
+/// damaged, at any time, is moved aside with its WAL and a fresh archive takes its place.
 class ArchiveStore final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ArchiveStore)
 
 public:
-    static constexpr int SchemaVersion = 1;
+    /// 2: the rollups table.
+    static constexpr int SchemaVersion = 2;
+    /// How long refused samples are held, as sample time of every trend.
+    static constexpr qint64 HoldMs = 3600 * 1000;
+    /// How often, in sample time, a refused commit is tried again.
+    static constexpr qint64 RetryMs = 10 * 1000;
 
     explicit ArchiveStore(QObject* parent = nullptr);
     ~ArchiveStore() override;
@@ -53,6 +68,10 @@ public:
     QString open(const QString& path, QString* notice = nullptr);
     /// Writes what is pending and closes the file.
     void close();
+    /// Starts a quick_check of the file just opened on a worker thread with its own read-only
+    /// connection; checked() reports it. A damaged file is then replaced as if found damaged in use.
+    void startCheck();
+    bool isChecking() const { return m_check != nullptr; }
     bool isOpen() const { return m_db != nullptr; }
     QString path() const;
 
@@ -63,11 +82,19 @@ public:
     /// Collects a sample for the next commit. Values that are not finite numbers are not archived.
     void add(int trendIndex, qint64 timeMs, double value);
     int pendingCount() const { return static_cast<int>(m_pending.size()); }
+    /// Samples held at most while the file refuses them; the oldest beyond it are dropped.
+    int holdLimit() const { return m_holdLimit; }
+    void setHoldLimit(int samples) { m_holdLimit = std::max(1, samples); }
+    /// Why the last commit was refused; empty while writing works.
+    QString writeFault() const { return m_writeFault; }
+    /// Samples dropped because the hold buffer was full, since open().
+    qint64 droppedCount() const { return m_dropped; }
     /// The plant state to keep with the next commit, so a restart resumes where the plant was.
     void setPlantState(const QByteArray& state) { m_plantState = state; }
     QByteArray plantState() const;
     /// Writes the pending samples, the plant state and one retention batch in one transaction, then
-    /// announces recorded(). Throws KalvoraError if the file refuses; nothing of the batch is kept then.
+    /// announces recorded(). If the file refuses, nothing of the batch is written, the samples stay
+    /// pending and writeFaultChanged() tells; throws KalvoraError only while bulk writing.
     void commit();
 
     /// Bulk writing for generated history: everything between begin and end is one transaction, so an
@@ -91,6 +118,12 @@ public:
 Q_SIGNALS:
     /// New samples are on disk, up to `lastTimeMs`; charts that follow the present redraw.
     void recorded(qint64 lastTimeMs);
+    /// Writing began to fail (`reason` not empty) or works again.
+    void writeFaultChanged(const QString& reason);
+    /// The file was found damaged and replaced; `notice` says where the old one went.
+    void damagedReplaced(const QString& notice);
+    /// The quick_check started by startCheck() is done; `problem` is empty for a sound file.
+    void checked(const QString& problem);
 
 private:
     struct TrendSlot {
@@ -99,27 +132,52 @@ private:
         qint64 id = -1;
     };
     struct Pending {
-        qint64 id;
+        int slot;
         qint64 timeMs;
         double value;
     };
+    struct Check;
     qint64 idOf(const QString& archive, const QString& trend) const;
     void checkIndex(int trendIndex) const;
     void bindTrendIds();
-    void insert(qint64 id, qint64 timeMs, double value);
+    void prepareStatements();
+    void resetStatements();
+    void insert(int slot, qint64 timeMs, double value);
+    void writePending();
+    void holdRefused(const QString& reason, qint64 newest);
+    /// Replaces a damaged file by a fresh one. Readers call it too: the store they read is never const
+    /// in fact, and a damaged file must not stay in use.
+    void replaceDamaged(const QString& reason) const;
+    /// Runs `read`; a damaged file found on the way is replaced and `read` gives nothing.
+    template <class F>
+    bool guardedRead(F&& read) const;
+    void stopCheck();
+    void finishCheck(quint64 generation, const QString& problem);
     template <class F>
     void scan(qint64 id, qint64 t0, qint64 t1, F&& onSample) const;
+    template <class F>
+    void scanLevel(int level, qint64 id, qint64 from, qint64 to, F&& onCell) const;
 
     ArchiveSettings m_settings;
     std::vector<TrendSlot> m_trends;
     QHash<QString, int> m_index;
     std::unique_ptr<SqliteDatabase> m_db;
     SqliteStatement m_insert;
+    SqliteStatement m_update;
     mutable SqliteStatement m_select;
+    mutable SqliteStatement m_selectRollup;
+    mutable SqliteStatement m_oldest;
     SqliteStatement m_expire;
-    std::vector<Pending> m_pending;
+    ArchiveRollups::Collector m_rollups;
+    std::deque<Pending> m_pending;
     QByteArray m_plantState;
     bool m_bulk = false;
     int m_expireCursor = 0;
     bool m_warnedNotFinite = false;
+    int m_holdLimit = 0;
+    QString m_writeFault;
+    qint64 m_retryAtMs = 0;
+    qint64 m_dropped = 0;
+    std::unique_ptr<Check> m_check;
+    quint64 m_checkGeneration = 0;
 };

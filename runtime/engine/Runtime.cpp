@@ -1,6 +1,7 @@
 #include "Runtime.h"
 
 #include "AlarmEngine.h"
+#include "AlarmJournal.h"
 #include "ArchiveStore.h"
 #include "KalvoraError.h"
 #include "ModbusConfig.h"
@@ -57,6 +58,10 @@ Runtime::Runtime(RuntimeOptions options, QObject* parent)
         [this](const QString& name, const QVariant& value, const QString& reason) {
             journalWrite({m_nextWrite++, name, value, m_tags->value(name).value, now()}, QStringLiteral("refused"), reason);
         });
+    connect(m_archive, &ArchiveStore::damagedReplaced, this, [this](const QString& notice) {
+        m_notices.append(notice);
+        m_archiveDamaged = true;
+    });
 }
 
 PlantSimulator* Runtime::simulator()
@@ -163,11 +168,16 @@ void Runtime::start(const QString& projectName)
     m_state = State::Starting;
     m_virtualNow = m_options.startTimeMs > 0 ? m_options.startTimeMs : QDateTime::currentMSecsSinceEpoch();
     m_lastRecorded = 0;
+    m_archiveDamaged = false;
+    m_archiveFaultShown = -1;
     m_steps.clear();
     schedule([this] { loadProject(); });
     schedule([this] {
         openStore(QStringLiteral("Archiv wird geöffnet"), QStringLiteral("archive.sqlite"),
             [this](const QString& path, QString* notice) { return m_archive->open(path, notice); });
+        // A file that opens may still be damaged inside; it is checked while the runtime works on.
+        if (m_archive->isOpen())
+            m_archive->startCheck();
     });
     schedule([this] {
         openStore(QStringLiteral("Alarmjournal wird geöffnet"), QStringLiteral("alarms.sqlite"),
@@ -359,6 +369,7 @@ void Runtime::goLive()
     publishStatus(t);
     m_alarms->evaluate(t);
     record(t);
+    publishArchiveFault(t);
     m_state = State::Running;
     if (m_options.realTime)
         m_timer->start(m_project.simulation.tickMilliseconds);
@@ -403,8 +414,12 @@ void Runtime::record(qint64 nowMs)
 {
     const qint64 interval = m_project.archive.recordIntervalMs;
     const qint64 slot = nowMs / interval * interval;
-    if (slot <= m_lastRecorded || !m_archive->isOpen())
+    if (slot <= m_lastRecorded)
         return;
+    if (!m_archive->isOpen()) {
+        publishArchiveFault(nowMs);
+        return;
+    }
     for (int i = 0; i < m_archive->trendCount(); ++i) {
         const TagValue v = m_tags->value(m_archive->trendAt(i).variable);
         if (v.isGood())
@@ -414,8 +429,27 @@ void Runtime::record(qint64 nowMs)
         m_archive->setPlantState(QJsonDocument(sim->saveState()).toJson(QJsonDocument::Compact));
     m_archive->commit();
     m_lastRecorded = slot;
-    if (++m_recordCount % JournalTrimEvery == 0)
-        m_alarms->journal().removeOlderThan(nowMs - static_cast<qint64>(m_project.archive.retentionDays) * 86400000LL, JournalTrimBatch);
+    ++m_recordCount;
+    AlarmJournal& journal = m_alarms->journal();
+    if (journal.heldCount() > 0 && m_recordCount % JournalRetryEvery == 0)
+        journal.retry();
+    if (m_recordCount % JournalTrimEvery == 0 && journal.writeFault().isEmpty())
+        journal.removeOlderThan(nowMs - static_cast<qint64>(m_project.archive.retentionDays) * 86400000LL, JournalTrimBatch);
+    publishArchiveFault(nowMs);
+}
+
+void Runtime::publishArchiveFault(qint64 nowMs)
+{
+    if (!m_tags->contains(QString::fromLatin1(ArchiveFaultVariable)))
+        return;
+    const bool fault = m_archiveDamaged || !m_archive->writeFault().isEmpty() || !m_archive->isOpen()
+        || !m_alarms->journal().writeFault().isEmpty();
+    // Held for one recording, so the alarm sees it and the operator finds it in the list.
+    m_archiveDamaged = false;
+    if (static_cast<int>(fault) == m_archiveFaultShown)
+        return;
+    m_archiveFaultShown = fault;
+    m_tags->publish(QString::fromLatin1(ArchiveFaultVariable), fault, TagQuality::Good, nowMs);
 }
 
 void Runtime::closeStorage(bool savePlant)

@@ -51,6 +51,12 @@ public:
     enum class State { Stopped, Starting, Running, Stopping, Failed };
     Q_ENUM(State)
 
+    /// The runtime's own status variable: true while the archive or the alarm journal cannot write
+    /// (and for one recording after a damaged archive was replaced). A project alarm watches it.
+    static constexpr const char* ArchiveFaultVariable = "Ch1.Kalvora.System.ArchiveFault";
+    /// Recordings between two tries of alarm journal rows the file refused.
+    static constexpr int JournalRetryEvery = 10;
+
     explicit Runtime(RuntimeOptions options = {}, QObject* parent = nullptr);
     ~Runtime() override;
 
@@ -129,6 +135,7 @@ private:
     void publishStatus(qint64 nowMs);
     void sourceUpdated(qint64 nowMs);
     void journalWrite(const WriteRequest& request, const QString& result, const QString& reason);
+    void publishArchiveFault(qint64 nowMs);
 
     RuntimeOptions m_options;
     State m_state = State::Stopped;
@@ -150,4 +157,6 @@ private:
     qint64 m_lastRecorded = 0;
     qint64 m_recordCount = 0;
     double m_speed = 1.0;
+    bool m_archiveDamaged = false;
+    int m_archiveFaultShown = -1; ///< the value last published; -1: none yet
 };

@@ -8,6 +8,8 @@
 #include <QFileInfo>
 
 #include <sqlite3.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <utility>
 
@@ -35,7 +37,7 @@ SqliteStatement::SqliteStatement(sqlite3* db, const QString& file, const char* s
 {
     const int rc = sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &m_stmt, nullptr);
     if (rc != SQLITE_OK)
-        throw KalvoraError(QStringLiteral("%1: cannot prepare \"%2\": %3").arg(nativePath(file), QString::fromUtf8(sql), sqliteMessage(db, rc)));
+        throw SqliteError(QStringLiteral("%1: cannot prepare \"%2\": %3").arg(nativePath(file), QString::fromUtf8(sql), sqliteMessage(db, rc)), rc);
 }
 
 SqliteStatement::~SqliteStatement()
@@ -105,9 +107,10 @@ bool SqliteStatement::step()
     if (rc == SQLITE_DONE)
         return false;
     const QString message = sqliteMessage(m_db, rc);
+    const int code = sqlite3_extended_errcode(m_db);
     sqlite3_reset(m_stmt);
     m_dirty = false;
-    throw KalvoraError(QStringLiteral("%1: \"%2\" failed: %3").arg(nativePath(m_file), QString::fromUtf8(sqlite3_sql(m_stmt)), message));
+    throw SqliteError(QStringLiteral("%1: \"%2\" failed: %3").arg(nativePath(m_file), QString::fromUtf8(sqlite3_sql(m_stmt)), message), code != SQLITE_OK ? code : rc);
 }
 
 void SqliteStatement::run()
@@ -158,6 +161,35 @@ SqliteDatabase::~SqliteDatabase()
     sqlite3_close_v2(m_db);
 }
 
+bool SqliteDatabase::isDamage(int code)
+{
+    return (code & 0xff) == SQLITE_CORRUPT || (code & 0xff) == SQLITE_NOTADB;
+}
+
+void SqliteDatabase::keepFileOnClose()
+{
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+}
+
+QString SqliteDatabase::notWritable(const QString& path)
+{
+    // Tried on the file if it exists, else on its folder, where SQLite has to create it and its WAL.
+    const QFileInfo file(path);
+    const QFileInfo target = file.exists() ? file : QFileInfo(file.absolutePath());
+    const QByteArray native = QFile::encodeName(target.absoluteFilePath());
+    struct statvfs fs {};
+    if (statvfs(native.constData(), &fs) == 0 && (fs.f_flag & ST_RDONLY))
+        return QStringLiteral("%1 lies on a read-only file system").arg(nativePath(target.absoluteFilePath()));
+    const bool folderOk = ::access(QFile::encodeName(file.absolutePath()).constData(), W_OK) == 0;
+    if (::access(native.constData(), W_OK) == 0 && folderOk)
+        return {};
+    const QFileInfo blocker = ::access(native.constData(), W_OK) == 0 ? QFileInfo(file.absolutePath()) : target;
+    return QStringLiteral("%1 is not writable for this program (user %2); it is owned by %3 (%4)")
+        .arg(nativePath(blocker.absoluteFilePath()), QString::fromLocal8Bit(qgetenv("USER")).isEmpty() ? QString::number(::geteuid()) : QString::fromLocal8Bit(qgetenv("USER")),
+            blocker.owner().isEmpty() ? QString::number(blocker.ownerId()) : blocker.owner(),
+            QString::number(static_cast<uint>(blocker.permissions()), 16));
+}
+
 SqliteDatabase::Failure SqliteDatabase::classify(int code)
 {
     switch (code & 0xff) {
@@ -192,7 +224,10 @@ SqliteDatabase::OpenResult SqliteDatabase::tryOpen(const QString& path, const QS
             result.error = QStringLiteral("The %1 %2 is damaged: %3").arg(what, nativePath(path), sqliteMessage(raw, code));
             break;
         default:
-            result.error = QStringLiteral("Cannot %1 the %2 %3: %4").arg(action, what, nativePath(path), sqliteMessage(raw, code));
+            if (const QString why = notWritable(path); !why.isEmpty())
+                result.error = QStringLiteral("Cannot %1 the %2 %3: %4").arg(action, what, nativePath(path), why);
+            else
+                result.error = QStringLiteral("Cannot %1 the %2 %3: %4").arg(action, what, nativePath(path), sqliteMessage(raw, code));
             break;
         }
         return std::move(result);
@@ -251,9 +286,13 @@ SqliteDatabase::OpenResult SqliteDatabase::tryOpen(const QString& path, const QS
         }
         db->commit();
     } catch (const KalvoraError& e) {
-        const int code = sqlite3_extended_errcode(raw);
+        const auto* sqlite = dynamic_cast<const SqliteError*>(&e);
+        const int code = sqlite ? sqlite->code() : sqlite3_extended_errcode(raw);
         failure = classify(code) == Failure::Damaged ? Failure::Damaged : Failure::Other;
-        result.error = failure == Failure::Damaged ? QStringLiteral("The %1 %2 is damaged: %3").arg(what, nativePath(path), e.message()) : e.message();
+        const QString why = failure == Failure::Damaged ? QString() : notWritable(path);
+        result.error = failure == Failure::Damaged ? QStringLiteral("The %1 %2 is damaged: %3").arg(what, nativePath(path), e.message())
+            : why.isEmpty()                         ? e.message()
+                                                    : QStringLiteral("Cannot write the %1 %2: %3").arg(what, nativePath(path), why);
         return result;
     }
     result.database = std::move(db);
@@ -291,13 +330,19 @@ SqliteDatabase::OpenResult SqliteDatabase::open(const QString& path, const QStri
     if (failure != Failure::Damaged)
         return first;
     first.database.reset();
+    return replaceDamaged(path, what, first.error, schemaVersion, upgrade);
+}
+
+SqliteDatabase::OpenResult SqliteDatabase::replaceDamaged(const QString& path, const QString& what, const QString& reason, int schemaVersion, const Upgrade& upgrade)
+{
     QString moveError;
     const QString movedTo = moveAside(path, moveError);
     if (movedTo.isEmpty())
-        return {nullptr, QStringLiteral("%1; %2").arg(first.error, moveError), {}};
+        return {nullptr, QStringLiteral("%1; %2").arg(reason, moveError), {}};
+    Failure failure = Failure::None;
     OpenResult fresh = tryOpen(path, what, schemaVersion, upgrade, failure);
     if (fresh.database)
-        fresh.notice = QStringLiteral("%1. It was moved to %2 and a new %3 was started.").arg(first.error, nativePath(movedTo), what);
+        fresh.notice = QStringLiteral("%1. It was moved to %2 and a new %3 was started.").arg(reason, nativePath(movedTo), what);
     return fresh;
 }
 
@@ -308,7 +353,8 @@ void SqliteDatabase::exec(const char* sql)
     if (rc != SQLITE_OK) {
         const QString reason = QString::fromUtf8(message ? message : sqlite3_errstr(rc));
         sqlite3_free(message);
-        throw KalvoraError(QStringLiteral("%1: \"%2\" failed: %3").arg(nativePath(m_path), QString::fromUtf8(sql), reason));
+        const int code = sqlite3_extended_errcode(m_db);
+        throw SqliteError(QStringLiteral("%1: \"%2\" failed: %3").arg(nativePath(m_path), QString::fromUtf8(sql), reason), code != SQLITE_OK ? code : rc);
     }
 }
 
@@ -354,5 +400,6 @@ void SqliteDatabase::setMetaValue(const QString& key, const QString& value)
 
 void SqliteDatabase::raise(const QString& action) const
 {
-    throw KalvoraError(QStringLiteral("%1: %2 failed: %3").arg(nativePath(m_path), action, sqliteMessage(m_db, sqlite3_errcode(m_db))));
+    throw SqliteError(QStringLiteral("%1: %2 failed: %3").arg(nativePath(m_path), action, sqliteMessage(m_db, sqlite3_errcode(m_db))),
+        sqlite3_extended_errcode(m_db));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "KalvoraError.h"
+
 #include <QString>
 
 #include <functional>
@@ -7,6 +9,21 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
+
+/// \brief A failure reported by SQLite, with its extended result code, so callers can tell a damaged
+/// file from a full disk.
+class SqliteError final : public KalvoraError {
+public:
+    SqliteError(const QString& message, int code)
+        : KalvoraError(message)
+        , m_code(code)
+    {
+    }
+    int code() const noexcept { return m_code; }
+
+private:
+    int m_code;
+};
 
 /// \brief One prepared SQLite statement; resets itself before each new binding round.
 class SqliteStatement final {
@@ -63,6 +80,11 @@ public:
 
     /// Opens or creates `path`. `what` names the file in messages ("archive", "alarm journal").
     static OpenResult open(const QString& path, const QString& what, int schemaVersion, const Upgrade& upgrade);
+    /// Moves the damaged file at `path` aside with its WAL (never overwriting anything) and starts a
+    /// fresh one; `reason` says what was found. The notice names where the old file went.
+    static OpenResult replaceDamaged(const QString& path, const QString& what, const QString& reason, int schemaVersion, const Upgrade& upgrade);
+    /// SQLITE_CORRUPT or SQLITE_NOTADB, extended codes included.
+    static bool isDamage(int code);
 
     ~SqliteDatabase();
     SqliteDatabase(const SqliteDatabase&) = delete;
@@ -79,6 +101,10 @@ public:
     void rollback() noexcept;
     bool inTransaction() const { return m_inTransaction; }
 
+    /// Closing then leaves the main file as it is (no checkpoint), so a damaged file moved aside is
+    /// the file as it was found; what was written since stays in its WAL.
+    void keepFileOnClose();
+
     QString metaValue(const QString& key) const;
     void setMetaValue(const QString& key, const QString& value);
 
@@ -91,6 +117,8 @@ private:
     static Failure classify(int code);
     static OpenResult tryOpen(const QString& path, const QString& what, int schemaVersion, const Upgrade& upgrade, Failure& failure);
     static QString moveAside(const QString& path, QString& error);
+    /// "not writable, owned by ..." for a file or folder the process may not write, else empty.
+    static QString notWritable(const QString& path);
 
     sqlite3* m_db = nullptr;
     QString m_path;

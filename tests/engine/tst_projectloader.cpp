@@ -115,7 +115,7 @@ void tst_ProjectLoader::shippedProjectLoads()
     QVERIFY2(loaded.ok(), qPrintable(loaded.error));
     const Project& p = loaded.project;
     QCOMPARE(p.name, QStringLiteral("Kalvora"));
-    QCOMPARE(p.variables.size(), 34); // the plant's 33 and the runtime's communication status
+    QCOMPARE(p.variables.size(), 35); // the plant's 33 and the runtime's communication and archive status
     QCOMPARE(p.languages, (QList<int>{1031, 1033}));
 
     // Archives and trends exactly as the charts name them, with the ranges the charts use.

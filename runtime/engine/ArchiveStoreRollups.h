@@ -1,0 +1,93 @@
+#pragma once
+
+#include "SqliteDatabase.h"
+
+#include <QtGlobal>
+
+#include <array>
+#include <map>
+#include <tuple>
+#include <vector>
+
+/// First, minimum, maximum and last sample of a span. Ties go to the earliest sample, as a scan in time
+/// order finds them, so a merged aggregate equals the one computed from the samples themselves.
+struct ArchiveAggregate {
+    qint64 firstT = 0;
+    double firstV = 0.0;
+    qint64 minT = 0;
+    double minV = 0.0;
+    qint64 maxT = 0;
+    double maxV = 0.0;
+    qint64 lastT = 0;
+    double lastV = 0.0;
+
+    static ArchiveAggregate of(qint64 t, double v) { return {t, v, t, v, t, v, t, v}; }
+    void merge(const ArchiveAggregate& other);
+};
+
+/// \brief The archive's coarse levels: per trend and aligned cell of 10 s, 1 min and 1 h, the aggregate
+/// of the raw samples in it. A cell holds only samples that are still in the raw table: retention drops
+/// every cell older than a trend's oldest sample, and readers ignore such cells.
+class ArchiveRollups final {
+public:
+    static constexpr int Levels = 3;
+    static constexpr std::array<qint64, Levels> StepMs{10'000, 60'000, 3'600'000};
+
+    static void createTable(SqliteDatabase& db);
+    /// Builds every cell from the raw samples; for an archive that had none.
+    static void rebuild(SqliteDatabase& db);
+
+    /// Collects the cells that new samples touch; flush() writes them inside the caller's transaction.
+    class Collector {
+    public:
+        explicit Collector(int trends = 0) { resize(trends); }
+        void resize(int trends);
+        /// A sample that did not exist before, of the trend in `slot` (ArchiveStore's index).
+        void add(int slot, qint64 id, qint64 t, double v);
+        /// A sample whose value was replaced: its cells are computed afresh from the raw samples.
+        void replaced(qint64 id, qint64 t);
+        void flush(SqliteDatabase& db);
+        void clear();
+        /// Drops the prepared statements; before the file they belong to closes.
+        void forget();
+        size_t cellCount() const { return m_cells.size(); }
+
+    private:
+        struct Cell {
+            ArchiveAggregate agg;
+            bool hasAgg = false;
+            bool recompute = false;
+        };
+        struct Open {
+            qint64 id = -1;
+            qint64 start = 0;
+            ArchiveAggregate agg;
+        };
+        using Key = std::tuple<int, qint64, qint64>; // level, trend id, cell start
+        void close(int level, Open& open);
+        void prepare(SqliteDatabase& db);
+        std::vector<std::array<Open, Levels>> m_open;
+        int m_openCount = 0;
+        std::map<Key, Cell> m_cells;
+        const SqliteDatabase* m_preparedFor = nullptr;
+        SqliteStatement m_read;
+        SqliteStatement m_raw;
+        SqliteStatement m_write;
+        SqliteStatement m_drop;
+    };
+
+    /// Drops the cells of a trend that begin before its oldest raw sample (or all before `cutoff` when
+    /// the trend has no samples left).
+    static void removeStale(SqliteDatabase& db, qint64 id, qint64 cutoff);
+
+    /// One piece of a query span, read from one level (-1: raw samples), [from, to).
+    struct Segment {
+        int level;
+        qint64 from;
+        qint64 to;
+    };
+    /// Cuts each span [edges[i], edges[i+1]) into pieces: the middle from the coarsest level whose step
+    /// is not above `maxStepMs` and whose cells lie wholly inside, the ends from finer levels down to
+    /// the raw samples. Cells before `validFrom` (aligned per level) are not used.
+    static std::vector<Segment> plan(const std::vector<qint64>& edges, qint64 maxStepMs, qint64 validFrom);
+};

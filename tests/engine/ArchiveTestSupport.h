@@ -1,0 +1,74 @@
+#pragma once
+
+// What the archive's tests share: a small archive in a temporary folder and the reduction worked out
+// by brute force.
+#include "ArchiveStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QTemporaryDir>
+
+#include <sqlite3.h>
+
+inline ArchiveSettings settings(int deleteBatch = 1000)
+{
+    ArchiveSettings s;
+    s.retentionDays = 30;
+    s.deleteBatch = deleteBatch;
+    s.archives = {
+        {QStringLiteral("A"), {{QStringLiteral("t1"), QStringLiteral("v1"), 0, 100, {}}, {QStringLiteral("T1"), QStringLiteral("v2"), 0, 100, {}}}},
+        {QStringLiteral("B"), {{QStringLiteral("t1"), QStringLiteral("v3"), 0, 1500, {}}}},
+    };
+    return s;
+}
+
+struct Store {
+    QTemporaryDir dir;
+    ArchiveStore store{nullptr};
+    QString path = QDir(dir.path()).filePath(QStringLiteral("archive.sqlite"));
+
+    explicit Store(int deleteBatch = 1000)
+    {
+        store.setSettings(settings(deleteBatch));
+        const QString error = store.open(path);
+        if (!error.isEmpty())
+            qFatal("%s", qPrintable(error));
+    }
+};
+
+/// The reduction worked out the slow way from the samples themselves.
+inline QList<ArchiveSample> bruteForce(const QList<ArchiveSample>& all, qint64 t0, qint64 t1, int buckets)
+{
+    QMap<qint64, QList<ArchiveSample>> byBucket;
+    for (const ArchiveSample& s : all)
+        if (s.timeMs >= t0 && s.timeMs <= t1)
+            byBucket[static_cast<qint64>((static_cast<long double>(s.timeMs) - t0) * buckets / (static_cast<long double>(t1) - t0 + 1))].append(s);
+    QList<ArchiveSample> result;
+    for (const QList<ArchiveSample>& bucket : std::as_const(byBucket)) {
+        ArchiveSample low = bucket.first();
+        ArchiveSample high = bucket.first();
+        for (const ArchiveSample& s : bucket) {
+            if (s.value < low.value)
+                low = s;
+            if (s.value > high.value)
+                high = s;
+        }
+        QMap<qint64, ArchiveSample> picked{{bucket.first().timeMs, bucket.first()}, {low.timeMs, low}, {high.timeMs, high}, {bucket.last().timeMs, bucket.last()}};
+        result += picked.values();
+    }
+    return result;
+}
+
+inline qint64 sqliteCount(const QString& path, const char* sql)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+    const qint64 n = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : -1;
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return n;
+}
+

@@ -1,0 +1,284 @@
+#include "AlarmEngine.h"
+#include "AlarmJournal.h"
+#include "ArchiveTestSupport.h"
+#include "EngineTestSupport.h"
+#include "TagStore.h"
+
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+/// A VFS in front of the default one whose writes to chosen files fail as on a full disk.
+namespace faulty {
+
+sqlite3_vfs* real = nullptr;
+sqlite3_vfs vfs;
+QStringList failing; // name fragments of the files that refuse writes now
+
+struct File {
+    sqlite3_file base;
+    const char* path; // SQLite keeps it valid while the file is open
+    sqlite3_file* inner() { return reinterpret_cast<sqlite3_file*>(this + 1); }
+};
+File* of(sqlite3_file* f) { return reinterpret_cast<File*>(f); }
+
+bool refuses(const char* path)
+{
+    const QString name = QString::fromUtf8(path ? path : "");
+    for (const QString& fragment : std::as_const(failing))
+        if (name.contains(fragment))
+            return true;
+    return false;
+}
+
+int xClose(sqlite3_file* f) { return of(f)->inner()->pMethods->xClose(of(f)->inner()); }
+int xRead(sqlite3_file* f, void* b, int n, sqlite3_int64 o) { return of(f)->inner()->pMethods->xRead(of(f)->inner(), b, n, o); }
+int xWrite(sqlite3_file* f, const void* b, int n, sqlite3_int64 o)
+{
+    return refuses(of(f)->path) ? SQLITE_FULL : of(f)->inner()->pMethods->xWrite(of(f)->inner(), b, n, o);
+}
+int xTruncate(sqlite3_file* f, sqlite3_int64 s) { return of(f)->inner()->pMethods->xTruncate(of(f)->inner(), s); }
+int xSync(sqlite3_file* f, int fl) { return of(f)->inner()->pMethods->xSync(of(f)->inner(), fl); }
+int xFileSize(sqlite3_file* f, sqlite3_int64* s) { return of(f)->inner()->pMethods->xFileSize(of(f)->inner(), s); }
+int xLock(sqlite3_file* f, int l) { return of(f)->inner()->pMethods->xLock(of(f)->inner(), l); }
+int xUnlock(sqlite3_file* f, int l) { return of(f)->inner()->pMethods->xUnlock(of(f)->inner(), l); }
+int xCheck(sqlite3_file* f, int* r) { return of(f)->inner()->pMethods->xCheckReservedLock(of(f)->inner(), r); }
+int xControl(sqlite3_file* f, int op, void* a) { return of(f)->inner()->pMethods->xFileControl(of(f)->inner(), op, a); }
+int xSector(sqlite3_file* f) { return of(f)->inner()->pMethods->xSectorSize(of(f)->inner()); }
+int xDevice(sqlite3_file* f) { return of(f)->inner()->pMethods->xDeviceCharacteristics(of(f)->inner()); }
+int xShmMap(sqlite3_file* f, int r, int s, int e, void volatile** p) { return of(f)->inner()->pMethods->xShmMap(of(f)->inner(), r, s, e, p); }
+int xShmLock(sqlite3_file* f, int o, int n, int fl) { return of(f)->inner()->pMethods->xShmLock(of(f)->inner(), o, n, fl); }
+void xShmBarrier(sqlite3_file* f) { of(f)->inner()->pMethods->xShmBarrier(of(f)->inner()); }
+int xShmUnmap(sqlite3_file* f, int d) { return of(f)->inner()->pMethods->xShmUnmap(of(f)->inner(), d); }
+int xFetch(sqlite3_file* f, sqlite3_int64 o, int n, void** p) { return of(f)->inner()->pMethods->xFetch(of(f)->inner(), o, n, p); }
+int xUnfetch(sqlite3_file* f, sqlite3_int64 o, void* p) { return of(f)->inner()->pMethods->xUnfetch(of(f)->inner(), o, p); }
+
+sqlite3_io_methods methods[4];
+
+int xOpen(sqlite3_vfs*, sqlite3_filename path, sqlite3_file* f, int flags, int* outFlags)
+{
+    File* file = of(f);
+    const int rc = real->xOpen(real, path, file->inner(), flags, outFlags);
+    file->base.pMethods = nullptr;
+    if (!file->inner()->pMethods)
+        return rc;
+    file->path = path;
+    const int version = std::min(3, file->inner()->pMethods->iVersion);
+    file->base.pMethods = &methods[version];
+    return rc;
+}
+
+void install()
+{
+    real = sqlite3_vfs_find(nullptr);
+    vfs = *real;
+    vfs.zName = "faulty";
+    vfs.szOsFile = static_cast<int>(sizeof(File)) + real->szOsFile;
+    vfs.xOpen = xOpen;
+    for (int v = 1; v <= 3; ++v)
+        methods[v] = {v, xClose, xRead, xWrite, xTruncate, xSync, xFileSize, xLock, xUnlock, xCheck, xControl, xSector, xDevice,
+            v >= 2 ? xShmMap : nullptr, v >= 2 ? xShmLock : nullptr, v >= 2 ? xShmBarrier : nullptr, v >= 2 ? xShmUnmap : nullptr,
+            v >= 3 ? xFetch : nullptr, v >= 3 ? xUnfetch : nullptr};
+    sqlite3_vfs_register(&vfs, 1);
+}
+
+} // namespace faulty
+
+} // namespace
+
+namespace {
+
+const QString Fault = QString::fromLatin1(Runtime::ArchiveFaultVariable);
+const QString FaultAlarm = QStringLiteral("System.ArchiveFault");
+const QString Pump = QStringLiteral("Ch1.Kalvora.WaterPump");
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+/// An archive of a few MB: every page kind (samples, rollups, inner pages) is well represented.
+void writeArchive(const QString& path)
+{
+    ArchiveStore store(nullptr);
+    store.setSettings(settings());
+    QCOMPARE(store.open(path), QString());
+    store.beginBulk();
+    for (int slot = 0; slot < 3; ++slot)
+        for (qint64 i = 0; i < 60000; ++i)
+            store.bulkAdd(slot, 1717228800000 + i * 1000, static_cast<double>((i * 7919 + slot) % 1000));
+    store.endBulk(true);
+}
+
+} // namespace
+
+class tst_ArchiveFaults : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { faulty::install(); }
+    void cleanup() { faulty::failing.clear(); }
+    void fullDiskKeepsThePlantRunning_data();
+    void fullDiskKeepsThePlantRunning();
+    void holdBufferDropsOnlyTheOldest();
+    void damagedArchiveIsKeptAside_data();
+    void damagedArchiveIsKeptAside();
+};
+
+void tst_ArchiveFaults::fullDiskKeepsThePlantRunning_data()
+{
+    QTest::addColumn<QStringList>("refusing");
+    QTest::addColumn<QStringList>("events"); // in the journal afterwards
+    const QString came = FaultAlarm + QStringLiteral(" came");
+    const QString went = FaultAlarm + QStringLiteral(" went");
+    const QString pumpOff = QStringLiteral("WaterPump.Off came");
+    // A refusing archive raises its alarm after its one-second delay, in the tick where the pump alarm
+    // comes too (project order puts the pump first); a refusing journal only once it has a row to write.
+    QTest::newRow("archive") << QStringList{QStringLiteral("archive.sqlite")} << QStringList{pumpOff, came, went};
+    QTest::newRow("alarm journal") << QStringList{QStringLiteral("alarms.sqlite")} << QStringList{pumpOff, came, went};
+    QTest::newRow("both") << QStringList{QStringLiteral("archive.sqlite"), QStringLiteral("alarms.sqlite")} << QStringList{pumpOff, came, went};
+}
+
+void tst_ArchiveFaults::fullDiskKeepsThePlantRunning()
+{
+    QFETCH(QStringList, refusing);
+    QFETCH(QStringList, events);
+    const bool archiveRefuses = refusing.contains(QStringLiteral("archive.sqlite"));
+    const bool journalRefuses = refusing.contains(QStringLiteral("alarms.sqlite"));
+    QTemporaryDir dir;
+    copyProject(dir.path());
+    Runtime runtime(testOptions(dir.path()));
+    QCOMPARE(startAndWait(runtime), QString());
+    const qint64 first = runtime.now() / 1000 * 1000;
+    runtime.tags().write(Pump, true);
+    runtime.advance(20);
+    QCOMPARE(runtime.tags().value(Fault).value.toBool(), false);
+    const int journalBefore = runtime.alarms().journal().history(100000).size();
+
+    faulty::failing = refusing;
+    // Switching the pump off raises an alarm, whose journal rows the journal file must hold too.
+    runtime.tags().write(Pump, false);
+    runtime.advance(600);
+    QCOMPARE(runtime.state(), Runtime::State::Running);
+    QCOMPARE(runtime.tags().value(Fault).value.toBool(), true);
+    QVERIFY(runtime.alarms().alarm(FaultAlarm).isActive());
+    QVERIFY(runtime.alarms().alarm(QStringLiteral("WaterPump.Off")).isActive());
+    QCOMPARE(runtime.archive().pendingCount() > 600 * 12, archiveRefuses);
+    QCOMPARE(runtime.alarms().journal().heldCount() >= 2, journalRefuses);
+
+    faulty::failing.clear();
+    runtime.advance(2 * Runtime::JournalRetryEvery);
+    QCOMPARE(runtime.tags().value(Fault).value.toBool(), false);
+    QCOMPARE(runtime.archive().pendingCount(), 0);
+    QCOMPARE(runtime.alarms().journal().heldCount(), 0);
+    QCOMPARE(runtime.archive().droppedCount(), 0);
+    // Every second of every trend is on disk, the held ones included.
+    const qint64 last = runtime.now() / 1000 * 1000;
+    for (int i = 0; i < runtime.archive().trendCount(); ++i) {
+        const QList<ArchiveSample> samples = runtime.archive().range(runtime.archive().archiveOf(i), runtime.archive().trendAt(i).name, first, last);
+        QCOMPARE(samples.size(), (last - first) / 1000 + 1);
+        QCOMPARE(samples.last().timeMs, last);
+    }
+    // The journal has the pump alarm and the archive alarm in the order they happened.
+    QList<AlarmJournalEntry> journal = runtime.alarms().journal().history(100000);
+    journal.resize(journal.size() - journalBefore);
+    std::reverse(journal.begin(), journal.end());
+    QStringList written;
+    for (const AlarmJournalEntry& e : std::as_const(journal))
+        written.append(e.alarm + QLatin1Char(' ') + e.event);
+    QCOMPARE(written, events);
+    for (qsizetype i = 1; i < journal.size(); ++i)
+        QVERIFY(journal.at(i - 1).timeMs <= journal.at(i).timeMs);
+    runtime.stop();
+}
+
+void tst_ArchiveFaults::holdBufferDropsOnlyTheOldest()
+{
+    Store s;
+    s.store.setHoldLimit(40);
+    QSignalSpy faults(&s.store, &ArchiveStore::writeFaultChanged);
+    faulty::failing = {QStringLiteral("archive.sqlite")};
+    for (qint64 i = 1; i <= 100; ++i) {
+        s.store.add(0, i * 1000, static_cast<double>(i));
+        s.store.commit();
+    }
+    QCOMPARE(faults.size(), 1);
+    QVERIFY2(faults.first().first().toString().contains(QStringLiteral("full")), qPrintable(faults.first().first().toString()));
+    QCOMPARE(s.store.pendingCount(), 40);
+    QCOMPARE(s.store.droppedCount(), 60);
+    faulty::failing.clear();
+    // Retried on the first commit RetryMs after the last refused one.
+    s.store.add(0, 100000 + ArchiveStore::RetryMs, 0.5);
+    s.store.commit();
+    QCOMPARE(faults.size(), 2);
+    QCOMPARE(faults.last().first().toString(), QString());
+    const QList<ArchiveSample> kept = s.store.range(QStringLiteral("A"), QStringLiteral("t1"), 0, 1000000);
+    QCOMPARE(kept.size(), 41);
+    QCOMPARE(kept.first(), (ArchiveSample{61000, 61.0}));
+    QCOMPARE(kept.at(39), (ArchiveSample{100000, 100.0}));
+}
+
+void tst_ArchiveFaults::damagedArchiveIsKeptAside_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::newRow("garbage over the last pages") << QStringLiteral("tail");
+    QTest::newRow("64 KB of garbage in the middle") << QStringLiteral("middle");
+    QTest::newRow("garbage over the header") << QStringLiteral("header");
+}
+
+void tst_ArchiveFaults::damagedArchiveIsKeptAside()
+{
+    QFETCH(QString, damage);
+    QTemporaryDir dir;
+    const QString path = QDir(dir.path()).filePath(QStringLiteral("archive.sqlite"));
+    writeArchive(path);
+    QByteArray bytes = readAll(path);
+    QVERIFY(bytes.size() > 1 << 20);
+    const qsizetype length = damage == QLatin1String("header") ? 100 : 65536;
+    const qsizetype at = damage == QLatin1String("tail") ? bytes.size() - length : damage == QLatin1String("middle") ? bytes.size() / 2 / 4096 * 4096 : 0;
+    for (qsizetype i = 0; i < length; ++i)
+        bytes[at + i] = static_cast<char>((i * 7919 + 13) % 251);
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
+    // As the runtime does it: open, check on the side, and work on meanwhile.
+    ArchiveStore store(nullptr);
+    store.setSettings(settings());
+    QSignalSpy replaced(&store, &ArchiveStore::damagedReplaced);
+    QString notice;
+    QCOMPARE(store.open(path, &notice), QString());
+    if (notice.isEmpty()) {
+        store.startCheck();
+        QVERIFY(QTest::qWaitFor([&] { return !store.isChecking(); }, 30000));
+        (void)store.reduced(QStringLiteral("A"), QStringLiteral("t1"), 0, 1717228800000 + 60000000, 1000);
+    }
+    QVERIFY2(!notice.isEmpty() || replaced.size() == 1, qPrintable(notice));
+    const QString told = notice.isEmpty() ? replaced.first().first().toString() : notice;
+    QVERIFY2(told.contains(QStringLiteral("damaged")) && told.contains(QStringLiteral("moved")), qPrintable(told));
+
+    QStringList aside = QDir(dir.path()).entryList({QStringLiteral("archive.sqlite.damaged-*")});
+    aside.removeIf([](const QString& name) { return name.endsWith(QLatin1String("-wal")) || name.endsWith(QLatin1String("-shm")); });
+    QCOMPARE(aside.size(), 1);
+    QCOMPARE(readAll(QDir(dir.path()).filePath(aside.first())), bytes);
+    store.add(0, 5000, 1.5);
+    store.commit();
+    QCOMPARE(store.writeFault(), QString());
+    QCOMPARE(store.range(QStringLiteral("A"), QStringLiteral("t1"), 0, 1717228800000 * 2), (QList<ArchiveSample>{{5000, 1.5}}));
+    store.close();
+    QCOMPARE(sqliteCount(path, "SELECT count(*) FROM samples"), 1);
+}
+
+QTEST_GUILESS_MAIN(tst_ArchiveFaults)
+#include "tst_archivefaults.moc"
