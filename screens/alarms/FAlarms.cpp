@@ -133,10 +133,12 @@ bool FAlarms::readIntoPane(const QString& file)
         delete fresh;
         return false;
     }
+    // Documents of earlier loads belong to the pane; the browser's own first one it deletes itself
+    // when replaced, so ask whose it is before replacing it.
     QTextDocument* old = pane.document();
+    const bool ours = old->parent() == &pane;
     pane.setDocument(fresh);
-    // Documents of earlier loads belong to the pane; the browser's own first one it keeps itself.
-    if (old->parent() == &pane)
+    if (ours)
         delete old;
     return true;
 }

@@ -93,6 +93,9 @@ private Q_SLOTS:
     void aScreenBeneathAClosingDialogRunsItsActivationHandler()
     {
         station().pressAndWait(overview, 7);
+        // The chooser reads the free-trend chart when it activates; that screen is loaded whenever the
+        // chooser opens for real, so load it first rather than let its load name itself here.
+        window(QStringLiteral("frmTrendSelection")).widget();
         Window& dialog = window(chooser);
         dialog.show();
         QCOMPARE(active(), &dialog);
@@ -128,6 +131,8 @@ private Q_SLOTS:
         // A window that writes nothing and is never the subject of the row.
         Window& other = window(name == start ? back : start);
         Shell& shell = station().shell();
+        if (name == chooser) // the chooser opens from the free-trend screen, whose chart it reads
+            window(QStringLiteral("frmTrendSelection")).widget();
 
         if (name != start) { // the start window cannot go while the runtime runs: it loaded before anything else
             w.unload();
