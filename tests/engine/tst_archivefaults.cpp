@@ -5,10 +5,12 @@
 #include "TagStore.h"
 
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -132,6 +134,7 @@ private slots:
     void holdBufferDropsOnlyTheOldest();
     void damagedArchiveIsKeptAside_data();
     void damagedArchiveIsKeptAside();
+    void readOnlyArchiveSaysWhy();
 };
 
 void tst_ArchiveFaults::fullDiskKeepsThePlantRunning_data()
@@ -278,6 +281,53 @@ void tst_ArchiveFaults::damagedArchiveIsKeptAside()
     QCOMPARE(store.range(QStringLiteral("A"), QStringLiteral("t1"), 0, 1717228800000 * 2), (QList<ArchiveSample>{{5000, 1.5}}));
     store.close();
     QCOMPARE(sqliteCount(path, "SELECT count(*) FROM samples"), 1);
+}
+
+/// SQLite itself only says "disk I/O error" or "attempt to write a readonly database".
+void tst_ArchiveFaults::readOnlyArchiveSaysWhy()
+{
+    QTemporaryDir dir;
+    const QString path = QDir(dir.path()).filePath(QStringLiteral("archive.sqlite"));
+    writeArchive(path);
+    QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadOther));
+    const auto restore = qScopeGuard([&] { QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); });
+    const auto openError = [&] {
+        ArchiveStore store(nullptr);
+        store.setSettings(settings());
+        return store.open(path);
+    };
+    QString error;
+    if (::geteuid() != 0) {
+        error = openError();
+    } else {
+        // Permissions do not stop root: open it as an unprivileged user in a child.
+        int fds[2];
+        QCOMPARE(::pipe(fds), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(fds[0]);
+            ::unsetenv("USER");
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(2);
+            const QByteArray text = openError().toUtf8();
+            (void)!::write(fds[1], text.constData(), static_cast<size_t>(text.size()));
+            ::_exit(0);
+        }
+        ::close(fds[1]);
+        QByteArray text;
+        char buffer[512];
+        for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+            text.append(buffer, n);
+        ::close(fds[0]);
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        error = QString::fromUtf8(text);
+    }
+    QVERIFY2(error.contains(QStringLiteral("is not writable for this program")), qPrintable(error));
+    QVERIFY2(error.contains(QStringLiteral("owned by %1").arg(QFileInfo(path).owner())), qPrintable(error));
+    QVERIFY2(error.contains(QStringLiteral("archive.sqlite")), qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(tst_ArchiveFaults)
