@@ -60,7 +60,7 @@ Runtime::Runtime(RuntimeOptions options, QObject* parent)
         });
     connect(m_archive, &ArchiveStore::damagedReplaced, this, [this](const QString& notice) {
         m_notices.append(notice);
-        m_archiveDamaged = true;
+        m_archiveDamagedUntil = now() + DamageShownMs;
     });
 }
 
@@ -168,7 +168,7 @@ void Runtime::start(const QString& projectName)
     m_state = State::Starting;
     m_virtualNow = m_options.startTimeMs > 0 ? m_options.startTimeMs : QDateTime::currentMSecsSinceEpoch();
     m_lastRecorded = 0;
-    m_archiveDamaged = false;
+    m_archiveDamagedUntil = 0;
     m_archiveFaultShown = -1;
     m_steps.clear();
     schedule([this] { loadProject(); });
@@ -442,10 +442,8 @@ void Runtime::publishArchiveFault(qint64 nowMs)
 {
     if (!m_tags->contains(QString::fromLatin1(ArchiveFaultVariable)))
         return;
-    const bool fault = m_archiveDamaged || !m_archive->writeFault().isEmpty() || !m_archive->isOpen()
+    const bool fault = nowMs < m_archiveDamagedUntil || !m_archive->writeFault().isEmpty() || !m_archive->isOpen()
         || !m_alarms->journal().writeFault().isEmpty();
-    // Held for one recording, so the alarm sees it and the operator finds it in the list.
-    m_archiveDamaged = false;
     if (static_cast<int>(fault) == m_archiveFaultShown)
         return;
     m_archiveFaultShown = fault;

@@ -56,6 +56,7 @@ public:
     static constexpr const char* ArchiveFaultVariable = "Ch1.Kalvora.System.ArchiveFault";
     /// Recordings between two tries of alarm journal rows the file refused.
     static constexpr int JournalRetryEvery = 10;
+    static constexpr qint64 DamageShownMs = 10000;
 
     explicit Runtime(RuntimeOptions options = {}, QObject* parent = nullptr);
     ~Runtime() override;
@@ -157,6 +158,8 @@ private:
     qint64 m_lastRecorded = 0;
     qint64 m_recordCount = 0;
     double m_speed = 1.0;
-    bool m_archiveDamaged = false;
+    /// A damaged archive replaced in operation keeps the fault up until then (0: none), so its alarm
+    /// outlasts the on-delay and the operator finds it in the list.
+    qint64 m_archiveDamagedUntil = 0;
     int m_archiveFaultShown = -1; ///< the value last published; -1: none yet
 };

@@ -135,6 +135,7 @@ private slots:
     void damagedArchiveIsKeptAside_data();
     void damagedArchiveIsKeptAside();
     void readOnlyArchiveSaysWhy();
+    void damageInOperationRaisesTheAlarm();
 };
 
 void tst_ArchiveFaults::fullDiskKeepsThePlantRunning_data()
@@ -281,6 +282,22 @@ void tst_ArchiveFaults::damagedArchiveIsKeptAside()
     QCOMPARE(store.range(QStringLiteral("A"), QStringLiteral("t1"), 0, 1717228800000 * 2), (QList<ArchiveSample>{{5000, 1.5}}));
     store.close();
     QCOMPARE(sqliteCount(path, "SELECT count(*) FROM samples"), 1);
+}
+
+void tst_ArchiveFaults::damageInOperationRaisesTheAlarm()
+{
+    QTemporaryDir dir;
+    copyProject(dir.path());
+    Runtime runtime(testOptions(dir.path()));
+    QCOMPARE(startAndWait(runtime), QString());
+    runtime.advance(5);
+    // What the store reports after it has moved a damaged file aside and opened a fresh one.
+    Q_EMIT runtime.archive().damagedReplaced(QStringLiteral("The archive is damaged; it was moved aside."));
+    runtime.advance(3);
+    QVERIFY(runtime.alarms().alarm(FaultAlarm).isActive());
+    runtime.advance(Runtime::DamageShownMs / 1000);
+    QVERIFY(!runtime.alarms().alarm(FaultAlarm).isActive());
+    QVERIFY(!runtime.alarms().alarm(FaultAlarm).isAcknowledged());
 }
 
 /// SQLite itself only says "disk I/O error" or "attempt to write a readonly database".
