@@ -92,13 +92,13 @@ QStringList makeProject(const QString& folder, int port)
         if (table == QLatin1String("input") || table == QLatin1String("holding"))
             registers += m.toObject().value(QStringLiteral("type")).toString() == QLatin1String("float32") ? 2 : 1;
     }
-    defs.append(QJsonObject{{QStringLiteral("name"), Clock}, {QStringLiteral("type"), QStringLiteral("double")}});
+    defs.append(QJsonObject{{QStringLiteral("name"), Clock}, {QStringLiteral("type"), QStringLiteral("double")}, {QStringLiteral("min"), 0}, {QStringLiteral("max"), 4294967295.0}});
     map.append(QJsonObject{{QStringLiteral("variable"), Clock}, {QStringLiteral("table"), QStringLiteral("holding")}, {QStringLiteral("address"), 0}, {QStringLiteral("type"), QStringLiteral("uint32")}});
     registers += 2;
     QStringList mapped;
     for (int a = 2; registers < Registers; ++a, ++registers) {
         const QString name = QStringLiteral("Ch1.Kalvora.Bench.R%1").arg(a, 3, 10, QLatin1Char('0'));
-        defs.append(QJsonObject{{QStringLiteral("name"), name}, {QStringLiteral("type"), QStringLiteral("double")}});
+        defs.append(QJsonObject{{QStringLiteral("name"), name}, {QStringLiteral("type"), QStringLiteral("double")}, {QStringLiteral("min"), 0}, {QStringLiteral("max"), 65535}});
         map.append(QJsonObject{{QStringLiteral("variable"), name}, {QStringLiteral("table"), QStringLiteral("holding")}, {QStringLiteral("address"), a}, {QStringLiteral("type"), QStringLiteral("uint16")}});
     }
     variables[QStringLiteral("variables")] = defs;
