@@ -6,7 +6,7 @@
 //  - the time from the link dropping to every mapped variable bad, for a PLC that dies (connection
 //    closed) and for one that freezes (connection open, no answers).
 //
-//   bench_modbus [seconds]   (default 20)
+//   bench_modbus [seconds] [--grab FILE]   (default 20 s; --grab writes the overview with the link down)
 //
 // plcsim writes its own clock into a 32-bit register every 200 to 400 ms; both processes read the
 // same clock, so the value itself says when it changed at the PLC.
@@ -16,6 +16,7 @@
 #include "Shell.h"
 #include "TagStore.h"
 #include "TopLevelError.h"
+#include "Window.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -177,7 +178,10 @@ int main(int argc, char** argv)
 {
     BenchStation::useHeadlessDisplay();
     QApplication app(argc, argv);
-    const int seconds = argc >= 2 ? std::max(5, std::atoi(argv[1])) : 20;
+    const int seconds = argc >= 2 && argv[1][0] != '-' ? std::max(5, std::atoi(argv[1])) : 20;
+    const QStringList arguments = QCoreApplication::arguments();
+    const qsizetype grabAt = arguments.indexOf(QStringLiteral("--grab"));
+    const QString grabFile = grabAt > 0 && grabAt + 1 < arguments.size() ? arguments.at(grabAt + 1) : QString();
 
     QTemporaryDir root;
     const int port = freePort();
@@ -259,5 +263,10 @@ int main(int argc, char** argv)
     });
     std::printf("  link drop -> every variable bad: PLC killed %.0f ms, PLC frozen %.0f ms (bound: poll + timeout = %d ms)\n", killed, frozen, PollMs + TimeoutMs);
     std::fflush(stdout);
+    if (!grabFile.isEmpty()) {
+        QTest::qWait(2500); // the communication alarm comes after its delay
+        if (!shell.window(QStringLiteral("FCentral")).widget().grab().save(grabFile, "PNG"))
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(grabFile));
+    }
     return 0;
 }
