@@ -143,6 +143,7 @@ private Q_SLOTS:
     void faultyAnswersMakeValuesBad_data();
     void faultyAnswersMakeValuesBad();
     void switchWriteShowsTheReadBack();
+    void refusedWriteKeepsTheReading();
     void linkDropAndReconnect();
 };
 
@@ -343,6 +344,24 @@ void TestModbusLink::switchWriteShowsTheReadBack()
     QCOMPARE(tags.value(pump).quality, TagQuality::Bad);
     entry = link.runtime->audit().history(1).first();
     QCOMPARE(entry.result, QStringLiteral("failed"));
+}
+
+void TestModbusLink::refusedWriteKeepsTheReading()
+{
+    CountingServer server;
+    const int port = listenOnFreePort(server);
+    QVERIFY(port > 0);
+    QVERIFY(server.setData(QModbusDataUnit::Coils, 3, 1));
+    Station station({mapping(QStringLiteral("S"), ModbusTable::Coil, 3, ModbusValueType::Bool)}, port, 50, 200);
+    station.source->start(0);
+    QTRY_VERIFY(station.tags.value(QStringLiteral("S")).isGood());
+    QSignalSpy finished(station.source.get(), &PlantSource::writeFinished);
+    server.refuseWith = QModbusPdu::IllegalDataValue;
+    station.source->write({1, QStringLiteral("S"), false, true, 0});
+    QTRY_COMPARE(finished.size(), 1);
+    QCOMPARE(finished.first().at(1).toBool(), false);
+    QVERIFY2(finished.first().at(2).toString().contains(QStringLiteral("exception code 3")), qPrintable(finished.first().at(2).toString()));
+    QCOMPARE(station.tags.value(QStringLiteral("S")).value.toBool(), true);
 }
 
 void TestModbusLink::linkDropAndReconnect()
