@@ -145,6 +145,7 @@ private Q_SLOTS:
     void switchWriteShowsTheReadBack();
     void refusedWriteKeepsTheReading();
     void linkDropAndReconnect();
+    void pulledAwayAndBackAgain();
 };
 
 void TestModbusLink::valuesArriveScaledAndStamped_data()
@@ -404,6 +405,38 @@ void TestModbusLink::linkDropAndReconnect()
     }
     QVERIFY(beforeDrop > 0);
     QVERIFY(afterReturn > 0);
+}
+
+void TestModbusLink::pulledAwayAndBackAgain()
+{
+    QList<ModbusMapping> map;
+    for (int a = 0; a < 4; ++a)
+        map.append(mapping(QStringLiteral("H%1").arg(a), ModbusTable::HoldingRegister, a * 200)); // four blocks
+    CountingServer server;
+    const int port = listenOnFreePort(server);
+    QVERIFY(port > 0);
+    Station station(map, port, 20, 200);
+    // Every change of a variable: good ones must carry the server's current value, never an old one.
+    int staleGood = 0;
+    quint16 current = 0;
+    for (const ModbusMapping& m : std::as_const(map))
+        station.tags.subscribe(m.variable, this, [&](const TagValue& v) {
+            if (v.isGood() && v.value.toInt() != current)
+                ++staleGood;
+        });
+    station.source->start(0);
+    for (int round = 1; round <= 8; ++round) {
+        QTRY_VERIFY_WITH_TIMEOUT(station.all(TagQuality::Good), 5000);
+        server.disconnectDevice();
+        QTRY_VERIFY_WITH_TIMEOUT(station.all(TagQuality::Bad), 1000);
+        current = static_cast<quint16>(round);
+        for (int a = 0; a < 4; ++a)
+            server.setData(QModbusDataUnit::HoldingRegisters, static_cast<quint16>(a * 200), current);
+        QVERIFY(server.connectDevice());
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(station.all(TagQuality::Good), 5000);
+    QCOMPARE(staleGood, 0);
+    QCOMPARE(station.tags.value(QStringLiteral("H3")).value.toInt(), 8);
 }
 
 QTEST_GUILESS_MAIN(TestModbusLink)
