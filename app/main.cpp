@@ -18,6 +18,19 @@ bool hasDisplay()
     return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
 
+/// The runtime project to run instead of the start window's: "--project NAME" or KALVORA_PROJECT, a
+/// folder name below "project" beside the executable (KalvoraModbus runs the plant from a PLC).
+QString chosenProject(const QStringList& arguments)
+{
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (arguments.at(i) == QLatin1String("--project") && i + 1 < arguments.size())
+            return arguments.at(i + 1);
+        if (arguments.at(i).startsWith(QLatin1String("--project=")))
+            return arguments.at(i).mid(10);
+    }
+    return qEnvironmentVariable("KALVORA_PROJECT");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -27,7 +40,9 @@ try {
     QGuiApplication::setQuitOnLastWindowClosed(false);
     Fonts::registerLayoutFaces();
 
-    Runtime runtime;
+    RuntimeOptions options;
+    options.projectOverride = chosenProject(QCoreApplication::arguments());
+    Runtime runtime(options);
     Shell shell(runtime, {});
 
     TopLevelError::setReporter([&shell](const QString& message) {

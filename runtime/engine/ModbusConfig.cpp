@@ -204,7 +204,7 @@ ModbusConfig read(const QString& path, const QList<TagDefinition>& variables, co
     // Two variables on one register would each read the other's writes.
     QList<int> order(config.map.size());
     std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(), [&](int a, int b) {
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
         const ModbusMapping& x = config.map.at(a);
         const ModbusMapping& y = config.map.at(b);
         return std::pair(int(x.table), x.address) < std::pair(int(y.table), y.address);
@@ -345,9 +345,14 @@ QString ModbusConfig::tableName(ModbusTable table)
 
 ModbusConfigResult ModbusConfigLoader::load(const QString& folder, const QList<TagDefinition>& variables, const QString& statusPrefix)
 {
+    return loadFile(QDir(folder).filePath(QStringLiteral("modbus.json")), variables, statusPrefix);
+}
+
+ModbusConfigResult ModbusConfigLoader::loadFile(const QString& path, const QList<TagDefinition>& variables, const QString& statusPrefix)
+{
     ModbusConfigResult result;
     try {
-        result.config = read(QDir::toNativeSeparators(QDir(folder).filePath(QStringLiteral("modbus.json"))), variables, statusPrefix);
+        result.config = read(QDir::toNativeSeparators(path), variables, statusPrefix);
     } catch (const ConfigFault& fault) {
         result.error = fault.message;
     }

@@ -82,4 +82,6 @@ struct ModbusConfigResult {
 class ModbusConfigLoader final {
 public:
     static ModbusConfigResult load(const QString& folder, const QList<TagDefinition>& variables, const QString& statusPrefix);
+    /// The same for a map file of any name (the fake PLC reads the station's file).
+    static ModbusConfigResult loadFile(const QString& path, const QList<TagDefinition>& variables, const QString& statusPrefix);
 };

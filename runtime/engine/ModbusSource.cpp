@@ -87,6 +87,7 @@ ModbusSource::ModbusSource(TagStore& tags, ModbusConfig config, QObject* parent)
     m_reconnectTimer->setSingleShot(true);
     connect(m_reconnectTimer, &QTimer::timeout, this, &ModbusSource::connectNow);
 
+    m_notANumber.assign(static_cast<size_t>(m_config.map.size()), false);
     const QList<ModbusBlock> blocks = m_config.blocks();
     m_blocks.resize(static_cast<size_t>(blocks.size()));
     for (size_t i = 0; i < m_blocks.size(); ++i) {
@@ -162,9 +163,10 @@ void ModbusSource::onStateChanged(QModbusDevice::State state)
         b.watchdog->stop();
         b.pending = nullptr; // the client finishes and deletes what was in flight
     }
-    markAllBad(QStringLiteral("no connection to %1:%2").arg(m_config.connection.host).arg(m_config.connection.port));
+    // A stop of our own is no fault of the link; the runtime marks the values itself.
     if (!m_running)
         return;
+    markAllBad(QStringLiteral("no connection to %1:%2").arg(m_config.connection.host).arg(m_config.connection.port));
     m_reconnectTimer->start(m_backoffMs);
     m_backoffMs = std::min(m_backoffMs * 2, LastReconnectMs);
 }
@@ -204,7 +206,12 @@ void ModbusSource::onReadFinished(size_t index, QModbusReply* reply)
     if (reply->error() != QModbusDevice::NoError)
         return markBad(index, failureOf(*reply, m_config.connection.responseTimeoutMs));
     const QModbusDataUnit result = reply->result();
-    if (result.startAddress() != b.range.start || result.valueCount() != static_cast<qsizetype>(b.range.count))
+    // Coils and discrete inputs come packed eight to a byte, so their answer is rounded up to whole
+    // bytes; registers come exactly as asked.
+    const bool bits = b.range.table == ModbusTable::Coil || b.range.table == ModbusTable::DiscreteInput;
+    const qsizetype got = result.valueCount();
+    const qsizetype asked = b.range.count;
+    if (result.startAddress() != b.range.start || got < asked || (bits ? got >= asked + 8 : got != asked))
         return markBad(index, QStringLiteral("the answer holds %1 values from %2, asked for %3 from %4")
                                   .arg(result.valueCount())
                                   .arg(result.startAddress())
@@ -217,11 +224,15 @@ void ModbusSource::onReadFinished(size_t index, QModbusReply* reply)
         const std::span<const quint16> raw(words.constData() + (mapping.address - b.range.start), static_cast<size_t>(mapping.width()));
         if (const std::optional<QVariant> value = mapping.decode(raw)) {
             tags().publish(mapping.variable, *value, TagQuality::Good, t);
+            m_notANumber[static_cast<size_t>(m)] = false;
         } else {
             tags().publish(mapping.variable, tags().value(mapping.variable).value, TagQuality::Bad, t);
-            qWarning().noquote() << QStringLiteral("Modbus: %1 (%2 %3): the raw value is not a number")
-                                        .arg(mapping.variable, ModbusConfig::tableName(mapping.table))
-                                        .arg(mapping.address);
+            // Told once, not at every poll while the PLC keeps delivering it.
+            if (!m_notANumber[static_cast<size_t>(m)])
+                qWarning().noquote() << QStringLiteral("Modbus: %1 (%2 %3): the raw value is not a number")
+                                            .arg(mapping.variable, ModbusConfig::tableName(mapping.table))
+                                            .arg(mapping.address);
+            m_notANumber[static_cast<size_t>(m)] = true;
         }
     }
     if (!b.good && !b.reason.isEmpty())

@@ -62,6 +62,7 @@ private:
     QTimer* m_pollTimer = nullptr;
     QTimer* m_reconnectTimer = nullptr;
     std::vector<Block> m_blocks;
+    std::vector<bool> m_notANumber; ///< per mapping: its last raw value was no number (logged once)
     bool m_running = false;
     bool m_faulty = true;
     int m_backoffMs = FirstReconnectMs;

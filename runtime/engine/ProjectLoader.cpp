@@ -32,7 +32,7 @@ struct Fault {
 const QHash<QString, QStringList>& knownFields()
 {
     static const QHash<QString, QStringList> fields{
-        {QStringLiteral("project"), {QStringLiteral("format"), QStringLiteral("name")}},
+        {QStringLiteral("project"), {QStringLiteral("format"), QStringLiteral("name"), QStringLiteral("source")}},
         {QStringLiteral("variables"), {QStringLiteral("variables")}},
         {QStringLiteral("variable"), {QStringLiteral("name"), QStringLiteral("type"), QStringLiteral("unit"), QStringLiteral("writable"), QStringLiteral("min"), QStringLiteral("max")}},
         {QStringLiteral("simulation"), {QStringLiteral("prefix"), QStringLiteral("tickMilliseconds"), QStringLiteral("speed"), QStringLiteral("seed"), QStringLiteral("ambientTemperature"), QStringLiteral("supplyTemperature"), QStringLiteral("demandPeriodSeconds"), QStringLiteral("unit"), QStringLiteral("fuelDelivery"), QStringLiteral("storage"), QStringLiteral("initial"), QStringLiteral("units")}},

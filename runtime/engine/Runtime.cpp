@@ -162,7 +162,7 @@ void Runtime::start(const QString& projectName)
 {
     if (m_state != State::Stopped && m_state != State::Failed)
         return;
-    m_projectName = projectName;
+    m_projectName = m_options.projectOverride.isEmpty() ? projectName : m_options.projectOverride;
     m_lastError.clear();
     m_notices.clear();
     m_state = State::Starting;

@@ -37,6 +37,9 @@ struct RuntimeOptions {
     int backfillHours = 24;
     /// Plant speed factor; 0 takes the project's.
     double speed = 0.0;
+    /// When set, start() runs this project whatever name the start control asks for, so the same
+    /// station can be pointed at another project folder (KalvoraModbus, a real plant's) from outside.
+    QString projectOverride;
 };
 
 /// \brief The embedded HMI runtime: loads a project, takes its process values from the project's
