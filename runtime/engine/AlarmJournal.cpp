@@ -30,14 +30,15 @@ constexpr const char* Columns = "time, alarm, alarm_group, event, state, came, w
 
 /// The WHERE clause of a filter, binding ?1 to ?4. Only the terms the filter uses are written: a term
 /// such as "(?1 = '' OR alarm = ?1)" keeps SQLite off the alarm and group indexes, and a history of one
-/// alarm among 100,000 rows would scan them all.
+/// alarm among 100,000 rows would scan them all. With an alarm given, its group is only checked ("+"
+/// keeps SQLite from walking the whole group's index instead of the alarm's few rows).
 QByteArray filterClause(const AlarmJournalFilter& filter)
 {
     QByteArray clause = " WHERE time >= ?3 AND time <= ?4";
     if (!filter.alarm.isEmpty())
         clause += " AND alarm = ?1";
     if (!filter.group.isEmpty())
-        clause += " AND alarm_group = ?2";
+        clause += filter.alarm.isEmpty() ? " AND alarm_group = ?2" : " AND +alarm_group = ?2";
     return clause;
 }
 
