@@ -40,7 +40,7 @@ AlarmHistoryDialog::AlarmHistoryDialog(Runtime& runtime, const AlarmJournalFilte
 {
     setObjectName(QStringLiteral("AlarmHistory"));
     setSizeGripEnabled(true);
-    resize(860, 520);
+    resize(960, 520);
     QFont bold = m_title->font();
     bold.setBold(true);
     m_title->setFont(bold);
@@ -73,9 +73,11 @@ AlarmHistoryDialog::AlarmHistoryDialog(Runtime& runtime, const AlarmJournalFilte
     QHeaderView* header = m_table->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Interactive);
     header->setStretchLastSection(true);
-    const int widths[] = {140, 270, 170, 150, 70};
+    const int widths[] = {135, 280, 195, 150, 55};
     for (int c = 0; c < 5; ++c)
         header->resizeSection(c, widths[c]);
+    // One alarm's history names the alarm in its heading; the column would repeat it on every line.
+    m_table->setColumnHidden(AlarmHistoryModel::AlarmColumn, !scope.alarm.isEmpty());
 
     auto* buttons = new QDialogButtonBox(this);
     m_export = buttons->addButton(QString(), QDialogButtonBox::ActionRole);
