@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sqlite3.h>
+
 namespace {
 
 const QString G1 = QStringLiteral("FCentralAlarms1");
@@ -80,6 +82,7 @@ private slots:
     void shelving_data();
     void shelving();
     void shelvingIsJournalledAndSurvivesARestart();
+    void journalOfTheVersionBeforeShelvingOpens();
 };
 
 void tst_AlarmEngine::transitions_data()
@@ -338,6 +341,39 @@ void tst_AlarmEngine::shelvingIsJournalledAndSurvivesARestart()
     QVERIFY(!g.engine.alarm(QStringLiteral("A2")).isShelved());
     QVERIFY(g.engine.alarm(QStringLiteral("A1")).isShelved());
     QCOMPARE(g.engine.journal().history(1).first().event, QStringLiteral("shelve-expired"));
+}
+
+void tst_AlarmEngine::journalOfTheVersionBeforeShelvingOpens()
+{
+    QTemporaryDir dir;
+    const QString path = QDir(dir.path()).filePath(QStringLiteral("alarms.sqlite"));
+    {
+        // The journal as the release before shelving wrote it: schema 2, one alarm waiting.
+        sqlite3* db = nullptr;
+        QCOMPARE(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+        const char* sql =
+            "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;"
+            "INSERT INTO meta VALUES('schema_version', '2');"
+            "CREATE TABLE journal(id INTEGER PRIMARY KEY, time INTEGER NOT NULL, alarm TEXT NOT NULL, alarm_group TEXT NOT NULL, "
+            "event TEXT NOT NULL, state TEXT NOT NULL, came INTEGER NOT NULL, went INTEGER NOT NULL, acknowledged INTEGER NOT NULL, "
+            "value REAL, station TEXT);"
+            "CREATE INDEX journal_alarm ON journal(alarm, id); CREATE INDEX journal_time ON journal(time);"
+            "CREATE INDEX journal_group ON journal(alarm_group, id);"
+            "INSERT INTO journal(time, alarm, alarm_group, event, state, came, went, acknowledged, value, station) "
+            "VALUES(1000, 'A1', 'FCentralAlarms1', 'came', 'active', 1000, 0, 0, 20, NULL);";
+        QCOMPARE(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    Fixture f({limitAlarm(QStringLiteral("A1"), G1, QStringLiteral("X"), AlarmCondition::Above, 10, 1)});
+    QCOMPARE(f.engine.openJournal(path), QString());
+    QCOMPARE(f.engine.alarm(QStringLiteral("A1")).state, AlarmState::ActiveUnacknowledged);
+    QVERIFY(!f.engine.alarm(QStringLiteral("A1")).isShelved());
+    f.clock = 2000;
+    QVERIFY(f.engine.shelve(QStringLiteral("A1"), 60000));
+    const QList<AlarmJournalEntry> history = f.engine.journal().history(10);
+    QCOMPARE(history.size(), 2);
+    QCOMPARE(history.at(0).shelvedUntilMs, 62000);
+    QCOMPARE(history.at(1).shelvedUntilMs, 0);
 }
 
 QTEST_GUILESS_MAIN(tst_AlarmEngine)
