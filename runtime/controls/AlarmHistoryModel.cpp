@@ -225,12 +225,17 @@ QString AlarmHistoryModel::exportCsv(const QString& path) const
         const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
         return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
     };
+    QHash<QString, QString> texts;
+    const auto textOf = [this, &texts](const QString& id) -> const QString& {
+        auto it = texts.constFind(id);
+        return it != texts.constEnd() ? *it : *texts.insert(id, m_runtime.alarms().alarm(id).text);
+    };
     try {
         qint64 before = 0;
         for (;;) {
             const QList<AlarmJournalEntry> page = m_runtime.alarms().journal().page(m_filter, before, exportPage);
             for (const AlarmJournalEntry& e : page)
-                chunk += csvLine({iso(e.timeMs), e.alarm, m_runtime.alarms().alarm(e.alarm).text, e.event, AlarmJournal::stateName(e.state),
+                chunk += csvLine({iso(e.timeMs), e.alarm, textOf(e.alarm), e.event, AlarmJournal::stateName(e.state),
                                   QString::number(e.value, 'g', 15), e.station, iso(e.shelvedUntilMs)})
                              .toUtf8();
             if (file.write(chunk) != chunk.size())

@@ -63,6 +63,18 @@ QString designationOf(const QString& name, const QString& numberFormat, int numb
     return name + QLatin1Char(' ') + QStringLiteral("%1").arg(number, static_cast<int>(numberFormat.size()), 10, QLatin1Char('0'));
 }
 
+/// Runs a menu of the list. The menu is the list's child: should the list's window go while the menu
+/// is open (a navigation already under way), the list takes the menu with it, and it is not deleted twice.
+void execMenu(std::unique_ptr<QMenu> menu, const QPoint& where)
+{
+    if (menu->isEmpty())
+        return;
+    const QPointer<QMenu> alive(menu.get());
+    menu->exec(where);
+    if (!alive)
+        (void)menu.release();
+}
+
 // Menu texts of the shelve times, in the order of ShelveDurationsMs.
 const char* const shelveKeys[] = {"AlarmZurueckstellen15", "AlarmZurueckstellen60", "AlarmZurueckstellen480"};
 } // namespace
@@ -573,7 +585,7 @@ void QMSAlarmList::mousePressEvent(QMouseEvent* event)
     setFocus(Qt::MouseFocusReason);
     const QPoint at = event->position().toPoint();
     if (event->button() == Qt::LeftButton && shelvedLine().contains(at))
-        shelvedMenu()->exec(mapToGlobal(shelvedLine().bottomLeft()));
+        execMenu(shelvedMenu(), mapToGlobal(shelvedLine().bottomLeft()));
     else if (event->button() == Qt::LeftButton)
         pick(rowAt(at.y()));
 }
@@ -590,9 +602,8 @@ void QMSAlarmList::contextMenuEvent(QContextMenuEvent* event)
             pick(row);
         menu = alarmMenu(row);
     }
-    if (!menu->isEmpty())
-        menu->exec(event->globalPos());
     event->accept();
+    execMenu(std::move(menu), event->globalPos());
 }
 
 void QMSAlarmList::wheelEvent(QWheelEvent* event)
