@@ -352,14 +352,19 @@ std::unique_ptr<QMenu> QMSAlarmList::shelvedMenu()
     return menu;
 }
 
+QString QMSAlarmList::shelvedEntry(const AlarmInfo& alarm) const
+{
+    const QString until = AlarmTimeFormat::format(m_timeFormat, QDateTime::fromMSecsSinceEpoch(alarm.shelvedUntilMs));
+    return designation(alarm) + QStringLiteral("  ") + alarm.text + QStringLiteral("  (") + text("AlarmBis").arg(until) + QLatin1Char(')');
+}
+
 void QMSAlarmList::addUnshelveActions(QMenu& menu)
 {
     if (!m_group)
         return;
     const QList<AlarmInfo> shelved = m_group->shelvedAlarms();
     for (const AlarmInfo& a : shelved) {
-        const QString until = AlarmTimeFormat::format(m_timeFormat, QDateTime::fromMSecsSinceEpoch(a.shelvedUntilMs));
-        QAction* action = menu.addAction(designation(a) + QStringLiteral("  ") + a.text + QStringLiteral("  (") + text("AlarmBis").arg(until) + QLatin1Char(')'));
+        QAction* action = menu.addAction(shelvedEntry(a));
         action->setObjectName(QStringLiteral("unshelve:") + a.id);
         connect(action, &QAction::triggered, this, [this, id = a.id] { runtime().alarms().unshelve(id); });
     }
@@ -673,7 +678,13 @@ bool QMSAlarmList::event(QEvent* event)
     if (event->type() == QEvent::ToolTip) {
         auto* help = static_cast<QHelpEvent*>(event);
         const int row = rowAt(help->pos().y());
-        if (row >= 0)
+        if (m_group && shelvedLine().contains(help->pos())) {
+            // Which alarms are shelved, and until when.
+            QStringList lines;
+            for (const AlarmInfo& a : m_group->shelvedAlarms())
+                lines.append(shelvedEntry(a));
+            QToolTip::showText(help->globalPos(), lines.join(QLatin1Char('\n')), this);
+        } else if (row >= 0)
             QToolTip::showText(help->globalPos(), details(m_rows.at(row)), this);
         else
             QToolTip::hideText();

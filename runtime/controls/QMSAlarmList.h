@@ -150,6 +150,7 @@ private:
     int rowAt(int y) const;
     QRect shelvedLine() const;
     void addUnshelveActions(QMenu& menu);
+    QString shelvedEntry(const AlarmInfo& alarm) const;
     QString text(const char* key) const;
     void scrollTo(int row);
     void updateScrollBar();
