@@ -1,11 +1,15 @@
 // The alarm screen under load, on the simulated station with its plant held still:
 //  - opening the alarm screen with 500 standing alarms: bar press to the screen painted;
 //  - an alarm flood of 1,000 alarms raised within one second while the screen is shown: the longest
-//    stall of the event loop, the time until both lists hold every alarm, and the journal rows after.
+//    stall of the event loop, the time until both lists hold every alarm, and the journal rows after;
+//  - the alarm history on a journal of 100,000 more rows: F2 to the first page painted, for one alarm
+//    and for the whole list, and exporting the whole list's history to CSV.
 //
 //   bench_alarms [runs]   (default 10 openings)
 
 #include "AlarmEngine.h"
+#include "AlarmHistoryDialog.h"
+#include "AlarmHistoryModel.h"
 #include "BenchStation.h"
 #include "QMButton.h"
 #include "QMSAlarmList.h"
@@ -15,6 +19,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -155,5 +161,60 @@ int main(int argc, char** argv)
     std::printf("  longest event-loop stall: %.1f ms (goal <= 50 ms)\n", static_cast<double>(longestGap) / 1.0e6 - 5.0);
     std::printf("  lists complete after: %.1f ms (%lld lines)\n", complete, static_cast<long long>(expected));
     std::printf("  journal rows written: %lld of %d\n", static_cast<long long>(journalRows), flood);
+
+    // The history: 100,000 rows more, every tenth of them the water pump's, in one transaction.
+    constexpr int historyRows = 100000;
+    const QString pump = QStringLiteral("WaterPump.Off");
+    QList<AlarmJournalEntry> rows;
+    rows.reserve(historyRows);
+    const qint64 historyStart = clock - historyRows * 1000LL;
+    for (int n = 0; n < historyRows; ++n) {
+        const bool ours = n % 10 == 0;
+        rows.append({historyStart + n * 1000LL, ours ? pump : QStringLiteral("Bench.Alarm%1").arg(2 * (n % 750) + 1), QStringLiteral("FCentralAlarms2"),
+                     n % 2 ? QStringLiteral("went") : QStringLiteral("came"), n % 2 ? AlarmState::ReturnedUnacknowledged : AlarmState::ActiveUnacknowledged,
+                     historyStart, 0, 0, double(n), n % 3 ? QString() : QStringLiteral("desk1/operator")});
+    }
+    engine.journal().append(rows);
+    const qint64 journalTotal = engine.journal().count({});
+    // F2 on the list: the picked alarm's history, or the list's with nothing picked.
+    const auto openHistory = [&right, runs](const QString& id) {
+        std::vector<double> times;
+        for (int run = 0; run < runs; ++run) {
+            PaintWatch painted;
+            painted.armed = true;
+            QElapsedTimer pressed;
+            pressed.start();
+            AlarmHistoryDialog* dialog = right.showHistory(id);
+            dialog->table().viewport()->installEventFilter(&painted);
+            if (!QTest::qWaitFor([&] { return !painted.armed; }, 5000))
+                fail("the history never painted");
+            times.push_back(static_cast<double>(pressed.nsecsElapsed()) / 1.0e6);
+            dialog->table().viewport()->removeEventFilter(&painted);
+            dialog->close();
+            QTest::qWait(20);
+        }
+        return times;
+    };
+    const std::vector<double> onePump = openHistory(pump);
+    const std::vector<double> wholeList = openHistory(QString());
+    // An alarm that hardly ever came: its few rows lie behind all the others.
+    const std::vector<double> rare = openHistory(QStringLiteral("Storage.High"));
+    std::printf("alarm history on a journal of %lld rows (%d added, a tenth of them one alarm's), %d runs\n",
+                static_cast<long long>(journalTotal), historyRows, runs);
+    std::printf("  one alarm: open to first page painted: p50 %.1f ms, p95 %.1f ms (goal < 200 ms)\n", percentile(onePump, 50), percentile(onePump, 95));
+    std::printf("  whole list: open to first page painted: p50 %.1f ms, p95 %.1f ms (goal < 200 ms)\n", percentile(wholeList, 50), percentile(wholeList, 95));
+    std::printf("  an alarm with hardly any rows: p50 %.1f ms, p95 %.1f ms (goal < 200 ms)\n", percentile(rare, 50), percentile(rare, 95));
+    {
+        AlarmHistoryDialog* dialog = right.showHistory(QString());
+        QTemporaryDir scratch;
+        QElapsedTimer exporting;
+        exporting.start();
+        const QString error = dialog->exportTo(scratch.filePath(QStringLiteral("history.csv")));
+        const double exportMs = static_cast<double>(exporting.nsecsElapsed()) / 1.0e6;
+        if (!error.isEmpty())
+            fail(qPrintable(error));
+        std::printf("  whole list exported to CSV: %lld rows in %.0f ms\n", static_cast<long long>(dialog->model().totalCount()), exportMs);
+        dialog->close();
+    }
     return journalRows == flood ? 0 : 1;
 }

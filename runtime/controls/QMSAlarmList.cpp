@@ -1,6 +1,7 @@
 #include "QMSAlarmList.h"
 
 #include "AlarmEngine.h"
+#include "AlarmHistoryDialog.h"
 #include "AlarmTimeFormat.h"
 #include "Runtime.h"
 #include "TextDatabase.h"
@@ -8,7 +9,9 @@
 #include <QDateTime>
 #include <QFocusEvent>
 #include <QHelpEvent>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -54,6 +57,26 @@ bool waitsForAcknowledgement(const AlarmInfo& alarm)
 {
     return alarm.state == AlarmState::ActiveUnacknowledged || alarm.state == AlarmState::ReturnedUnacknowledged;
 }
+
+QString designationOf(const QString& name, const QString& numberFormat, int number)
+{
+    return name + QLatin1Char(' ') + QStringLiteral("%1").arg(number, static_cast<int>(numberFormat.size()), 10, QLatin1Char('0'));
+}
+
+/// Runs a menu of the list. The menu is the list's child: should the list's window go while the menu
+/// is open (a navigation already under way), the list takes the menu with it, and it is not deleted twice.
+void execMenu(std::unique_ptr<QMenu> menu, const QPoint& where)
+{
+    if (menu->isEmpty())
+        return;
+    const QPointer<QMenu> alive(menu.get());
+    menu->exec(where);
+    if (!alive)
+        (void)menu.release();
+}
+
+// Menu texts of the shelve times, in the order of ShelveDurationsMs.
+const char* const shelveKeys[] = {"AlarmZurueckstellen15", "AlarmZurueckstellen60", "AlarmZurueckstellen480"};
 } // namespace
 
 QMSAlarmList::QMSAlarmList(Runtime& runtime, QWidget* parent)
@@ -146,6 +169,10 @@ int QMSAlarmList::Acknowledge()
 void QMSAlarmList::rebuild()
 {
     m_rows = m_group ? m_group->alarms() : QList<AlarmInfo>{};
+    m_shelved.clear();
+    if (m_group)
+        for (const AlarmInfo& a : m_group->shelvedAlarms())
+            m_shelved.insert(a.id);
     if (rowOf(m_selectedId) < 0)
         m_selectedId.clear();
     updateScrollBar();
@@ -158,7 +185,15 @@ void QMSAlarmList::alarmChanged(const QString& id)
     m_batchSeen = true;
     const int old = rowOf(id);
     const AlarmInfo now = runtime().alarms().alarm(id);
-    const bool listed = now.state != AlarmState::Normal;
+    // A shelved alarm is only counted; it comes back in whatever state it has by then.
+    const bool listed = now.state != AlarmState::Normal && !now.isShelved();
+    const bool wasShelved = m_shelved.contains(id);
+    if (now.isShelved())
+        m_shelved.insert(id);
+    else
+        m_shelved.remove(id);
+    if (wasShelved != now.isShelved())
+        updateScrollBar();
     if (old >= 0 && listed && m_rows.at(old).cameMs == now.cameMs) {
         m_rows[old] = now; // same occurrence, new state: the line stays where it is
     } else {
@@ -209,7 +244,7 @@ void QMSAlarmList::pick(int row)
 
 QString QMSAlarmList::designation(const AlarmInfo& alarm) const
 {
-    return m_alarmName + QLatin1Char(' ') + QStringLiteral("%1").arg(alarm.number, static_cast<int>(m_numberFormat.size()), 10, QLatin1Char('0'));
+    return designationOf(m_alarmName, m_numberFormat, alarm.number);
 }
 
 QString QMSAlarmList::cellText(QChar column, const AlarmInfo& alarm) const
@@ -248,7 +283,103 @@ QString QMSAlarmList::details(const AlarmInfo& alarm) const
 
 QString QMSAlarmList::emptyText() const
 {
-    return runtime().texts().text(textGroup, QStringLiteral("AlarmListeLeer"));
+    return text("AlarmListeLeer");
+}
+
+QString QMSAlarmList::text(const char* key) const
+{
+    return runtime().texts().text(textGroup, QString::fromLatin1(key));
+}
+
+QString QMSAlarmList::shelvedText() const
+{
+    return text("AlarmZurueckgestellt").arg(shelvedCount());
+}
+
+AlarmHistoryDialog* QMSAlarmList::showHistory(const QString& alarmId)
+{
+    if (!m_group)
+        return nullptr;
+    AlarmEngine& engine = runtime().alarms();
+    const AlarmInfo alarm = engine.alarm(alarmId);
+    const QString heading = alarm.id.isEmpty() ? text("VerlaufListeTitel") : designation(alarm) + QStringLiteral("  ") + alarm.text;
+    // Copies, not the list: the dialog may outlive the list's widgets by a moment when the window goes.
+    auto designate = [&engine, name = m_alarmName, format = m_numberFormat](const QString& id) {
+        return designationOf(name, format, engine.alarm(id).number);
+    };
+    auto* dialog = new AlarmHistoryDialog(runtime(), {alarm.id, m_group->name()}, heading, m_dateFormat, m_timeFormat, designate, window());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
+    return dialog;
+}
+
+std::unique_ptr<QMenu> QMSAlarmList::alarmMenu(int row)
+{
+    auto menu = std::make_unique<QMenu>(this);
+    const QString id = row >= 0 && row < m_rows.size() ? m_rows.at(row).id : QString();
+    if (!id.isEmpty()) {
+        QAction* history = menu->addAction(text("AlarmVerlauf") + QStringLiteral("\tF2"));
+        history->setObjectName(QStringLiteral("history"));
+        connect(history, &QAction::triggered, this, [this, id] { showHistory(id); });
+    }
+    QAction* whole = menu->addAction(text("AlarmVerlaufListe"));
+    whole->setObjectName(QStringLiteral("historyAll"));
+    connect(whole, &QAction::triggered, this, [this] { showHistory({}); });
+    if (!id.isEmpty()) {
+        menu->addSeparator();
+        QMenu* shelve = menu->addMenu(text("AlarmZurueckstellen"));
+        shelve->setObjectName(QStringLiteral("shelve"));
+        for (size_t i = 0; i < ShelveDurationsMs.size(); ++i) {
+            const qint64 duration = ShelveDurationsMs.at(i);
+            QAction* action = shelve->addAction(text(shelveKeys[i]));
+            action->setObjectName(QStringLiteral("shelve%1").arg(duration / 60000));
+            connect(action, &QAction::triggered, this, [this, id, duration] { runtime().alarms().shelve(id, duration); });
+        }
+    }
+    if (!m_shelved.isEmpty()) {
+        menu->addSeparator();
+        QMenu* back = menu->addMenu(text("AlarmZurueckholen"));
+        back->setObjectName(QStringLiteral("unshelve"));
+        addUnshelveActions(*back);
+    }
+    return menu;
+}
+
+std::unique_ptr<QMenu> QMSAlarmList::shelvedMenu()
+{
+    auto menu = std::make_unique<QMenu>(this);
+    addUnshelveActions(*menu);
+    return menu;
+}
+
+QString QMSAlarmList::shelvedEntry(const AlarmInfo& alarm) const
+{
+    const QString until = AlarmTimeFormat::format(m_timeFormat, QDateTime::fromMSecsSinceEpoch(alarm.shelvedUntilMs));
+    return designation(alarm) + QStringLiteral("  ") + alarm.text + QStringLiteral("  (") + text("AlarmBis").arg(until) + QLatin1Char(')');
+}
+
+void QMSAlarmList::addUnshelveActions(QMenu& menu)
+{
+    if (!m_group)
+        return;
+    const QList<AlarmInfo> shelved = m_group->shelvedAlarms();
+    for (const AlarmInfo& a : shelved) {
+        QAction* action = menu.addAction(shelvedEntry(a));
+        action->setObjectName(QStringLiteral("unshelve:") + a.id);
+        connect(action, &QAction::triggered, this, [this, id = a.id] { runtime().alarms().unshelve(id); });
+    }
+    if (shelved.size() > 1) {
+        menu.addSeparator();
+        QAction* all = menu.addAction(text("AlarmAlleZurueckholen"));
+        all->setObjectName(QStringLiteral("unshelveAll"));
+        QStringList ids;
+        for (const AlarmInfo& a : shelved)
+            ids.append(a.id);
+        connect(all, &QAction::triggered, this, [this, ids] {
+            for (const QString& id : ids)
+                runtime().alarms().unshelve(id);
+        });
+    }
 }
 
 bool QMSAlarmList::isFlashing(int row) const
@@ -293,13 +424,19 @@ int QMSAlarmList::rowHeight() const
 
 int QMSAlarmList::visibleRows() const
 {
-    return std::max(1, (height() - 2) / rowHeight());
+    return std::max(1, (height() - 2 - (m_shelved.isEmpty() ? 0 : rowHeight())) / rowHeight());
+}
+
+QRect QMSAlarmList::shelvedLine() const
+{
+    return m_shelved.isEmpty() ? QRect() : QRect(1, height() - 1 - rowHeight(), width() - 2, rowHeight());
 }
 
 int QMSAlarmList::rowAt(int y) const
 {
     const int row = m_scroll->value() + (y - 1) / rowHeight();
-    return y >= 1 && row < m_rows.size() ? row : -1;
+    const int bottom = m_shelved.isEmpty() ? height() - 1 : shelvedLine().top();
+    return y >= 1 && y < bottom && row < m_rows.size() ? row : -1;
 }
 
 void QMSAlarmList::scrollTo(int row)
@@ -313,6 +450,8 @@ void QMSAlarmList::scrollTo(int row)
 void QMSAlarmList::updateScrollBar()
 {
     const int hidden = std::max(0, static_cast<int>(m_rows.size()) - visibleRows());
+    const int w = m_scroll->sizeHint().width();
+    m_scroll->setGeometry(width() - w - 1, 1, w, height() - 2 - (m_shelved.isEmpty() ? 0 : rowHeight()));
     m_scroll->setRange(0, hidden);
     m_scroll->setPageStep(visibleRows());
     m_scroll->setVisible(hidden > 0);
@@ -340,8 +479,6 @@ QList<int> QMSAlarmList::widths() const
 
 void QMSAlarmList::resizeEvent(QResizeEvent*)
 {
-    const int w = m_scroll->sizeHint().width();
-    m_scroll->setGeometry(width() - w - 1, 1, w, height() - 2);
     updateScrollBar();
 }
 
@@ -360,6 +497,10 @@ void QMSAlarmList::paintEvent(QPaintEvent*)
         painter.setPen(quietText);
         painter.drawText(QRect(cellInset + 1, 1, right - cellInset, rowHeight()), Qt::AlignLeft | Qt::AlignVCenter, emptyText());
     }
+    const QRect shelf = shelvedLine();
+    // Lines end above the "shelved" line; a half line at the bottom does not run into it.
+    if (!shelf.isNull())
+        painter.setClipRect(QRect(0, 0, width(), shelf.top()));
     const QList<int> columnWidths = widths();
     const int h = rowHeight();
     const int first = m_scroll->value();
@@ -421,8 +562,22 @@ void QMSAlarmList::paintEvent(QPaintEvent*)
     }
     // The column rule runs through the whole list so empty space reads as the same table.
     painter.setPen(m_gridColor);
+    const int ruleBottom = shelf.isNull() ? height() - 2 : shelf.top() - 1;
     if (!columnWidths.isEmpty() && m_columnCode.size() > 1 && columnWidths.first() > 0 && columnWidths.first() < right)
-        painter.drawLine(columnWidths.first(), 1, columnWidths.first(), height() - 2);
+        painter.drawLine(columnWidths.first(), 1, columnWidths.first(), ruleBottom);
+    painter.setClipping(false);
+    if (!shelf.isNull()) {
+        painter.fillRect(shelf, background);
+        painter.setPen(quietText);
+        painter.drawLine(shelf.topLeft(), shelf.topRight());
+        QFont quiet = font();
+        quiet.setBold(false);
+        quiet.setItalic(true);
+        painter.setFont(quiet);
+        painter.drawText(shelf.adjusted(cellInset, 0, -cellInset, 0), Qt::AlignRight | Qt::AlignVCenter, shelvedText());
+        painter.setFont(font());
+        painter.setPen(m_gridColor);
+    }
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
     if (hasFocus()) {
         painter.setPen(QPen(m_selectionColor, 1, Qt::DotLine));
@@ -433,8 +588,27 @@ void QMSAlarmList::paintEvent(QPaintEvent*)
 void QMSAlarmList::mousePressEvent(QMouseEvent* event)
 {
     setFocus(Qt::MouseFocusReason);
-    if (event->button() == Qt::LeftButton)
-        pick(rowAt(event->position().toPoint().y()));
+    const QPoint at = event->position().toPoint();
+    if (event->button() == Qt::LeftButton && shelvedLine().contains(at))
+        execMenu(shelvedMenu(), mapToGlobal(shelvedLine().bottomLeft()));
+    else if (event->button() == Qt::LeftButton)
+        pick(rowAt(at.y()));
+}
+
+void QMSAlarmList::contextMenuEvent(QContextMenuEvent* event)
+{
+    std::unique_ptr<QMenu> menu;
+    if (event->reason() == QContextMenuEvent::Mouse && shelvedLine().contains(event->pos())) {
+        menu = shelvedMenu();
+    } else {
+        // The mouse's line is picked first, as a left click would; the menu key uses the picked one.
+        const int row = event->reason() == QContextMenuEvent::Mouse ? rowAt(event->pos().y()) : currentRow();
+        if (row >= 0 && row != currentRow())
+            pick(row);
+        menu = alarmMenu(row);
+    }
+    event->accept();
+    execMenu(std::move(menu), event->globalPos());
 }
 
 void QMSAlarmList::wheelEvent(QWheelEvent* event)
@@ -445,6 +619,12 @@ void QMSAlarmList::wheelEvent(QWheelEvent* event)
 
 void QMSAlarmList::keyPressEvent(QKeyEvent* event)
 {
+    if (event->key() == Qt::Key_F2 && event->modifiers() == Qt::NoModifier) {
+        const int row = currentRow();
+        showHistory(row >= 0 ? m_rows.at(row).id : QString());
+        event->accept();
+        return;
+    }
     if (m_rows.isEmpty()) {
         RuntimeControl::keyPressEvent(event);
         return;
@@ -498,7 +678,13 @@ bool QMSAlarmList::event(QEvent* event)
     if (event->type() == QEvent::ToolTip) {
         auto* help = static_cast<QHelpEvent*>(event);
         const int row = rowAt(help->pos().y());
-        if (row >= 0)
+        if (m_group && shelvedLine().contains(help->pos())) {
+            // Which alarms are shelved, and until when.
+            QStringList lines;
+            for (const AlarmInfo& a : m_group->shelvedAlarms())
+                lines.append(shelvedEntry(a));
+            QToolTip::showText(help->globalPos(), lines.join(QLatin1Char('\n')), this);
+        } else if (row >= 0)
             QToolTip::showText(help->globalPos(), details(m_rows.at(row)), this);
         else
             QToolTip::hideText();

@@ -7,10 +7,15 @@
 #include <QByteArray>
 #include <QList>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 
+#include <array>
+#include <memory>
 #include <optional>
 
+class AlarmHistoryDialog;
+class QMenu;
 class QScrollBar;
 
 /// \brief The operator's list of the alarms of one alarm group: every alarm that is active or still
@@ -31,6 +36,11 @@ class QScrollBar;
 /// and not acknowledged, with the whole line flashing in the alarm colour; "●" active and acknowledged,
 /// text in the alarm colour, steady; "○" gone but not yet acknowledged, grey text on a flashing pale
 /// field. Flashing follows the application's BlinkClock. An empty list says so in one grey line.
+///
+/// The context menu of a line (right click, or the menu key) opens the history of the alarm or of the
+/// whole list (also F2: the picked alarm, or the list when none is picked) and shelves the alarm for
+/// 15 minutes, 1 hour or 8 hours. Shelved alarms leave the list and are counted in a quiet line at its
+/// bottom ("2 shelved"); a click on that line, or the context menu, brings one back before its time.
 class QMSAlarmList final : public RuntimeControl {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(QMSAlarmList)
@@ -67,8 +77,21 @@ public:
     QColor gridColor() const { return m_gridColor; }
     void setGridColor(const QColor& color);
 
-    /// Acknowledges every alarm of the list's group that waits for it; returns how many.
+    /// Acknowledges every alarm of the list's group that waits for it and is not shelved; returns how many.
     int Acknowledge();
+
+    /// The times an operator shelves an alarm for, as the menu offers them.
+    static constexpr std::array<qint64, 3> ShelveDurationsMs{15 * 60 * 1000LL, 60 * 60 * 1000LL, 8 * 60 * 60 * 1000LL};
+    /// How many alarms of the group are shelved, and the quiet line that says so ("2 shelved").
+    int shelvedCount() const { return static_cast<int>(m_shelved.size()); }
+    QString shelvedText() const;
+    /// The menu of a line (row -1: of the list alone) and the menu of the "shelved" line; their actions
+    /// do what the operator asked at once.
+    std::unique_ptr<QMenu> alarmMenu(int row);
+    std::unique_ptr<QMenu> shelvedMenu();
+    /// Opens the history of an alarm, or of the whole group for an empty id; the dialog closes with the
+    /// list's window.
+    AlarmHistoryDialog* showHistory(const QString& alarmId);
 
     /// The lines, top to bottom.
     const QList<AlarmInfo>& alarms() const { return m_rows; }
@@ -114,6 +137,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     bool event(QEvent* event) override;
 
 private:
@@ -124,6 +148,10 @@ private:
     int rowHeight() const;
     int visibleRows() const;
     int rowAt(int y) const;
+    QRect shelvedLine() const;
+    void addUnshelveActions(QMenu& menu);
+    QString shelvedEntry(const AlarmInfo& alarm) const;
+    QString text(const char* key) const;
     void scrollTo(int row);
     void updateScrollBar();
     void updateBlinking();
@@ -141,6 +169,7 @@ private:
     QColor m_gridColor = QColor(0, 0, 0);
 
     QList<AlarmInfo> m_rows;
+    QSet<QString> m_shelved;
     QString m_selectedId;
     bool m_batchSeen = false;
     QScrollBar* m_scroll = nullptr;

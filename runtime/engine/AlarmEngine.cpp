@@ -85,6 +85,7 @@ AlarmInfo AlarmEngine::info(int index) const
     a.priority = m_priority.value(def.group);
     a.helpTopic = def.helpTopic;
     a.value = live.value;
+    a.shelvedUntilMs = live.shelvedUntilMs;
     return a;
 }
 
@@ -92,11 +93,28 @@ QList<AlarmInfo> AlarmEngine::alarms(const QString& group) const
 {
     QList<int> indices;
     for (qsizetype i = 0; i < m_definitions.size(); ++i)
-        if (m_definitions.at(i).group == group && m_live[static_cast<size_t>(i)].state != AlarmState::Normal)
+        if (const Live& live = m_live[static_cast<size_t>(i)];
+            m_definitions.at(i).group == group && live.state != AlarmState::Normal && live.shelvedUntilMs == 0)
             indices.append(static_cast<int>(i));
     // Newest first; alarms that came together keep the project's order.
     std::stable_sort(indices.begin(), indices.end(), [this](int a, int b) {
         return m_live[static_cast<size_t>(a)].cameMs > m_live[static_cast<size_t>(b)].cameMs;
+    });
+    QList<AlarmInfo> result;
+    result.reserve(indices.size());
+    for (int i : indices)
+        result.append(info(i));
+    return result;
+}
+
+QList<AlarmInfo> AlarmEngine::shelvedAlarms(const QString& group) const
+{
+    QList<int> indices;
+    for (qsizetype i = 0; i < m_definitions.size(); ++i)
+        if (m_definitions.at(i).group == group && m_live[static_cast<size_t>(i)].shelvedUntilMs > 0)
+            indices.append(static_cast<int>(i));
+    std::stable_sort(indices.begin(), indices.end(), [this](int a, int b) {
+        return m_live[static_cast<size_t>(a)].shelvedUntilMs < m_live[static_cast<size_t>(b)].shelvedUntilMs;
     });
     QList<AlarmInfo> result;
     result.reserve(indices.size());
@@ -111,12 +129,14 @@ AlarmInfo AlarmEngine::alarm(const QString& id) const
     return index < 0 ? AlarmInfo{} : info(index);
 }
 
-void AlarmEngine::record(int index, const QString& event, qint64 timeMs, QList<AlarmJournalEntry>& entries, QSet<QString>& touched)
+void AlarmEngine::record(int index, const QString& event, qint64 timeMs, QList<AlarmJournalEntry>& entries, QSet<QString>& touched,
+                         bool byOperator)
 {
     const AlarmDefinition& def = m_definitions.at(index);
     const Live& live = m_live[static_cast<size_t>(index)];
     AlarmJournalEntry entry{timeMs, def.id, def.group, event, live.state, live.cameMs, live.wentMs, live.acknowledgedMs, live.value, {}};
-    if (event == QLatin1String("acknowledged"))
+    entry.shelvedUntilMs = live.shelvedUntilMs;
+    if (byOperator)
         entry.station = m_operator;
     entries.append(entry);
     noteChanged(index, touched);
@@ -132,6 +152,13 @@ void AlarmEngine::evaluate(qint64 nowMs)
 {
     QList<AlarmJournalEntry> entries;
     QSet<QString> touched;
+    for (qsizetype i = 0; i < m_definitions.size(); ++i) {
+        Live& live = m_live[static_cast<size_t>(i)];
+        if (live.shelvedUntilMs > 0 && nowMs >= live.shelvedUntilMs) {
+            live.shelvedUntilMs = 0;
+            record(static_cast<int>(i), QStringLiteral("shelve-expired"), nowMs, entries, touched);
+        }
+    }
     for (qsizetype i = 0; i < m_definitions.size(); ++i) {
         const AlarmDefinition& def = m_definitions.at(i);
         Live& live = m_live[static_cast<size_t>(i)];
@@ -202,7 +229,7 @@ bool AlarmEngine::acknowledgeAt(int index, qint64 nowMs, QList<AlarmJournalEntry
     else
         return false;
     live.acknowledgedMs = nowMs;
-    record(index, QStringLiteral("acknowledged"), nowMs, entries, touched);
+    record(index, QStringLiteral("acknowledged"), nowMs, entries, touched, true);
     return true;
 }
 
@@ -213,7 +240,9 @@ int AlarmEngine::acknowledge(const QString& group)
     QSet<QString> touched;
     int count = 0;
     for (qsizetype i = 0; i < m_definitions.size(); ++i)
-        if (m_definitions.at(i).group == group && acknowledgeAt(static_cast<int>(i), now, entries, touched))
+        // A shelved alarm is not on the list the operator acknowledges.
+        if (m_definitions.at(i).group == group && m_live[static_cast<size_t>(i)].shelvedUntilMs == 0
+            && acknowledgeAt(static_cast<int>(i), now, entries, touched))
             ++count;
     write(entries);
     announce(touched);
@@ -231,6 +260,35 @@ bool AlarmEngine::acknowledgeAlarm(const QString& id)
     write(entries);
     announce(touched);
     return done;
+}
+
+bool AlarmEngine::shelve(const QString& id, qint64 durationMs)
+{
+    const int index = m_byId.value(id, -1);
+    if (index < 0 || durationMs <= 0 || durationMs > MaxShelveMs)
+        return false;
+    const qint64 now = m_clock();
+    m_live[static_cast<size_t>(index)].shelvedUntilMs = now + durationMs;
+    QList<AlarmJournalEntry> entries;
+    QSet<QString> touched;
+    record(index, QStringLiteral("shelved"), now, entries, touched, true);
+    write(entries);
+    announce(touched);
+    return true;
+}
+
+bool AlarmEngine::unshelve(const QString& id)
+{
+    const int index = m_byId.value(id, -1);
+    if (index < 0 || m_live[static_cast<size_t>(index)].shelvedUntilMs == 0)
+        return false;
+    m_live[static_cast<size_t>(index)].shelvedUntilMs = 0;
+    QList<AlarmJournalEntry> entries;
+    QSet<QString> touched;
+    record(index, QStringLiteral("unshelved"), m_clock(), entries, touched, true);
+    write(entries);
+    announce(touched);
+    return true;
 }
 
 void AlarmEngine::write(const QList<AlarmJournalEntry>& entries)
@@ -275,6 +333,8 @@ QString AlarmEngine::openJournal(const QString& path, QString* notice)
         live.wentMs = it->wentMs;
         live.acknowledgedMs = it->acknowledgedMs;
         live.value = it->value;
+        // A shelf whose time ran out while the station was down ends with the next evaluation.
+        live.shelvedUntilMs = it->shelvedUntilMs;
         live.pendingSinceMs = -1;
         noteChanged(static_cast<int>(i), touched);
     }

@@ -20,6 +20,11 @@ class TextDatabase;
 /// returned unacknowledged; every transition in the journal. An alarm comes after its condition held
 /// for the delay, goes when the value is back beyond the deadband, and leaves the list once it is both
 /// gone and acknowledged.
+///
+/// Shelving takes a nuisance alarm off the operator's lists for a while (at most MaxShelveMs). A shelved
+/// alarm still comes, goes and is journalled as ever; the group's Acknowledge passes it by, since nobody
+/// saw it. It comes back by itself when its time is up, or when the operator unshelves it, in whatever
+/// state it then has: one that went and was acknowledged meanwhile (by id) is simply no longer listed.
 class AlarmEngine final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(AlarmEngine)
@@ -37,8 +42,10 @@ public:
     /// The group object for alarm controls; created on first use, also for names the project lacks.
     AlarmGroup& group(const QString& name);
 
-    /// The alarms of a group that are not back to normal, newest first.
+    /// The alarms of a group that are not back to normal and not shelved, newest first.
     QList<AlarmInfo> alarms(const QString& group) const;
+    /// The shelved alarms of a group, whatever their state, the soonest to come back first.
+    QList<AlarmInfo> shelvedAlarms(const QString& group) const;
     /// The state of one alarm; an info with an empty id for an unknown one.
     AlarmInfo alarm(const QString& id) const;
 
@@ -47,12 +54,22 @@ public:
     void setOperator(const QString& station) { m_operator = station; }
     const QString& operatorName() const { return m_operator; }
 
-    /// Acknowledges every unacknowledged alarm of the group (what an alarm list's Acknowledge does).
+    /// Acknowledges every unacknowledged alarm of the group that is not shelved (what an alarm list's
+    /// Acknowledge does).
     int acknowledge(const QString& group);
-    /// Acknowledges one alarm; false if it is unknown or needs no acknowledgement.
+    /// Acknowledges one alarm, shelved or not; false if it is unknown or needs no acknowledgement.
     bool acknowledgeAlarm(const QString& id);
 
-    /// Checks every condition against the current values at `nowMs`.
+    /// The longest an operator may shelve an alarm: one shift.
+    static constexpr qint64 MaxShelveMs = 8 * 60 * 60 * 1000LL;
+    /// Shelves an alarm from now for `durationMs` (a shelved one anew); false if the alarm is unknown
+    /// or the duration is not within 1 ms .. MaxShelveMs. Journalled with the operator.
+    bool shelve(const QString& id, qint64 durationMs);
+    /// Brings a shelved alarm back now; false if it is unknown or not shelved. Journalled with the operator.
+    bool unshelve(const QString& id);
+
+    /// Checks every condition against the current values at `nowMs`, and brings back the shelved
+    /// alarms whose time is up.
     void evaluate(qint64 nowMs);
 
     /// Opens the journal and brings back the alarms it left unfinished.
@@ -72,9 +89,11 @@ private:
         qint64 acknowledgedMs = 0;
         qint64 pendingSinceMs = -1;
         double value = 0.0;
+        qint64 shelvedUntilMs = 0;
     };
     AlarmInfo info(int index) const;
-    void record(int index, const QString& event, qint64 timeMs, QList<AlarmJournalEntry>& entries, QSet<QString>& touched);
+    void record(int index, const QString& event, qint64 timeMs, QList<AlarmJournalEntry>& entries, QSet<QString>& touched,
+                bool byOperator = false);
     bool acknowledgeAt(int index, qint64 nowMs, QList<AlarmJournalEntry>& entries, QSet<QString>& touched);
     void announce(const QSet<QString>& groups);
     void noteChanged(int index, QSet<QString>& touched);

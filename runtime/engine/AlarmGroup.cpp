@@ -14,6 +14,11 @@ QList<AlarmInfo> AlarmGroup::alarms() const
     return m_engine.alarms(m_name);
 }
 
+QList<AlarmInfo> AlarmGroup::shelvedAlarms() const
+{
+    return m_engine.shelvedAlarms(m_name);
+}
+
 int AlarmGroup::acknowledge()
 {
     return m_engine.acknowledge(m_name);

@@ -21,7 +21,9 @@ struct AlarmInfo {
     int priority = 0;
     QString helpTopic;
     double value = 0.0;         ///< the process value at the last transition
+    qint64 shelvedUntilMs = 0;  ///< while shelved, when it comes back by itself; 0 when not shelved
 
+    bool isShelved() const { return shelvedUntilMs > 0; }
     bool isActive() const { return state == AlarmState::ActiveUnacknowledged || state == AlarmState::ActiveAcknowledged; }
     bool isAcknowledged() const { return state == AlarmState::ActiveAcknowledged; }
 };
@@ -39,13 +41,16 @@ public:
     int priority() const { return m_priority; }
     bool isDefined() const { return m_defined; }
 
-    /// The group's alarms that are not back to normal, newest first.
+    /// The group's alarms that are not back to normal and not shelved, newest first.
     QList<AlarmInfo> alarms() const;
-    /// Acknowledges every unacknowledged alarm of the group; returns how many.
+    /// The group's shelved alarms, whatever their state, the soonest to come back first.
+    QList<AlarmInfo> shelvedAlarms() const;
+    /// Acknowledges every unacknowledged alarm of the group that is not shelved; returns how many.
     int acknowledge();
 
 Q_SIGNALS:
-    /// One alarm of the group came, went or was acknowledged; `changed` follows once for the batch.
+    /// One alarm of the group came, went, was acknowledged, shelved or unshelved; `changed` follows
+    /// once for the batch.
     void alarmChanged(const QString& id);
     /// Something in the group changed: after a batch of alarmChanged, or alone when the language or
     /// the definitions changed and every alarm should be read anew.

@@ -20,16 +20,35 @@ void createSchema(SqliteDatabase& db, int fromVersion)
         db.exec("ALTER TABLE journal ADD COLUMN station TEXT");
         db.exec("CREATE INDEX journal_group ON journal(alarm_group, id)");
     }
+    if (fromVersion < 3) {
+        // Until when an alarm is shelved, so a restart keeps it off the list for the rest of its time.
+        db.exec("ALTER TABLE journal ADD COLUMN shelved_until INTEGER");
+    }
 }
 
-constexpr const char* Columns = "time, alarm, alarm_group, event, state, came, went, acknowledged, value, station, id";
+constexpr const char* Columns = "time, alarm, alarm_group, event, state, came, went, acknowledged, value, station, id, shelved_until";
 
-/// The WHERE clause of a filter, binding ?1 to ?4; a blank alarm or group matches all.
-constexpr const char* FilterClause = " WHERE (?1 = '' OR alarm = ?1) AND (?2 = '' OR alarm_group = ?2) AND time >= ?3 AND time <= ?4";
+/// The WHERE clause of a filter, binding ?1 to ?4. Only the terms the filter uses are written: a term
+/// such as "(?1 = '' OR alarm = ?1)" keeps SQLite off the alarm and group indexes, and a history of one
+/// alarm among 100,000 rows would scan them all. With an alarm given, its group is only checked ("+"
+/// keeps SQLite from walking the whole group's index instead of the alarm's few rows).
+QByteArray filterClause(const AlarmJournalFilter& filter)
+{
+    QByteArray clause = " WHERE time >= ?3 AND time <= ?4";
+    if (!filter.alarm.isEmpty())
+        clause += " AND alarm = ?1";
+    if (!filter.group.isEmpty())
+        clause += filter.alarm.isEmpty() ? " AND alarm_group = ?2" : " AND +alarm_group = ?2";
+    return clause;
+}
 
 void bindFilter(SqliteStatement& statement, const AlarmJournalFilter& filter)
 {
-    statement.bind(1, filter.alarm).bind(2, filter.group).bind(3, filter.fromMs).bind(4, filter.untilMs);
+    if (!filter.alarm.isEmpty())
+        statement.bind(1, filter.alarm);
+    if (!filter.group.isEmpty())
+        statement.bind(2, filter.group);
+    statement.bind(3, filter.fromMs).bind(4, filter.untilMs);
 }
 
 } // namespace
@@ -88,8 +107,8 @@ void AlarmJournal::append(const QList<AlarmJournalEntry>& entries)
         return;
     try {
         SqliteTransaction transaction(*m_db);
-        SqliteStatement insert = m_db->prepare("INSERT INTO journal(time, alarm, alarm_group, event, state, came, went, acknowledged, value, station) "
-                                               "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+        SqliteStatement insert = m_db->prepare("INSERT INTO journal(time, alarm, alarm_group, event, state, came, went, acknowledged, value, station, shelved_until) "
+                                               "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
         for (const AlarmJournalEntry& e : std::as_const(m_held)) {
             insert.bind(1, e.timeMs).bind(2, e.alarm).bind(3, e.group).bind(4, e.event).bind(5, stateName(e.state));
             insert.bind(6, e.cameMs).bind(7, e.wentMs).bind(8, e.acknowledgedMs).bind(9, e.value);
@@ -97,6 +116,10 @@ void AlarmJournal::append(const QList<AlarmJournalEntry>& entries)
                 insert.bindNull(10);
             else
                 insert.bind(10, e.station);
+            if (e.shelvedUntilMs > 0)
+                insert.bind(11, e.shelvedUntilMs);
+            else
+                insert.bindNull(11);
             insert.run();
         }
         transaction.commit();
@@ -133,6 +156,7 @@ AlarmJournalEntry AlarmJournal::read(const SqliteStatement& row)
     e.value = row.real(8);
     e.station = row.isNull(9) ? QString() : row.text(9);
     e.id = row.int64(10);
+    e.shelvedUntilMs = row.isNull(11) ? 0 : row.int64(11);
     return e;
 }
 
@@ -169,7 +193,7 @@ QList<AlarmJournalEntry> AlarmJournal::page(const AlarmJournalFilter& filter, qi
     if (!m_db || limit <= 0)
         return result;
     // Paged by id rather than OFFSET, so a late page costs what the first does.
-    const QByteArray sql = QByteArrayLiteral("SELECT ") + Columns + " FROM journal" + FilterClause
+    const QByteArray sql = QByteArrayLiteral("SELECT ") + Columns + " FROM journal" + filterClause(filter)
         + " AND id < ?5 ORDER BY id DESC LIMIT ?6";
     SqliteStatement select = m_db->prepare(sql.constData());
     bindFilter(select, filter);
@@ -184,7 +208,7 @@ qint64 AlarmJournal::count(const AlarmJournalFilter& filter) const
 {
     if (!m_db)
         return 0;
-    const QByteArray sql = QByteArrayLiteral("SELECT count(*) FROM journal") + FilterClause;
+    const QByteArray sql = QByteArrayLiteral("SELECT count(*) FROM journal") + filterClause(filter);
     SqliteStatement select = m_db->prepare(sql.constData());
     bindFilter(select, filter);
     return select.step() ? select.int64(0) : 0;

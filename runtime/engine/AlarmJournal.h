@@ -16,14 +16,15 @@ struct AlarmJournalEntry {
     qint64 timeMs = 0;
     QString alarm;
     QString group;
-    QString event; ///< "came", "went" or "acknowledged"
+    QString event; ///< "came", "went", "acknowledged", "shelved", "unshelved" or "shelve-expired"
     AlarmState state = AlarmState::Normal;
     qint64 cameMs = 0;
     qint64 wentMs = 0;
     qint64 acknowledgedMs = 0;
     double value = 0.0;
-    QString station; ///< who acknowledged ("host/user"); empty for transitions of the process
+    QString station; ///< who acknowledged, shelved or unshelved ("host/user"); empty for the process and the clock
     qint64 id = 0;   ///< the entry's place in the journal, rising; set when read back
+    qint64 shelvedUntilMs = 0; ///< when a shelved alarm comes back by itself; 0 while not shelved
 };
 
 /// Which journal entries a history asks for: one alarm or a whole group, within a time span.
@@ -38,7 +39,7 @@ struct AlarmJournalFilter {
 /// waiting for acknowledgement survive a restart.
 class AlarmJournal final {
 public:
-    static constexpr int SchemaVersion = 2;
+    static constexpr int SchemaVersion = 3;
     /// Rows held in memory while the file refuses them; beyond it the oldest are dropped.
     static constexpr int HoldLimit = 10000;
 

@@ -1,11 +1,17 @@
 #include "AlarmEngine.h"
+#include "AlarmHistoryDialog.h"
+#include "AlarmHistoryModel.h"
 #include "BlinkClock.h"
 #include "EngineTestSupport.h"
 #include "QMSAlarmList.h"
 #include "TagStore.h"
 #include "TextDatabase.h"
 
+#include <QApplication>
+#include <QFile>
+#include <QMenu>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -62,6 +68,28 @@ private:
                                                                        : QVariant(parts.at(1).toDouble());
             set(parts.at(0).toLatin1().constData(), value, parts.at(2).toInt());
         }
+    }
+
+    /// Triggers the menu entry named `name` (its object name), as the operator's click does.
+    static void choose(std::unique_ptr<QMenu> menu, const QString& name)
+    {
+        QAction* action = menu->findChild<QAction*>(name);
+        QVERIFY2(action, qPrintable(name));
+        action->trigger();
+    }
+
+    /// Journal entries of WaterPump.Off every 10 s from a whole minute two hours ago on, 5 s into each
+    /// minute: six to a minute. The value counts them; the station needs quoting in CSV.
+    qint64 fillJournal(int entries)
+    {
+        const qint64 base = (m_runtime->now() - 2 * 3600 * 1000LL) / 60000 * 60000 + 5000;
+        QList<AlarmJournalEntry> rows;
+        for (int i = 0; i < entries; ++i)
+            rows.append({base + i * 10000LL, QStringLiteral("WaterPump.Off"), G2, i % 2 ? QStringLiteral("went") : QStringLiteral("came"),
+                         i % 2 ? AlarmState::ReturnedUnacknowledged : AlarmState::ActiveUnacknowledged, base, 0, 0, double(i),
+                         i % 3 ? QString() : QStringLiteral("desk \"7\", hall/anna")});
+        engine().journal().append(rows);
+        return base;
     }
 
     static QString shown(const QMSAlarmList& list)
@@ -344,6 +372,195 @@ private Q_SLOTS:
             QVERIFY(group.isEmpty() || e.group == group);
             QVERIFY(e.timeMs >= filter.fromMs);
         }
+    }
+
+    void shelvedAlarmsLeaveTheListAndComeBack()
+    {
+        QMSAlarmList list(*m_runtime, nullptr);
+        list.setAlarmGroup(G2);
+        list.resize(504, 244);
+        engine().setOperator(QStringLiteral("station7/anna"));
+        run(list, QStringLiteral("WaterPump=off@0;Storage.WaterTank=9000@20"));
+        QCOMPARE(shown(list), QStringLiteral("Storage.Low:AU WaterPump.Off:AU"));
+        choose(list.alarmMenu(1), QStringLiteral("shelve15"));
+        QCOMPARE(shown(list), QStringLiteral("Storage.Low:AU"));
+        QCOMPARE(list.shelvedCount(), 1);
+        QCOMPARE(list.shelvedText(), QStringLiteral("1 zurückgestellt"));
+        m_runtime->texts().setLanguageId(TextDatabase::English);
+        QCOMPARE(list.shelvedText(), QStringLiteral("1 shelved"));
+        // Acknowledging the list leaves the shelved alarm waiting; a fresh list agrees with the live one.
+        QCOMPARE(list.Acknowledge(), 1);
+        run(list, QStringLiteral("WaterPump=on@40"));
+        QMSAlarmList fresh(*m_runtime, nullptr);
+        fresh.setAlarmGroup(G2);
+        QCOMPARE(shown(fresh), QStringLiteral("Storage.Low:AA"));
+        QCOMPARE(fresh.shelvedCount(), 1);
+        // The operator brings it back from the "shelved" line's menu: gone, still unacknowledged.
+        choose(list.shelvedMenu(), QStringLiteral("unshelve:WaterPump.Off"));
+        QCOMPARE(shown(list), QStringLiteral("Storage.Low:AA WaterPump.Off:RU"));
+        QCOMPARE(list.shelvedCount(), 0);
+        // Shelved for an hour, back by itself when the hour is up.
+        choose(list.alarmMenu(1), QStringLiteral("shelve60"));
+        QCOMPARE(list.shelvedCount(), 1);
+        engine().evaluate(m_now + 3600 * 1000LL - 1);
+        QCOMPARE(list.shelvedCount(), 1);
+        engine().evaluate(m_now + 3600 * 1000LL);
+        QCOMPARE(shown(list), QStringLiteral("Storage.Low:AA WaterPump.Off:RU"));
+        QStringList events;
+        for (const AlarmJournalEntry& e : engine().journal().page({QStringLiteral("WaterPump.Off"), G2}, 0, 4))
+            events.prepend(e.event + QLatin1Char('/') + e.station);
+        QCOMPARE(events, (QStringList{QStringLiteral("went/"), QStringLiteral("unshelved/station7/anna"), QStringLiteral("shelved/station7/anna"),
+                                      QStringLiteral("shelve-expired/")}));
+    }
+
+    void theShelvedLineTakesTheBottomLine()
+    {
+        QMSAlarmList list(*m_runtime, nullptr);
+        list.setAlarmGroup(G2);
+        const int line = list.fontMetrics().height() + 4;
+        list.resize(504, 3 * line + 2);
+        run(list, QStringLiteral("WaterPump=off@0;Storage.WaterTank=9000@10;Unit1.Boiler.FuelTank=50@20;Unit2.Boiler.FuelTank=50@30"));
+        engine().shelve(QStringLiteral("WaterPump.Off"), 60000);
+        // Three lines high: two alarm lines and the count; a click on the count picks no alarm.
+        QSignalSpy picked(&list, &QMSAlarmList::AlarmSelected);
+        QTest::mouseClick(&list, Qt::LeftButton, {}, QPoint(200, 1 + line + line / 2));
+        QCOMPARE(picked.size(), 1);
+        QTest::keyClick(&list, Qt::Key_PageDown);
+        QCOMPARE(list.currentRow(), 2);
+        engine().unshelve(QStringLiteral("WaterPump.Off"));
+        QCOMPARE(list.shelvedCount(), 0);
+    }
+
+    void historyPagesNewestFirst_data()
+    {
+        QTest::addColumn<bool>("wholeList");
+        QTest::newRow("one alarm") << false;
+        QTest::newRow("the whole list") << true;
+    }
+
+    void historyPagesNewestFirst()
+    {
+        QFETCH(bool, wholeList);
+        QMSAlarmList list(*m_runtime, nullptr);
+        list.setAlarmGroup(G2);
+        run(list, QStringLiteral("WaterPump=off@0;Storage.WaterTank=9000@10"));
+        fillJournal(450);
+        QCOMPARE(list.alarms().at(1).id, QStringLiteral("WaterPump.Off"));
+        // F2 opens the picked alarm's history, or the list's when nothing is picked.
+        if (!wholeList)
+            list.pick(1);
+        QTest::keyClick(&list, Qt::Key_F2);
+        auto* dialog = list.findChild<AlarmHistoryDialog*>();
+        QVERIFY(dialog);
+        AlarmHistoryModel& model = dialog->model();
+        QCOMPARE(model.filter().alarm, wholeList ? QString() : QStringLiteral("WaterPump.Off"));
+        QCOMPARE(model.filter().group, G2);
+        QCOMPARE(model.rowCount(), AlarmHistoryModel::PageSize);
+        const qint64 total = engine().journal().count(model.filter());
+        QCOMPARE(model.totalCount(), total);
+        QVERIFY(total > 450);
+        // Scrolling to the end reads the next pages until the journal is exhausted.
+        while (model.canFetchMore({})) {
+            const int before = model.rowCount();
+            dialog->table().scrollToBottom();
+            QCoreApplication::processEvents();
+            if (model.rowCount() == before)
+                model.fetchMore({});
+        }
+        QCOMPARE(model.rowCount(), total);
+        QList<int> ours;
+        for (qsizetype i = 0; i < model.entries().size(); ++i) {
+            const AlarmJournalEntry& e = model.entries().at(i);
+            QVERIFY(i == 0 || e.id < model.entries().at(i - 1).id);
+            QVERIFY(wholeList || e.alarm == QLatin1String("WaterPump.Off"));
+            if (e.timeMs < m_runtime->now() - 30 * 60 * 1000LL) // ours: they end 45 minutes ago
+                ours.append(static_cast<int>(e.value));
+        }
+        QCOMPARE(ours.size(), 450);
+        QCOMPARE(ours.first(), 449);
+        QCOMPARE(ours.last(), 0);
+        QCOMPARE(model.index(0, AlarmHistoryModel::AlarmColumn).data().toString().contains(QStringLiteral("Alarm 00")), true);
+        QVERIFY(dialog->statusText().startsWith(QStringLiteral("%1 von %2").arg(total).arg(total)));
+        dialog->close();
+    }
+
+    void historyKeepsToTheTimeSpan_data()
+    {
+        QTest::addColumn<int>("fromMinute");
+        QTest::addColumn<int>("untilMinute");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("newest");
+        QTest::newRow("one minute, both ends whole") << 0 << 0 << 6 << 5;
+        QTest::newRow("ten minutes") << 10 << 19 << 60 << 119;
+        QTest::newRow("past the last entry") << 74 << 90 << 6 << 449;
+        QTest::newRow("before the first") << -30 << -1 << 0 << -1;
+    }
+
+    void historyKeepsToTheTimeSpan()
+    {
+        QFETCH(int, fromMinute);
+        QFETCH(int, untilMinute);
+        QFETCH(int, count);
+        QFETCH(int, newest);
+        QMSAlarmList list(*m_runtime, nullptr);
+        list.setAlarmGroup(G2);
+        const qint64 base = fillJournal(450) - 5000;
+        std::unique_ptr<AlarmHistoryDialog> dialog(list.showHistory(QStringLiteral("WaterPump.Off")));
+        dialog->setAttribute(Qt::WA_DeleteOnClose, false);
+        dialog->setSpan(AlarmHistoryDialog::Span::Custom, base + fromMinute * 60000LL, base + untilMinute * 60000LL);
+        QCOMPARE(dialog->model().totalCount(), count);
+        QCOMPARE(dialog->model().rowCount(), count);
+        QCOMPARE(dialog->model().entries().isEmpty() ? -1 : int(dialog->model().entries().first().value), newest);
+        dialog->setSpan(AlarmHistoryDialog::Span::Everything);
+        QVERIFY(dialog->model().totalCount() >= 450);
+    }
+
+    void csvFieldsAreQuoted_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("field");
+        QTest::newRow("plain") << "Wasserpumpe ausgeschaltet" << "Wasserpumpe ausgeschaltet";
+        QTest::newRow("empty") << "" << "";
+        QTest::newRow("comma") << "a,b" << "\"a,b\"";
+        QTest::newRow("quote") << "say \"hi\"" << "\"say \"\"hi\"\"\"";
+        QTest::newRow("line break") << "one\ntwo" << "\"one\ntwo\"";
+        QTest::newRow("carriage return") << "one\rtwo" << "\"one\rtwo\"";
+    }
+
+    void csvFieldsAreQuoted()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, field);
+        QCOMPARE(AlarmHistoryModel::csvField(text), field);
+    }
+
+    void historyExportsCsv()
+    {
+        QMSAlarmList list(*m_runtime, nullptr);
+        list.setAlarmGroup(G2);
+        const qint64 base = fillJournal(450) - 5000;
+        std::unique_ptr<AlarmHistoryDialog> dialog(list.showHistory(QStringLiteral("WaterPump.Off")));
+        dialog->setAttribute(Qt::WA_DeleteOnClose, false);
+        dialog->setSpan(AlarmHistoryDialog::Span::Custom, base, base + 60000LL);
+        const QString path = m_dir->filePath(QStringLiteral("history.csv"));
+        QCOMPARE(dialog->exportTo(path), QString());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
+        QCOMPARE(lines.size(), 1 + 12 + 1); // header, two minutes of entries, the empty rest after the last CRLF
+        QCOMPARE(lines.first(), QStringLiteral("time,alarm,text,event,state,value,station,shelved_until"));
+        QCOMPARE(lines.last(), QString());
+        // Newest first: entry 11 went, entry 9 came with the station that needs quoting.
+        QCOMPARE(lines.at(1).section(QLatin1Char(','), 1), QStringLiteral("WaterPump.Off,Wasserpumpe ausgeschaltet,went,returned,11,,"));
+        QCOMPARE(lines.at(3).section(QLatin1Char(','), 1),
+                 QStringLiteral("WaterPump.Off,Wasserpumpe ausgeschaltet,went,returned,9,\"desk \"\"7\"\", hall/anna\","));
+        const QDateTime time = QDateTime::fromString(lines.at(1).section(QLatin1Char(','), 0, 0), Qt::ISODateWithMs);
+        QCOMPARE(time.toMSecsSinceEpoch(), base + 5000 + 11 * 10000LL);
+        // A file that cannot be written says which, and leaves nothing half written behind.
+        const QString bad = m_dir->filePath(QStringLiteral("no/such/folder/history.csv"));
+        const QString error = dialog->exportTo(bad);
+        QVERIFY2(error.startsWith(QStringLiteral("Der Verlauf konnte nicht gespeichert werden: ")) && error.contains(bad), qPrintable(error));
+        QVERIFY(!QFile::exists(bad));
     }
 };
 

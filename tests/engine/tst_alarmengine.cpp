@@ -3,9 +3,12 @@
 #include "TextDatabase.h"
 
 #include <QDir>
+#include <algorithm>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -76,6 +79,10 @@ private slots:
     void acknowledgeOneOrAll();
     void unknownValueKeepsState();
     void journalBringsBackUnfinishedAlarms();
+    void shelving_data();
+    void shelving();
+    void shelvingIsJournalledAndSurvivesARestart();
+    void journalOfTheVersionBeforeShelvingOpens();
 };
 
 void tst_AlarmEngine::transitions_data()
@@ -238,6 +245,135 @@ void tst_AlarmEngine::journalBringsBackUnfinishedAlarms()
     // Trimming old history keeps each alarm's newest entry, which a restart needs.
     QCOMPARE(g.engine.journal().removeOlderThan(10000, 100), 4);
     QCOMPARE(g.engine.journal().lastEntries().size(), 3);
+}
+
+void tst_AlarmEngine::shelving_data()
+{
+    QTest::addColumn<QString>("script");   // seconds:what, ';' between: X=value, shelveN (minutes), unshelve, ack (the group), ackA, tick
+    QTest::addColumn<QString>("expected"); // A's state after each step, "s" while shelved
+    QTest::newRow("returns when the time is up, not before") << "0:X=150;1:shelve15;900:tick;901:tick" << "AU AUs AUs AU";
+    QTest::newRow("the operator brings it back") << "0:X=150;1:shelve15;10:unshelve;11:unshelve" << "AU AUs AU AU";
+    QTest::newRow("goes and comes while shelved") << "0:X=150;1:shelve60;2:X=50;3:X=150;4:X=50" << "AU AUs RUs AUs RUs";
+    QTest::newRow("acknowledging the list passes it by") << "0:X=150;1:shelve15;2:ack;3:unshelve" << "AU AUs AUs AU";
+    QTest::newRow("gone and acknowledged meanwhile: not back") << "0:X=150;1:shelve15;2:X=50;3:ackA;4:unshelve" << "AU AUs RUs Ns N";
+    QTest::newRow("shelved anew: the time starts again") << "0:X=150;1:shelve15;600:shelve15;1000:tick;1501:tick" << "AU AUs AUs AUs AU";
+    QTest::newRow("longer than a shift, or no time: refused") << "0:X=150;1:shelve481;2:shelve0;3:shelve480" << "AU AU AU AUs";
+    QTest::newRow("shelved while quiet, comes while shelved") << "0:X=50;1:shelve15;2:X=150;901:tick" << "N Ns AUs AU";
+}
+
+void tst_AlarmEngine::shelving()
+{
+    QFETCH(QString, script);
+    QFETCH(QString, expected);
+    const QString a = QStringLiteral("A");
+    Fixture f({limitAlarm(a, G1, QStringLiteral("X"), AlarmCondition::Above, 100, 10),
+        limitAlarm(QStringLiteral("B"), G1, QStringLiteral("X"), AlarmCondition::Above, 100, 10)});
+    QStringList states;
+    for (const QString& step : script.split(QLatin1Char(';'))) {
+        const qint64 seconds = step.section(QLatin1Char(':'), 0, 0).toLongLong();
+        const QString what = step.section(QLatin1Char(':'), 1);
+        f.clock = seconds * 1000;
+        if (what.startsWith(QStringLiteral("X=")))
+            f.set(QStringLiteral("X"), what.mid(2).toDouble(), seconds);
+        else if (what.startsWith(QStringLiteral("shelve")))
+            f.engine.shelve(a, what.mid(6).toLongLong() * 60000);
+        else if (what == QStringLiteral("unshelve"))
+            f.engine.unshelve(a);
+        else if (what == QStringLiteral("ack"))
+            f.engine.acknowledge(G1);
+        else if (what == QStringLiteral("ackA"))
+            f.engine.acknowledgeAlarm(a);
+        else
+            f.engine.evaluate(f.clock);
+        const AlarmInfo info = f.engine.alarm(a);
+        states.append(code(info.state) + (info.isShelved() ? QStringLiteral("s") : QString()));
+        // Listed exactly when not normal and not shelved; counted among the shelved exactly when shelved.
+        const auto has = [&a](const QList<AlarmInfo>& list) {
+            return std::any_of(list.cbegin(), list.cend(), [&a](const AlarmInfo& i) { return i.id == a; });
+        };
+        QCOMPARE(has(f.engine.alarms(G1)), info.state != AlarmState::Normal && !info.isShelved());
+        QCOMPARE(has(f.engine.shelvedAlarms(G1)), info.isShelved());
+    }
+    QCOMPARE(states.join(QLatin1Char(' ')), expected);
+    // B shares the variable and is never shelved: it is acknowledged by the list as usual.
+    QVERIFY(!f.engine.alarm(QStringLiteral("B")).isShelved());
+}
+
+void tst_AlarmEngine::shelvingIsJournalledAndSurvivesARestart()
+{
+    QTemporaryDir dir;
+    const QString path = QDir(dir.path()).filePath(QStringLiteral("alarms.sqlite"));
+    const QList<AlarmDefinition> alarms{limitAlarm(QStringLiteral("A1"), G1, QStringLiteral("X"), AlarmCondition::Above, 10, 1),
+        limitAlarm(QStringLiteral("A2"), G1, QStringLiteral("S"), AlarmCondition::On, 0, 0)};
+    {
+        Fixture f(alarms);
+        QCOMPARE(f.engine.openJournal(path), QString());
+        f.engine.setOperator(QStringLiteral("desk2/ben"));
+        f.set(QStringLiteral("X"), 20.0, 1);
+        f.clock = 2000;
+        QVERIFY(f.engine.shelve(QStringLiteral("A1"), 60000));
+        f.set(QStringLiteral("X"), 5.0, 3);   // went while shelved
+        f.clock = 4000;
+        QVERIFY(f.engine.unshelve(QStringLiteral("A1")));
+        QVERIFY(!f.engine.unshelve(QStringLiteral("A1")));
+        f.clock = 5000;
+        QVERIFY(f.engine.shelve(QStringLiteral("A1"), 60000));
+        f.engine.evaluate(65000);              // time up
+        f.clock = 66000;
+        QVERIFY(f.engine.shelve(QStringLiteral("A1"), 60000));  // until 126 s, across the restart
+        QVERIFY(f.engine.shelve(QStringLiteral("A2"), 10000));  // until 76 s, runs out while down
+        f.engine.closeJournal();
+    }
+    Fixture g(alarms);
+    QCOMPARE(g.engine.openJournal(path), QString());
+    QStringList events;
+    const QList<AlarmJournalEntry> history = g.engine.journal().history(100);
+    for (auto it = history.crbegin(); it != history.crend(); ++it)
+        events.append(QStringLiteral("%1 %2 %3 %4 %5").arg(it->alarm, it->event, code(it->state), it->station).arg(it->shelvedUntilMs / 1000));
+    QCOMPARE(events, (QStringList{QStringLiteral("A1 came AU  0"), QStringLiteral("A1 shelved AU desk2/ben 62"),
+                         QStringLiteral("A1 went RU  62"), QStringLiteral("A1 unshelved RU desk2/ben 0"),
+                         QStringLiteral("A1 shelved RU desk2/ben 65"), QStringLiteral("A1 shelve-expired RU  0"),
+                         QStringLiteral("A1 shelved RU desk2/ben 126"), QStringLiteral("A2 shelved N desk2/ben 76")}));
+    QCOMPARE(g.engine.alarm(QStringLiteral("A1")).shelvedUntilMs, 126000);
+    QVERIFY(g.engine.alarms(G1).isEmpty());
+    QCOMPARE(g.engine.shelvedAlarms(G1).size(), 2);
+    g.engine.evaluate(100000);
+    QVERIFY(!g.engine.alarm(QStringLiteral("A2")).isShelved());
+    QVERIFY(g.engine.alarm(QStringLiteral("A1")).isShelved());
+    QCOMPARE(g.engine.journal().history(1).first().event, QStringLiteral("shelve-expired"));
+}
+
+void tst_AlarmEngine::journalOfTheVersionBeforeShelvingOpens()
+{
+    QTemporaryDir dir;
+    const QString path = QDir(dir.path()).filePath(QStringLiteral("alarms.sqlite"));
+    {
+        // The journal as the release before shelving wrote it: schema 2, one alarm waiting.
+        sqlite3* db = nullptr;
+        QCOMPARE(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+        const char* sql =
+            "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;"
+            "INSERT INTO meta VALUES('schema_version', '2');"
+            "CREATE TABLE journal(id INTEGER PRIMARY KEY, time INTEGER NOT NULL, alarm TEXT NOT NULL, alarm_group TEXT NOT NULL, "
+            "event TEXT NOT NULL, state TEXT NOT NULL, came INTEGER NOT NULL, went INTEGER NOT NULL, acknowledged INTEGER NOT NULL, "
+            "value REAL, station TEXT);"
+            "CREATE INDEX journal_alarm ON journal(alarm, id); CREATE INDEX journal_time ON journal(time);"
+            "CREATE INDEX journal_group ON journal(alarm_group, id);"
+            "INSERT INTO journal(time, alarm, alarm_group, event, state, came, went, acknowledged, value, station) "
+            "VALUES(1000, 'A1', 'FCentralAlarms1', 'came', 'active', 1000, 0, 0, 20, NULL);";
+        QCOMPARE(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    Fixture f({limitAlarm(QStringLiteral("A1"), G1, QStringLiteral("X"), AlarmCondition::Above, 10, 1)});
+    QCOMPARE(f.engine.openJournal(path), QString());
+    QCOMPARE(f.engine.alarm(QStringLiteral("A1")).state, AlarmState::ActiveUnacknowledged);
+    QVERIFY(!f.engine.alarm(QStringLiteral("A1")).isShelved());
+    f.clock = 2000;
+    QVERIFY(f.engine.shelve(QStringLiteral("A1"), 60000));
+    const QList<AlarmJournalEntry> history = f.engine.journal().history(10);
+    QCOMPARE(history.size(), 2);
+    QCOMPARE(history.at(0).shelvedUntilMs, 62000);
+    QCOMPARE(history.at(1).shelvedUntilMs, 0);
 }
 
 QTEST_GUILESS_MAIN(tst_AlarmEngine)

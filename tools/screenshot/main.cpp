@@ -12,9 +12,13 @@
 //         --pick NAME LIST ROW  pick line ROW of alarm list LIST on window NAME, as a click does
 //         --set CONTROL PROPERTY N  write a whole number to a property of a control on the screen in front
 //         --click CONTROL    press the key CONTROL on the screen in front
+//         --shelve NAME LIST ROW MINUTES  shelve the alarm on line ROW of LIST, as its context menu does
+//         --history NAME LIST ROW FILE    open the history of line ROW of LIST (-1: of the whole list),
+//                            as F2 does, write it to FILE and close it
 //
 // Without a platform chosen in QT_QPA_PLATFORM it draws off screen on a display of the given size.
 
+#include "AlarmHistoryDialog.h"
 #include "Fonts.h"
 #include "QMButton.h"
 #include "QMSAlarmList.h"
@@ -29,6 +33,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMenu>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -42,7 +47,8 @@ namespace {
 {
     std::fprintf(stderr, "screenshot: %s\nusage: screenshot [--display WxH] [--data DIR] STEP...\n"
                          "  STEP: --press N | --show NAME | --wait MS | --grab NAME FILE | --grab-display FILE | --write TAG VALUE | --speed F\n"
-                         "        | --pick NAME LIST ROW | --set CONTROL PROPERTY N | --click CONTROL\n",
+                         "        | --pick NAME LIST ROW | --set CONTROL PROPERTY N | --click CONTROL\n"
+                         "        | --shelve NAME LIST ROW MINUTES | --history NAME LIST ROW FILE\n",
                  qPrintable(why));
     std::exit(2);
 }
@@ -186,6 +192,33 @@ int main(int argc, char** argv)
             if (!shell.hasWindow(name) || !shell.window(name).isLoaded())
                 usage(QStringLiteral("window %1 is not loaded").arg(name));
             shell.window(name).control<QMSAlarmList>(list).pick(row);
+        } else if (step == QLatin1String("--shelve") || step == QLatin1String("--history")) {
+            const QString name = argument(1);
+            auto& list = [&]() -> QMSAlarmList& {
+                if (!shell.hasWindow(name) || !shell.window(name).isLoaded())
+                    usage(QStringLiteral("window %1 is not loaded").arg(name));
+                return shell.window(name).control<QMSAlarmList>(argument(2));
+            }();
+            const int row = argument(3).toInt();
+            const QString last = argument(4);
+            i += 4;
+            const QString id = row >= 0 && row < list.alarms().size() ? list.alarms().at(row).id : QString();
+            if (step == QLatin1String("--shelve")) {
+                const std::unique_ptr<QMenu> menu = list.alarmMenu(row);
+                QAction* action = menu->findChild<QAction*>(QStringLiteral("shelve") + last);
+                if (!action)
+                    usage(QStringLiteral("no line %1, or no shelving for %2 minutes").arg(row).arg(last));
+                action->trigger();
+                runFor(300);
+            } else {
+                AlarmHistoryDialog* dialog = list.showHistory(id);
+                if (!dialog)
+                    usage(QStringLiteral("list %1 has no alarm group").arg(argument(2)));
+                runFor(500);
+                ok = save(dialog->grab(), last) && ok;
+                dialog->close();
+                runFor(100);
+            }
         } else if (step == QLatin1String("--set") || step == QLatin1String("--click")) {
             // The operator's entries on the screen in front: a property by name, or a key pressed.
             Window* front = frontScreen(shell);

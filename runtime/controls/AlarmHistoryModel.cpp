@@ -1,0 +1,255 @@
+#include "AlarmHistoryModel.h"
+
+#include "AlarmEngine.h"
+#include "AlarmTimeFormat.h"
+#include "KalvoraError.h"
+#include "Runtime.h"
+#include "TextDatabase.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QLocale>
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace {
+const QString textGroup = QStringLiteral("Indextexte");
+
+// Reading for an export goes in larger steps than the view's pages; still bounded in memory.
+constexpr int exportPage = 2000;
+
+QString csvLine(const QStringList& fields)
+{
+    QStringList quoted;
+    quoted.reserve(fields.size());
+    for (const QString& f : fields)
+        quoted.append(AlarmHistoryModel::csvField(f));
+    return quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n");
+}
+} // namespace
+
+AlarmHistoryModel::AlarmHistoryModel(Runtime& runtime, AlarmJournalFilter filter, QString dateFormat, QString timeFormat,
+                                     std::function<QString(const QString&)> designation, QObject* parent)
+    : QAbstractTableModel(parent)
+    , m_runtime(runtime)
+    , m_filter(std::move(filter))
+    , m_dateFormat(std::move(dateFormat))
+    , m_timeFormat(std::move(timeFormat))
+    , m_designation(std::move(designation))
+{
+    connect(&runtime.texts(), &TextDatabase::languageChanged, this, [this] {
+        m_alarmTexts.clear();
+        Q_EMIT headerDataChanged(Qt::Horizontal, 0, ColumnCount - 1);
+        if (!m_rows.isEmpty())
+            Q_EMIT dataChanged(index(0, 0), index(static_cast<int>(m_rows.size()) - 1, ColumnCount - 1));
+    });
+    reload();
+}
+
+void AlarmHistoryModel::setTimeSpan(qint64 fromMs, qint64 untilMs)
+{
+    if (fromMs == m_filter.fromMs && untilMs == m_filter.untilMs)
+        return;
+    m_filter.fromMs = fromMs;
+    m_filter.untilMs = untilMs;
+    reload();
+}
+
+void AlarmHistoryModel::reload()
+{
+    beginResetModel();
+    m_rows.clear();
+    m_atEnd = false;
+    m_error.clear();
+    m_total = 0;
+    try {
+        m_total = m_runtime.alarms().journal().count(m_filter);
+    } catch (const KalvoraError& e) {
+        m_error = e.message();
+        m_atEnd = true;
+    }
+    endResetModel();
+    // The first page at once, so the dialog opens with its newest entries shown.
+    fetchMore({});
+}
+
+bool AlarmHistoryModel::canFetchMore(const QModelIndex& parent) const
+{
+    return !parent.isValid() && !m_atEnd;
+}
+
+void AlarmHistoryModel::fetchMore(const QModelIndex& parent)
+{
+    if (parent.isValid() || m_atEnd)
+        return;
+    QList<AlarmJournalEntry> page;
+    try {
+        page = m_runtime.alarms().journal().page(m_filter, m_rows.isEmpty() ? 0 : m_rows.last().id, PageSize);
+    } catch (const KalvoraError& e) {
+        // A journal that cannot be read shows what it gave so far; the dialog says why it stops.
+        m_error = e.message();
+        m_atEnd = true;
+        return;
+    }
+    m_atEnd = page.size() < PageSize;
+    if (page.isEmpty())
+        return;
+    const int first = static_cast<int>(m_rows.size());
+    beginInsertRows({}, first, first + static_cast<int>(page.size()) - 1);
+    m_rows += page;
+    endInsertRows();
+}
+
+int AlarmHistoryModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+int AlarmHistoryModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QString AlarmHistoryModel::text(const char* key) const
+{
+    return m_runtime.texts().text(textGroup, QString::fromLatin1(key));
+}
+
+QString AlarmHistoryModel::eventText(const QString& event) const
+{
+    static const QHash<QString, const char*> keys{{QStringLiteral("came"), "AlarmGekommen"},
+                                                  {QStringLiteral("went"), "AlarmGegangen"},
+                                                  {QStringLiteral("acknowledged"), "AlarmQuittiert"},
+                                                  {QStringLiteral("shelved"), "AlarmEreignisZurueckgestellt"},
+                                                  {QStringLiteral("unshelved"), "AlarmEreignisZurueckgeholt"},
+                                                  {QStringLiteral("shelve-expired"), "AlarmEreignisAbgelaufen"}};
+    const char* key = keys.value(event, nullptr);
+    // An event a later version writes still shows, in its own word.
+    return key ? text(key) : event;
+}
+
+QString AlarmHistoryModel::stateText(AlarmState state) const
+{
+    switch (state) {
+    case AlarmState::Normal: return text("AlarmZustandNormal");
+    case AlarmState::ActiveUnacknowledged: return text("AlarmZustandAktiv");
+    case AlarmState::ActiveAcknowledged: return text("AlarmZustandAktivQuittiert");
+    case AlarmState::ReturnedUnacknowledged: return text("AlarmZustandGegangen");
+    }
+    return {};
+}
+
+QString AlarmHistoryModel::alarmText(const QString& id) const
+{
+    auto it = m_alarmTexts.constFind(id);
+    if (it == m_alarmTexts.constEnd()) {
+        const AlarmInfo alarm = m_runtime.alarms().alarm(id);
+        // An alarm the project no longer defines is still named by its id.
+        const QString shown = alarm.id.isEmpty() ? id : m_designation(id) + QStringLiteral("  ") + alarm.text;
+        it = m_alarmTexts.insert(id, shown);
+    }
+    return *it;
+}
+
+QVariant AlarmHistoryModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_rows.size())
+        return {};
+    const AlarmJournalEntry& e = m_rows.at(index.row());
+    if (role == Qt::TextAlignmentRole)
+        return index.column() == ValueColumn ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
+        return {};
+    switch (index.column()) {
+    case TimeColumn: {
+        const QDateTime t = QDateTime::fromMSecsSinceEpoch(e.timeMs);
+        return AlarmTimeFormat::format(m_dateFormat, t) + QLatin1Char(' ') + AlarmTimeFormat::format(m_timeFormat, t);
+    }
+    case AlarmColumn:
+        return alarmText(e.alarm);
+    case EventColumn: {
+        QString shown = eventText(e.event);
+        if (e.event == QLatin1String("shelved") && e.shelvedUntilMs > 0)
+            shown += QLatin1Char(' ') + text("AlarmBis").arg(AlarmTimeFormat::format(m_timeFormat, QDateTime::fromMSecsSinceEpoch(e.shelvedUntilMs)));
+        return shown;
+    }
+    case StateColumn:
+        return stateText(e.state);
+    case ValueColumn: {
+        const QLocale locale(m_runtime.texts().languageId() == TextDatabase::German ? QLocale::German : QLocale::English);
+        return locale.toString(e.value, 'g', 6);
+    }
+    case StationColumn:
+        return e.station;
+    default:
+        return {};
+    }
+}
+
+QVariant AlarmHistoryModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    static const char* const keys[ColumnCount] = {"VerlaufZeit", "VerlaufAlarm", "VerlaufEreignis", "VerlaufZustand", "VerlaufWert",
+                                                  "VerlaufStation"};
+    return section >= 0 && section < ColumnCount ? QVariant(text(keys[section])) : QVariant();
+}
+
+QString AlarmHistoryModel::csvField(const QString& text)
+{
+    static const QString special = QStringLiteral(",\"\r\n");
+    if (std::none_of(text.cbegin(), text.cend(), [](QChar c) { return special.contains(c); }))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QString AlarmHistoryModel::exportCsv(const QString& path) const
+{
+    const QString shown = QFileInfo(path).absoluteFilePath();
+    const auto failed = [&shown](const QString& why) { return QStringLiteral("%1: %2").arg(shown, why); };
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return failed(file.errorString());
+    // Machine words for the event and the state, so a spreadsheet or a script can sort and count them;
+    // the alarm's text in the current language for the reader.
+    QByteArray chunk = csvLine({QStringLiteral("time"), QStringLiteral("alarm"), QStringLiteral("text"), QStringLiteral("event"),
+                                QStringLiteral("state"), QStringLiteral("value"), QStringLiteral("station"), QStringLiteral("shelved_until")})
+                           .toUtf8();
+    // Local time with its offset, so an export taken across a change of daylight saving reads right.
+    const auto iso = [](qint64 ms) {
+        if (ms <= 0)
+            return QString();
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
+        return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
+    };
+    QHash<QString, QString> texts;
+    const auto textOf = [this, &texts](const QString& id) -> const QString& {
+        auto it = texts.constFind(id);
+        return it != texts.constEnd() ? *it : *texts.insert(id, m_runtime.alarms().alarm(id).text);
+    };
+    try {
+        qint64 before = 0;
+        for (;;) {
+            const QList<AlarmJournalEntry> page = m_runtime.alarms().journal().page(m_filter, before, exportPage);
+            for (const AlarmJournalEntry& e : page)
+                chunk += csvLine({iso(e.timeMs), e.alarm, textOf(e.alarm), e.event, AlarmJournal::stateName(e.state),
+                                  QString::number(e.value, 'g', 15), e.station, iso(e.shelvedUntilMs)})
+                             .toUtf8();
+            if (file.write(chunk) != chunk.size())
+                return failed(file.errorString());
+            chunk.clear();
+            if (page.size() < exportPage)
+                break;
+            before = page.last().id;
+        }
+    } catch (const KalvoraError& e) {
+        file.cancelWriting();
+        return failed(e.message());
+    }
+    if (!file.commit())
+        return failed(file.errorString());
+    return {};
+}
