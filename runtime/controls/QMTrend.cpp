@@ -202,7 +202,7 @@ void QMTrend::refresh()
         m_viewEndMs = runtime().now();
     const QRect plot = plotRect();
     const qint64 columns = std::max(1, plot.width());
-    const qint64 bucket = std::max<qint64>(1, (m_viewSpanMs + columns - 1) / columns);
+    const qint64 bucket = ArchiveStore::alignedBucketMs((m_viewSpanMs + columns - 1) / columns);
     const qint64 from = TrendCurveCache::floorDiv(shownStartMs(), bucket) * bucket;
     const qint64 to = (TrendCurveCache::floorDiv(m_viewEndMs, bucket) + 1) * bucket;
     const ArchiveStore& store = runtime().archive();

@@ -44,6 +44,9 @@ void createSchema(SqliteDatabase& db, int fromVersion)
         if (fromVersion >= 1)
             ArchiveRollups::rebuild(db);
     }
+    // Rollups of schema 2 had no 10-minute level; it is built from their minute cells.
+    if (fromVersion == 2)
+        ArchiveRollups::derive(db, 2);
 }
 
 const QString ArchiveWhat = QStringLiteral("archive");
@@ -491,7 +494,7 @@ void ArchiveStore::scan(qint64 id, qint64 t0, qint64 t1, F&& onSample) const
 template <class F>
 void ArchiveStore::scanLevel(int level, qint64 id, qint64 from, qint64 to, F&& onCell) const
 {
-    m_selectRollup.bind(1, level).bind(2, id).bind(3, from).bind(4, to);
+    m_selectRollup.bind(1, ArchiveRollups::stored(level)).bind(2, id).bind(3, from).bind(4, to);
     sqlite3_stmt* stmt = m_selectRollup.handle();
     int rc = SQLITE_OK;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
@@ -515,6 +518,17 @@ QList<ArchiveSample> ArchiveStore::range(const QString& archive, const QString& 
     if (!guardedRead([&] { scan(id, t0, t1, [&](qint64 t, double v) { samples.append({t, v}); }); }))
         samples.clear();
     return samples;
+}
+
+qint64 ArchiveStore::alignedBucketMs(qint64 wantedMs)
+{
+    wantedMs = std::max<qint64>(1, wantedMs);
+    for (int level = ArchiveRollups::Levels - 1; level >= 0; --level) {
+        const qint64 step = ArchiveRollups::StepMs[static_cast<size_t>(level)];
+        if (4 * step <= wantedMs)
+            return (wantedMs + step - 1) / step * step;
+    }
+    return wantedMs;
 }
 
 QList<ArchiveSample> ArchiveStore::reduced(const QString& archive, const QString& trend, qint64 t0, qint64 t1, int buckets) const

@@ -39,7 +39,7 @@ class ArchiveStore final : public QObject {
 
 public:
     /// 2: the rollups table.
-    static constexpr int SchemaVersion = 2;
+    static constexpr int SchemaVersion = 3;
     /// How long refused samples are held, as sample time of every trend.
     static constexpr qint64 HoldMs = 3600 * 1000;
     /// How often, in sample time, a refused commit is tried again.
@@ -110,6 +110,10 @@ public:
     /// and last sample (at most four, each once, oldest first). For charts: never more than 4 points a
     /// pixel column, and every peak survives.
     QList<ArchiveSample> reduced(const QString& archive, const QString& trend, qint64 t0, qint64 t1, int buckets) const;
+    /// A bucket length of at least `wantedMs` and at most a quarter more that whole cells of one coarse
+    /// level tile: buckets on its grid are then read as one run of cells instead of cells plus raw
+    /// samples at every bucket edge (a month on a chart: one query per curve instead of thousands).
+    static qint64 alignedBucketMs(qint64 wantedMs);
 
     /// Removes up to one batch of samples older than the retention period before `nowMs`, from one
     /// trend after the other. Returns how many went.

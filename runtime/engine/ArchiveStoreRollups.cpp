@@ -71,6 +71,42 @@ void ArchiveRollups::rebuild(SqliteDatabase& db)
     }
 }
 
+void ArchiveRollups::derive(SqliteDatabase& db, int level)
+{
+    const qint64 step = StepMs[static_cast<size_t>(level)];
+    SqliteStatement finer = db.prepare("SELECT trend, first_t, first_v, min_t, min_v, max_t, max_v, last_t, last_v "
+                                       "FROM rollups WHERE level = ?1 ORDER BY trend, t");
+    SqliteStatement write = db.prepare("INSERT OR REPLACE INTO rollups(level, trend, t, first_t, first_v, min_t, min_v, "
+                                       "max_t, max_v, last_t, last_v) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+    qint64 id = -1;
+    qint64 start = 0;
+    ArchiveAggregate agg;
+    const auto put = [&] {
+        if (id < 0)
+            return;
+        write.bind(1, stored(level)).bind(2, id).bind(3, start).bind(4, agg.firstT).bind(5, agg.firstV).bind(6, agg.minT);
+        write.bind(7, agg.minV).bind(8, agg.maxT).bind(9, agg.maxV).bind(10, agg.lastT).bind(11, agg.lastV);
+        write.run();
+    };
+    finer.bind(1, stored(level - 1));
+    while (finer.step()) {
+        // A finer cell lies wholly inside one coarser cell, so its first sample tells which.
+        const ArchiveAggregate cell{finer.int64(1), finer.real(2), finer.int64(3), finer.real(4),
+                                    finer.int64(5), finer.real(6), finer.int64(7), finer.real(8)};
+        const qint64 trend = finer.int64(0);
+        const qint64 cellStart = floorTo(cell.firstT, step);
+        if (trend == id && cellStart == start) {
+            agg.merge(cell);
+            continue;
+        }
+        put();
+        id = trend;
+        start = cellStart;
+        agg = cell;
+    }
+    put();
+}
+
 void ArchiveRollups::Collector::resize(int trends)
 {
     clear();
@@ -152,16 +188,16 @@ void ArchiveRollups::Collector::flush(SqliteDatabase& db)
             }
             m_raw.reset();
             if (!has) {
-                m_drop.bind(1, level).bind(2, id).bind(3, start).run();
+                m_drop.bind(1, stored(level)).bind(2, id).bind(3, start).run();
                 continue;
             }
         } else {
-            m_read.bind(1, level).bind(2, id).bind(3, start);
+            m_read.bind(1, stored(level)).bind(2, id).bind(3, start);
             if (m_read.step())
                 agg.merge({m_read.int64(0), m_read.real(1), m_read.int64(2), m_read.real(3), m_read.int64(4), m_read.real(5), m_read.int64(6), m_read.real(7)});
             m_read.reset();
         }
-        m_write.bind(1, level).bind(2, id).bind(3, start);
+        m_write.bind(1, stored(level)).bind(2, id).bind(3, start);
         m_write.bind(4, agg.firstT).bind(5, agg.firstV).bind(6, agg.minT).bind(7, agg.minV);
         m_write.bind(8, agg.maxT).bind(9, agg.maxV).bind(10, agg.lastT).bind(11, agg.lastV);
         m_write.run();
@@ -197,7 +233,7 @@ void ArchiveRollups::removeStale(SqliteDatabase& db, qint64 id, qint64 cutoff)
     oldest.reset();
     SqliteStatement remove = db.prepare("DELETE FROM rollups WHERE level = ?1 AND trend = ?2 AND t < ?3");
     for (int level = 0; level < Levels; ++level)
-        remove.bind(1, level).bind(2, id).bind(3, bound).run();
+        remove.bind(1, stored(level)).bind(2, id).bind(3, bound).run();
 }
 
 std::vector<ArchiveRollups::Segment> ArchiveRollups::plan(const std::vector<qint64>& edges, qint64 maxStepMs, qint64 validFrom)

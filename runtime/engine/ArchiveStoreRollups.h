@@ -25,17 +25,24 @@ struct ArchiveAggregate {
     void merge(const ArchiveAggregate& other);
 };
 
-/// \brief The archive's coarse levels: per trend and aligned cell of 10 s, 1 min and 1 h, the aggregate
-/// of the raw samples in it. A cell holds only samples that are still in the raw table: retention drops
-/// every cell older than a trend's oldest sample, and readers ignore such cells.
+/// \brief The archive's coarse levels: per trend and aligned cell of 10 s, 1 min, 10 min and 1 h, the
+/// aggregate of the raw samples in it. A cell holds only samples that are still in the raw table:
+/// retention drops every cell older than a trend's oldest sample, and readers ignore such cells.
 class ArchiveRollups final {
 public:
-    static constexpr int Levels = 3;
-    static constexpr std::array<qint64, Levels> StepMs{10'000, 60'000, 3'600'000};
+    static constexpr int Levels = 4;
+    static constexpr std::array<qint64, Levels> StepMs{10'000, 60'000, 600'000, 3'600'000};
+    /// The number each level has in the file. The 10-minute level came after the hour level, whose
+    /// stored cells keep their number.
+    static constexpr std::array<int, Levels> StoredLevel{0, 1, 3, 2};
+    static int stored(int level) { return StoredLevel[static_cast<size_t>(level)]; }
 
     static void createTable(SqliteDatabase& db);
     /// Builds every cell from the raw samples; for an archive that had none.
     static void rebuild(SqliteDatabase& db);
+    /// Builds every cell of `level` from the cells of the level below it; for an archive from before
+    /// that level existed.
+    static void derive(SqliteDatabase& db, int level);
 
     /// Collects the cells that new samples touch; flush() writes them inside the caller's transaction.
     class Collector {

@@ -37,6 +37,15 @@ void checkWindows(const ArchiveStore& store, const QList<ArchiveSample>& all, do
         const QList<ArchiveSample> reduced = store.reduced(Archive, Trend, t0, t1, n);
         QVERIFY2(reduced == bruteForce(all, t0, t1, n), qPrintable(QStringLiteral("%1 buckets: %2 points").arg(n).arg(reduced.size())));
     }
+    // As a chart asks: buckets of an aligned length on their own grid, read from whole cells.
+    for (const int columns : {buckets, 1000, 13}) {
+        const qint64 bucket = ArchiveStore::alignedBucketMs(std::max<qint64>(1, (t1 - t0) / columns));
+        const qint64 a0 = t0 / bucket * bucket;
+        const int n = static_cast<int>((t1 - a0) / bucket + 1);
+        const qint64 a1 = a0 + n * bucket - 1;
+        const QList<ArchiveSample> reduced = store.reduced(Archive, Trend, a0, a1, n);
+        QVERIFY2(reduced == bruteForce(all, a0, a1, n), qPrintable(QStringLiteral("aligned %1 ms: %2 points").arg(bucket).arg(reduced.size())));
+    }
 }
 
 } // namespace
@@ -48,6 +57,7 @@ private slots:
     void reductionMatchesBruteForce_data();
     void reductionMatchesBruteForce();
     void olderArchiveGetsItsRollups();
+    void secondSchemaGetsItsTenMinuteCells();
 };
 
 void tst_ArchiveRollups::reductionMatchesBruteForce_data()
@@ -164,8 +174,35 @@ void tst_ArchiveRollups::olderArchiveGetsItsRollups()
     checkWindows(store, all, 0.0, 1.0, 500);
     store.close();
     QCOMPARE(sqliteCount(path, "SELECT value FROM meta WHERE key = 'schema_version'"), ArchiveStore::SchemaVersion);
-    QCOMPARE(sqliteCount(path, "SELECT count(DISTINCT level) FROM rollups WHERE trend = 7"), 3);
+    QCOMPARE(sqliteCount(path, "SELECT count(DISTINCT level) FROM rollups WHERE trend = 7"), ArchiveRollups::Levels);
     QCOMPARE(sqliteCount(path, "SELECT count(*) FROM samples"), all.size());
+}
+
+void tst_ArchiveRollups::secondSchemaGetsItsTenMinuteCells()
+{
+    Store s(997);
+    const QList<ArchiveSample> all = history(12, 30, 3000);
+    s.store.beginBulk();
+    for (const ArchiveSample& a : all)
+        s.store.bulkAdd(Slot, a.timeMs, a.value);
+    s.store.endBulk(true);
+    s.store.close();
+    const int cells = sqliteCount(s.path, "SELECT count(*) FROM rollups WHERE level = 3");
+    QVERIFY(cells > 50);
+    {
+        // As schema 2 left the file: no 10-minute level.
+        sqlite3* db = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(s.path).constData(), &db), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db, "DELETE FROM rollups WHERE level = 3; UPDATE meta SET value = '2' WHERE key = 'schema_version'",
+                              nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    QString notice;
+    QCOMPARE(s.store.open(s.path, &notice), QString());
+    checkWindows(s.store, all, 0.0, 1.0, 100);
+    s.store.close();
+    QCOMPARE(sqliteCount(s.path, "SELECT count(*) FROM rollups WHERE level = 3"), cells);
+    QCOMPARE(sqliteCount(s.path, "SELECT value FROM meta WHERE key = 'schema_version'"), ArchiveStore::SchemaVersion);
 }
 
 QTEST_GUILESS_MAIN(tst_ArchiveRollups)
