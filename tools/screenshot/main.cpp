@@ -12,6 +12,8 @@
 //         --pick NAME LIST ROW  pick line ROW of alarm list LIST on window NAME, as a click does
 //         --set CONTROL PROPERTY N  write a whole number to a property of a control on the screen in front
 //         --click CONTROL    press the key CONTROL on the screen in front
+//         --curves CHART LEGEND ARCHIVE/TREND,...  put these curves on a chart of the screen in front, as
+//                            the chooser's OK does (ranges from the archive, the rest of its slots empty)
 //         --shelve NAME LIST ROW MINUTES  shelve the alarm on line ROW of LIST, as its context menu does
 //         --history NAME LIST ROW FILE    open the history of line ROW of LIST (-1: of the whole list),
 //                            as F2 does, write it to FILE and close it
@@ -23,6 +25,8 @@
 #include "QMButton.h"
 #include "QMSAlarmList.h"
 #include "QMSKey.h"
+#include "QMTrend.h"
+#include "QMTrendLegend.h"
 #include "TagStore.h"
 #include "Runtime.h"
 #include "Shell.h"
@@ -47,7 +51,7 @@ namespace {
 {
     std::fprintf(stderr, "screenshot: %s\nusage: screenshot [--display WxH] [--data DIR] STEP...\n"
                          "  STEP: --press N | --show NAME | --wait MS | --grab NAME FILE | --grab-display FILE | --write TAG VALUE | --speed F\n"
-                         "        | --pick NAME LIST ROW | --set CONTROL PROPERTY N | --click CONTROL\n"
+                         "        | --pick NAME LIST ROW | --set CONTROL PROPERTY N | --click CONTROL | --curves CHART LEGEND A/T,...\n"
                          "        | --shelve NAME LIST ROW MINUTES | --history NAME LIST ROW FILE\n",
                  qPrintable(why));
     std::exit(2);
@@ -233,6 +237,26 @@ int main(int argc, char** argv)
                 widget.setProperty(qPrintable(argument(2)), QVariant(argument(3)).toInt());
                 i += 3;
             }
+            runFor(300);
+        } else if (step == QLatin1String("--curves")) {
+            Window* front = frontScreen(shell);
+            if (!front)
+                usage(QStringLiteral("no screen in front"));
+            auto& chart = front->control<QMTrend>(argument(1));
+            const QStringList curves = argument(3).split(QLatin1Char(','), Qt::SkipEmptyParts);
+            for (int slot = 1; slot <= QMTrend::SlotCount; ++slot) {
+                const QStringList pair = slot <= curves.size() ? curves.at(slot - 1).split(QLatin1Char('/')) : QStringList{QString(), QString()};
+                if (pair.size() != 2)
+                    usage(QStringLiteral("a curve is ARCHIVE/TREND, not %1").arg(curves.at(slot - 1)));
+                chart.setProperty(qPrintable(QStringLiteral("Archive%1").arg(slot)), pair.at(0));
+                chart.setProperty(qPrintable(QStringLiteral("Trend%1").arg(slot)), pair.at(1));
+                // The range the chooser takes from the catalogue.
+                if (const TrendDefinition* def = runtime.archive().trend(pair.at(0), pair.at(1)))
+                    chart.setProperty(qPrintable(QStringLiteral("MaxValue%1").arg(slot)), def->rangeMax);
+            }
+            chart.ApplyCurveSettings();
+            front->control<QMTrendLegend>(argument(2)).UpdateLegend();
+            i += 3;
             runFor(300);
         } else if (step == QLatin1String("--grab-display")) {
             ok = save(QGuiApplication::primaryScreen()->grabWindow(0), argument(1)) && ok;
