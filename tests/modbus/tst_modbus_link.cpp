@@ -409,6 +409,8 @@ void TestModbusLink::linkDropAndReconnect()
 
 void TestModbusLink::pulledAwayAndBackAgain()
 {
+    // Each round waits out the first reconnect delay (1 s): about a minute in all.
+    constexpr int Rounds = 50;
     QList<ModbusMapping> map;
     for (int a = 0; a < 4; ++a)
         map.append(mapping(QStringLiteral("H%1").arg(a), ModbusTable::HoldingRegister, a * 200)); // four blocks
@@ -425,7 +427,7 @@ void TestModbusLink::pulledAwayAndBackAgain()
                 ++staleGood;
         });
     station.source->start(0);
-    for (int round = 1; round <= 8; ++round) {
+    for (int round = 1; round <= Rounds; ++round) {
         QTRY_VERIFY_WITH_TIMEOUT(station.all(TagQuality::Good), 5000);
         server.disconnectDevice();
         QTRY_VERIFY_WITH_TIMEOUT(station.all(TagQuality::Bad), 1000);
@@ -436,7 +438,7 @@ void TestModbusLink::pulledAwayAndBackAgain()
     }
     QTRY_VERIFY_WITH_TIMEOUT(station.all(TagQuality::Good), 5000);
     QCOMPARE(staleGood, 0);
-    QCOMPARE(station.tags.value(QStringLiteral("H3")).value.toInt(), 8);
+    QCOMPARE(station.tags.value(QStringLiteral("H3")).value.toInt(), Rounds);
 }
 
 QTEST_GUILESS_MAIN(TestModbusLink)
