@@ -186,11 +186,11 @@ void ModbusSource::poll()
             markBad(i, m_client->errorString());
             continue;
         }
+        b.pending = reply;
         if (reply->isFinished()) {
             onReadFinished(i, reply);
             continue;
         }
-        b.pending = reply;
         connect(reply, &QModbusReply::finished, this, [this, i, reply] { onReadFinished(i, reply); });
     }
 }
@@ -199,8 +199,11 @@ void ModbusSource::onReadFinished(size_t index, QModbusReply* reply)
 {
     reply->deleteLater();
     Block& b = m_blocks[index];
-    if (b.pending == reply)
-        b.pending = nullptr;
+    // A reply the block no longer waits for belongs to a connection that has dropped since: what it
+    // holds may be older than what came after, and its failure says nothing of the link now.
+    if (b.pending != reply)
+        return;
+    b.pending = nullptr;
     if (!m_running)
         return;
     if (reply->error() != QModbusDevice::NoError)
