@@ -13,6 +13,18 @@
 #include <QPixmap>
 #include <QWidget>
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTextBrowser>
+#include <QTreeWidget>
+
 #include <algorithm>
 
 /// Creates registered classes itself and leaves the standard widgets to the toolkit's loader.
@@ -131,6 +143,13 @@ LayoutLoader::LayoutLoader()
     : m_builder(std::make_unique<ControlBuilder>(m_controls))
     , m_standardClasses(m_builder->availableWidgets())
 {
+    // The common classes by their static description: a sample of each (a text browser, a tree) costs
+    // milliseconds at start, and every layout is checked at start.
+    for (const QMetaObject* meta : {&QWidget::staticMetaObject, &QFrame::staticMetaObject, &QLabel::staticMetaObject,
+                                    &QPushButton::staticMetaObject, &QCheckBox::staticMetaObject, &QRadioButton::staticMetaObject,
+                                    &QComboBox::staticMetaObject, &QLineEdit::staticMetaObject, &QGroupBox::staticMetaObject,
+                                    &QListWidget::staticMetaObject, &QTreeWidget::staticMetaObject, &QTextBrowser::staticMetaObject})
+        m_standardMeta.insert(QString::fromLatin1(meta->className()), meta);
 }
 
 LayoutLoader::~LayoutLoader() = default;
@@ -169,7 +188,12 @@ QByteArray LayoutLoader::read(const QString& filePath)
 
 void LayoutLoader::checkContent(const QByteArray& content, const QString& sourceName) const
 {
+    // The file is read afresh every time; bytes that passed before pass again, so they are not
+    // checked twice (the start checks every layout, then the first screens load at once).
+    if (const auto it = m_passed.constFind(sourceName); it != m_passed.constEnd() && *it == content)
+        return;
     LayoutChecker(sourceName, [this](const QString& className) { return classOf(className); }).check(content);
+    m_passed.insert(sourceName, content);
 }
 
 std::unique_ptr<QWidget> LayoutLoader::load(const QString& filePath) const

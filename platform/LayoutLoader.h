@@ -55,4 +55,6 @@ private:
     std::unique_ptr<class ControlBuilder> m_builder;
     QStringList m_standardClasses;
     mutable QHash<QString, const QMetaObject*> m_standardMeta;
+    /// The content of each layout as it last passed the check.
+    mutable QHash<QString, QByteArray> m_passed;
 };
