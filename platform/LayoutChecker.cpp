@@ -294,16 +294,17 @@ void LayoutChecker::checkValue(QXmlStreamReader& xml, const Value& value, const 
     const QStringList kinds = acceptedKinds(property);
     if (kinds.isEmpty())
         return;
-    const QString place = placeOf(value.property, value.control);
+    // Only a failure needs the place in words.
+    const auto place = [&value] { return placeOf(value.property, value.control); };
     if (!kinds.contains(value.kind))
-        fail(xml, QStringLiteral("%1 needs %2, the layout gives <%3>").arg(place, describeKind(kinds.first()), value.kind));
+        fail(xml, QStringLiteral("%1 needs %2, the layout gives <%3>").arg(place(), describeKind(kinds.first()), value.kind));
     bool ok = true;
     const QString text = value.text.trimmed();
     if (value.kind == QLatin1String("number") && !property.isEnumType()) {
         const qint64 number = text.toLongLong(&ok);
         const auto [low, high] = typeRange(property);
         if (ok && (number < low || number > high))
-            fail(xml, QStringLiteral("%1: %2 does not fit the property (%3 to %4)").arg(place, text).arg(low).arg(high));
+            fail(xml, QStringLiteral("%1: %2 does not fit the property (%3 to %4)").arg(place(), text).arg(low).arg(high));
     } else if (value.kind == QLatin1String("double")) {
         text.toDouble(&ok);
     } else if (value.kind == QLatin1String("bool")) {
@@ -312,17 +313,18 @@ void LayoutChecker::checkValue(QXmlStreamReader& xml, const Value& value, const 
         const QMetaEnum meta = property.enumerator();
         meta.keysToValue(text.toLatin1().constData(), &ok);
         if (!ok)
-            fail(xml, QStringLiteral("%1: \"%2\" is not a value of %3").arg(place, text, QString::fromLatin1(meta.name())));
+            fail(xml, QStringLiteral("%1: \"%2\" is not a value of %3").arg(place(), text, QString::fromLatin1(meta.name())));
     }
     if (!ok)
-        fail(xml, QStringLiteral("%1: \"%2\" is not %3").arg(place, value.text, describeKind(value.kind)));
+        fail(xml, QStringLiteral("%1: \"%2\" is not %3").arg(place(), value.text, describeKind(value.kind)));
 }
 
 void LayoutChecker::checkRanges(const Value& value, bool root) const
 {
-    const QString place = placeOf(value.property, value.control);
+    // Only a failure needs the place in words.
+    const auto place = [&value] { return placeOf(value.property, value.control); };
     const auto out = [&](const QString& what) {
-        throw KalvoraError(QStringLiteral("%1:%2:%3: %4: %5").arg(m_filePath).arg(value.line).arg(value.column).arg(place, what));
+        throw KalvoraError(QStringLiteral("%1:%2:%3: %4: %5").arg(m_filePath).arg(value.line).arg(value.column).arg(place(), what));
     };
     const QString pixels = QStringLiteral(" pixels");
     const auto whole = [&](const QString& part, const QString& text, qint64 low, qint64 high, const QString& unit) {
