@@ -18,7 +18,8 @@
 //         --history NAME LIST ROW FILE    open the history of line ROW of LIST (-1: of the whole list),
 //                            as F2 does, write it to FILE and close it
 //
-// Without a platform chosen in QT_QPA_PLATFORM it draws off screen on a display of the given size.
+// Without a platform chosen in QT_QPA_PLATFORM it draws off screen on a display of the given size;
+// KALVORA_PROJECT chooses another runtime project, as for the station.
 
 #include "AlarmHistoryDialog.h"
 #include "Fonts.h"
@@ -112,6 +113,8 @@ int main(int argc, char** argv)
     Fonts::registerLayoutFaces();
 
     RuntimeOptions options;
+    // As the station itself takes it: another runtime project, a PLC's for instance.
+    options.projectOverride = qEnvironmentVariable("KALVORA_PROJECT");
     QStringList steps = QCoreApplication::arguments().mid(1);
     for (qsizetype i = 0; i + 1 < steps.size(); ++i) {
         if (steps[i] == QLatin1String("--data"))
