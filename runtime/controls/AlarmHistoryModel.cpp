@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QSaveFile>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -44,7 +45,43 @@ AlarmHistoryModel::AlarmHistoryModel(Runtime& runtime, AlarmJournalFilter filter
         if (!m_rows.isEmpty())
             Q_EMIT dataChanged(index(0, 0), index(static_cast<int>(m_rows.size()) - 1, ColumnCount - 1));
     });
+    // Gathered over a moment: a flood of alarms reads the journal a few times a second, not per alarm.
+    m_newEntries = new QTimer(this);
+    m_newEntries->setSingleShot(true);
+    m_newEntries->setInterval(200);
+    connect(m_newEntries, &QTimer::timeout, this, &AlarmHistoryModel::takeNewEntries);
+    connect(&runtime.alarms(), &AlarmEngine::changed, m_newEntries, [this] {
+        if (!m_newEntries->isActive())
+            m_newEntries->start();
+    });
     reload();
+}
+
+void AlarmHistoryModel::takeNewEntries()
+{
+    if (!m_error.isEmpty())
+        return;
+    const qint64 newest = m_rows.isEmpty() ? 0 : m_rows.first().id;
+    QList<AlarmJournalEntry> page;
+    try {
+        page = m_runtime.alarms().journal().page(m_filter, 0, PageSize);
+    } catch (const KalvoraError& e) {
+        m_error = e.message();
+        return;
+    }
+    qsizetype fresh = 0;
+    while (fresh < page.size() && page.at(fresh).id > newest)
+        ++fresh;
+    if (fresh == 0)
+        return;
+    // More than a page came: read afresh rather than leave a hole between old and new.
+    if (fresh == page.size() && !m_rows.isEmpty())
+        return reload();
+    page.resize(fresh);
+    beginInsertRows({}, 0, static_cast<int>(fresh) - 1);
+    m_rows = page + m_rows;
+    m_total += fresh;
+    endInsertRows();
 }
 
 void AlarmHistoryModel::setTimeSpan(qint64 fromMs, qint64 untilMs)

@@ -9,6 +9,7 @@
 
 #include <functional>
 
+class QTimer;
 class Runtime;
 
 /// \brief The journal of one alarm or of one group as a table, newest first, read a page at a time as
@@ -57,6 +58,8 @@ public:
 
 private:
     void reload();
+    /// Puts entries journalled since the newest shown at the top (the journal grows while it is open).
+    void takeNewEntries();
     QString text(const char* key) const;
     QString alarmText(const QString& id) const;
 
@@ -70,4 +73,5 @@ private:
     bool m_atEnd = false;
     QString m_error;
     mutable QHash<QString, QString> m_alarmTexts;
+    QTimer* m_newEntries = nullptr;
 };

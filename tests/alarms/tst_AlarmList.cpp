@@ -481,6 +481,15 @@ private Q_SLOTS:
         QCOMPARE(ours.last(), 0);
         QCOMPARE(model.index(0, AlarmHistoryModel::AlarmColumn).data().toString().contains(QStringLiteral("Alarm 00")), true);
         QVERIFY(dialog->statusText().startsWith(QStringLiteral("%1 von %2").arg(total).arg(total)));
+
+        // What is journalled while it is open comes in at the top, nothing lost or doubled.
+        const qint64 shownNewest = model.entries().first().id;
+        run(list, QStringLiteral("WaterPump=on@0"));
+        QTRY_COMPARE(model.rowCount(), total + 1);
+        QCOMPARE(model.totalCount(), total + 1);
+        QVERIFY(model.entries().first().id > shownNewest);
+        QCOMPARE(model.entries().first().alarm, QStringLiteral("WaterPump.Off"));
+        QCOMPARE(model.entries().at(1).id, shownNewest);
         dialog->close();
     }
 
