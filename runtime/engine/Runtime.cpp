@@ -175,9 +175,6 @@ void Runtime::start(const QString& projectName)
     schedule([this] {
         openStore(QStringLiteral("Archiv wird geöffnet"), QStringLiteral("archive.sqlite"),
             [this](const QString& path, QString* notice) { return m_archive->open(path, notice); });
-        // A file that opens may still be damaged inside; it is checked while the runtime works on.
-        if (m_archive->isOpen())
-            m_archive->startCheck();
     });
     schedule([this] {
         openStore(QStringLiteral("Alarmjournal wird geöffnet"), QStringLiteral("alarms.sqlite"),
@@ -373,6 +370,13 @@ void Runtime::goLive()
     m_state = State::Running;
     if (m_options.realTime)
         m_timer->start(m_project.simulation.tickMilliseconds);
+    // A file that opened may still be damaged inside; it is checked while the runtime works on. The
+    // check reads the whole file: begun during the start it competes for the disk and the second
+    // core (the overview came 10 ms later), so it waits until the station is up.
+    QTimer::singleShot(ArchiveCheckDelayMs, m_archive, [this] {
+        if (m_archive->isOpen() && m_state == State::Running)
+            m_archive->startCheck();
+    });
     Q_EMIT started();
 }
 

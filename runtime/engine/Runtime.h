@@ -60,6 +60,8 @@ public:
     /// Recordings between two tries of alarm journal rows the file refused.
     static constexpr int JournalRetryEvery = 10;
     static constexpr qint64 DamageShownMs = 10000;
+    /// Wall-clock wait from opening the archive to checking it on the side.
+    static constexpr int ArchiveCheckDelayMs = 3000;
 
     explicit Runtime(RuntimeOptions options = {}, QObject* parent = nullptr);
     ~Runtime() override;

@@ -121,6 +121,20 @@ void writeArchive(const QString& path)
     store.endBulk(true);
 }
 
+/// Writes garbage over part of the file ("tail", "middle" or "header"); returns the damaged bytes.
+QByteArray spoil(const QString& path, const QString& damage)
+{
+    QByteArray bytes = readAll(path);
+    const qsizetype length = damage == QLatin1String("header") ? 100 : 65536;
+    const qsizetype at = damage == QLatin1String("tail") ? bytes.size() - length : damage == QLatin1String("middle") ? bytes.size() / 2 / 4096 * 4096 : 0;
+    for (qsizetype i = 0; i < length; ++i)
+        bytes[at + i] = static_cast<char>((i * 7919 + 13) % 251);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return {};
+    return bytes;
+}
+
 } // namespace
 
 class tst_ArchiveFaults : public QObject {
@@ -136,6 +150,7 @@ private slots:
     void damagedArchiveIsKeptAside();
     void readOnlyArchiveSaysWhy();
     void damageInOperationRaisesTheAlarm();
+    void runtimeChecksItsArchiveAfterStart();
 };
 
 void tst_ArchiveFaults::fullDiskKeepsThePlantRunning_data()
@@ -245,17 +260,8 @@ void tst_ArchiveFaults::damagedArchiveIsKeptAside()
     QTemporaryDir dir;
     const QString path = QDir(dir.path()).filePath(QStringLiteral("archive.sqlite"));
     writeArchive(path);
-    QByteArray bytes = readAll(path);
+    const QByteArray bytes = spoil(path, damage);
     QVERIFY(bytes.size() > 1 << 20);
-    const qsizetype length = damage == QLatin1String("header") ? 100 : 65536;
-    const qsizetype at = damage == QLatin1String("tail") ? bytes.size() - length : damage == QLatin1String("middle") ? bytes.size() / 2 / 4096 * 4096 : 0;
-    for (qsizetype i = 0; i < length; ++i)
-        bytes[at + i] = static_cast<char>((i * 7919 + 13) % 251);
-    {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
 
     // As the runtime does it: open, check on the side, and work on meanwhile.
     ArchiveStore store(nullptr);
@@ -298,6 +304,34 @@ void tst_ArchiveFaults::damageInOperationRaisesTheAlarm()
     runtime.advance(Runtime::DamageShownMs / 1000);
     QVERIFY(!runtime.alarms().alarm(FaultAlarm).isActive());
     QVERIFY(!runtime.alarms().alarm(FaultAlarm).isAcknowledged());
+}
+
+void tst_ArchiveFaults::runtimeChecksItsArchiveAfterStart()
+{
+    QTemporaryDir dir;
+    copyProject(dir.path());
+    const RuntimeOptions options = testOptions(dir.path());
+    const QString folder = QDir(options.dataDirectory).filePath(QStringLiteral("Kalvora"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = QDir(folder).filePath(QStringLiteral("archive.sqlite"));
+    writeArchive(path);
+    const QByteArray bytes = spoil(path, QStringLiteral("middle")); // opens fine: only a check finds it
+    QVERIFY(!bytes.isEmpty());
+    Runtime runtime(options);
+    QCOMPARE(startAndWait(runtime), QString());
+    QSignalSpy replaced(&runtime.archive(), &ArchiveStore::damagedReplaced);
+    QVERIFY(QTest::qWaitFor([&] { return replaced.size() == 1; }, Runtime::ArchiveCheckDelayMs + 20000));
+    runtime.advance(3);
+    QVERIFY(runtime.alarms().alarm(FaultAlarm).isActive());
+    QStringList aside = QDir(folder).entryList({QStringLiteral("archive.sqlite.damaged-*")});
+    aside.removeIf([](const QString& name) { return name.endsWith(QLatin1String("-wal")) || name.endsWith(QLatin1String("-shm")); });
+    QCOMPARE(aside.size(), 1);
+    // The runtime had recorded into the file before the check found it: the damage itself is kept.
+    const QByteArray kept = readAll(QDir(folder).filePath(aside.first()));
+    const qsizetype at = bytes.size() / 2 / 4096 * 4096;
+    QVERIFY(kept.size() >= bytes.size());
+    QCOMPARE(kept.mid(at, 65536), bytes.mid(at, 65536));
+    QCOMPARE(runtime.state(), Runtime::State::Running);
 }
 
 /// SQLite itself only says "disk I/O error" or "attempt to write a readonly database".
