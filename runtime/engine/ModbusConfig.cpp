@@ -343,6 +343,17 @@ QString ModbusConfig::tableName(ModbusTable table)
     return {};
 }
 
+QModbusDataUnit::RegisterType ModbusConfig::registerType(ModbusTable table)
+{
+    switch (table) {
+    case ModbusTable::Coil: return QModbusDataUnit::Coils;
+    case ModbusTable::DiscreteInput: return QModbusDataUnit::DiscreteInputs;
+    case ModbusTable::HoldingRegister: return QModbusDataUnit::HoldingRegisters;
+    case ModbusTable::InputRegister: return QModbusDataUnit::InputRegisters;
+    }
+    return QModbusDataUnit::Invalid;
+}
+
 ModbusConfigResult ModbusConfigLoader::load(const QString& folder, const QList<TagDefinition>& variables, const QString& statusPrefix)
 {
     return loadFile(QDir(folder).filePath(QStringLiteral("modbus.json")), variables, statusPrefix);

@@ -3,6 +3,7 @@
 #include "TagStore.h"
 
 #include <QList>
+#include <QModbusDataUnit>
 #include <QString>
 #include <QVariant>
 
@@ -68,6 +69,8 @@ struct ModbusConfig {
     int indexOf(const QString& variable) const;
 
     static QString tableName(ModbusTable table);
+    /// The table as Qt's Modbus classes name it.
+    static QModbusDataUnit::RegisterType registerType(ModbusTable table);
 };
 
 struct ModbusConfigResult {

@@ -13,17 +13,6 @@
 
 namespace {
 
-QModbusDataUnit::RegisterType registerType(ModbusTable table)
-{
-    switch (table) {
-    case ModbusTable::Coil: return QModbusDataUnit::Coils;
-    case ModbusTable::DiscreteInput: return QModbusDataUnit::DiscreteInputs;
-    case ModbusTable::HoldingRegister: return QModbusDataUnit::HoldingRegisters;
-    case ModbusTable::InputRegister: return QModbusDataUnit::InputRegisters;
-    }
-    return QModbusDataUnit::Invalid;
-}
-
 QString exceptionText(QModbusPdu::ExceptionCode code)
 {
     switch (code) {
@@ -180,7 +169,7 @@ void ModbusSource::poll()
         // A request still out is not asked again: the watchdog decides when its values are stale.
         if (b.pending)
             continue;
-        const QModbusDataUnit unit(registerType(b.range.table), b.range.start, static_cast<quint16>(b.range.count));
+        const QModbusDataUnit unit(ModbusConfig::registerType(b.range.table), b.range.start, static_cast<quint16>(b.range.count));
         QModbusReply* reply = m_client->sendReadRequest(unit, m_config.connection.unitId);
         if (!reply) {
             markBad(i, m_client->errorString());
@@ -315,7 +304,7 @@ void ModbusSource::write(const WriteRequest& request)
     const std::optional<QList<quint16>> words = mapping.encode(request.value);
     if (!words)
         return fail(QStringLiteral("%1 does not fit the PLC's %2").arg(request.value.toString(), ModbusConfig::tableName(mapping.table)));
-    const QModbusDataUnit unit(registerType(mapping.table), mapping.address, *words);
+    const QModbusDataUnit unit(ModbusConfig::registerType(mapping.table), mapping.address, *words);
     QModbusReply* reply = m_client->sendWriteRequest(unit, m_config.connection.unitId);
     if (!reply)
         return fail(m_client->errorString());

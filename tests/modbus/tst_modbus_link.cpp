@@ -22,17 +22,6 @@
 
 namespace {
 
-QModbusDataUnit::RegisterType registerType(ModbusTable table)
-{
-    switch (table) {
-    case ModbusTable::Coil: return QModbusDataUnit::Coils;
-    case ModbusTable::DiscreteInput: return QModbusDataUnit::DiscreteInputs;
-    case ModbusTable::HoldingRegister: return QModbusDataUnit::HoldingRegisters;
-    case ModbusTable::InputRegister: return QModbusDataUnit::InputRegisters;
-    }
-    return QModbusDataUnit::Invalid;
-}
-
 /// A real server that counts what it is asked and can refuse everything with an exception code.
 class CountingServer final : public QModbusTcpServer {
 public:
@@ -201,7 +190,7 @@ void TestModbusLink::valuesArriveScaledAndStamped()
     QList<quint16> raw;
     for (const int w : words)
         raw.append(static_cast<quint16>(w));
-    QVERIFY(server.setData(QModbusDataUnit(registerType(m.table), 10, raw)));
+    QVERIFY(server.setData(QModbusDataUnit(ModbusConfig::registerType(m.table), 10, raw)));
     Station station({m}, port);
     if (!expected.isValid())
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("Modbus: V \\(holding 10\\): the raw value is not a number")));

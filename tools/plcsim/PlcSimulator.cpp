@@ -8,21 +8,6 @@
 #include <algorithm>
 #include <map>
 
-namespace {
-
-QModbusDataUnit::RegisterType registerType(ModbusTable table)
-{
-    switch (table) {
-    case ModbusTable::Coil: return QModbusDataUnit::Coils;
-    case ModbusTable::DiscreteInput: return QModbusDataUnit::DiscreteInputs;
-    case ModbusTable::HoldingRegister: return QModbusDataUnit::HoldingRegisters;
-    case ModbusTable::InputRegister: return QModbusDataUnit::InputRegisters;
-    }
-    return QModbusDataUnit::Invalid;
-}
-
-} // namespace
-
 PlcSimulator::PlcSimulator(SimulationParameters parameters, ModbusConfig config, QObject* parent)
     : QObject(parent)
     , m_plant(std::move(parameters))
@@ -34,7 +19,7 @@ PlcSimulator::PlcSimulator(SimulationParameters parameters, ModbusConfig config,
     // as from a real PLC.
     std::map<QModbusDataUnit::RegisterType, std::pair<int, int>> spans;
     for (const ModbusMapping& m : std::as_const(m_config.map)) {
-        auto [it, fresh] = spans.try_emplace(registerType(m.table), m.address, m.address + m.width());
+        auto [it, fresh] = spans.try_emplace(ModbusConfig::registerType(m.table), m.address, m.address + m.width());
         if (!fresh)
             it->second = {std::min(it->second.first, m.address), std::max(it->second.second, m.address + m.width())};
     }
@@ -107,7 +92,7 @@ bool PlcSimulator::setValue(const QString& variable, const QVariant& value)
         return false;
     // The server reports our own changes as written too; those are no client's.
     m_writingOwn = true;
-    const bool ok = m_server->setData(QModbusDataUnit(registerType(m.table), m.address, *words));
+    const bool ok = m_server->setData(QModbusDataUnit(ModbusConfig::registerType(m.table), m.address, *words));
     m_writingOwn = false;
     return ok;
 }
@@ -118,7 +103,7 @@ QVariant PlcSimulator::value(const QString& variable) const
     if (index < 0)
         return {};
     const ModbusMapping& m = m_config.map.at(index);
-    QModbusDataUnit unit(registerType(m.table), m.address, static_cast<quint16>(m.width()));
+    QModbusDataUnit unit(ModbusConfig::registerType(m.table), m.address, static_cast<quint16>(m.width()));
     if (!m_server->data(&unit))
         return {};
     const QList<quint16> words = unit.values();
@@ -132,7 +117,7 @@ void PlcSimulator::onDataWritten(QModbusDataUnit::RegisterType table, int addres
     ++m_writesTaken;
     for (qsizetype i = 0; i < m_config.map.size(); ++i) {
         const ModbusMapping& m = m_config.map.at(i);
-        if (registerType(m.table) != table || m.address + m.width() <= address || m.address >= address + size)
+        if (ModbusConfig::registerType(m.table) != table || m.address + m.width() <= address || m.address >= address + size)
             continue;
         const QVariant v = value(m.variable);
         qInfo().noquote() << QStringLiteral("plcsim: %1 (%2 %3) written: %4").arg(m.variable, ModbusConfig::tableName(m.table)).arg(m.address).arg(v.toString());
