@@ -21,6 +21,24 @@ qint64 ceilTo(qint64 t, qint64 step)
 // Large enough for a day of history in one flush, small enough to stay a few MB.
 constexpr size_t RebuildFlushCells = 50'000;
 
+constexpr const char* WriteCellSql = "INSERT OR REPLACE INTO rollups(level, trend, t, first_t, first_v, min_t, min_v, "
+                                     "max_t, max_v, last_t, last_v) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)";
+
+/// The eight columns first_t, first_v, min_t, min_v, max_t, max_v, last_t, last_v from column `first` on.
+ArchiveAggregate readCell(const SqliteStatement& read, int first)
+{
+    return {read.int64(first), read.real(first + 1), read.int64(first + 2), read.real(first + 3),
+            read.int64(first + 4), read.real(first + 5), read.int64(first + 6), read.real(first + 7)};
+}
+
+void writeCell(SqliteStatement& write, int storedLevel, qint64 id, qint64 start, const ArchiveAggregate& agg)
+{
+    write.bind(1, storedLevel).bind(2, id).bind(3, start);
+    write.bind(4, agg.firstT).bind(5, agg.firstV).bind(6, agg.minT).bind(7, agg.minV);
+    write.bind(8, agg.maxT).bind(9, agg.maxV).bind(10, agg.lastT).bind(11, agg.lastV);
+    write.run();
+}
+
 } // namespace
 
 void ArchiveAggregate::merge(const ArchiveAggregate& o)
@@ -76,23 +94,19 @@ void ArchiveRollups::derive(SqliteDatabase& db, int level)
     const qint64 step = StepMs[static_cast<size_t>(level)];
     SqliteStatement finer = db.prepare("SELECT trend, first_t, first_v, min_t, min_v, max_t, max_v, last_t, last_v "
                                        "FROM rollups WHERE level = ?1 ORDER BY trend, t");
-    SqliteStatement write = db.prepare("INSERT OR REPLACE INTO rollups(level, trend, t, first_t, first_v, min_t, min_v, "
-                                       "max_t, max_v, last_t, last_v) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+    SqliteStatement write = db.prepare(WriteCellSql);
     qint64 id = -1;
     qint64 start = 0;
     ArchiveAggregate agg;
     const auto put = [&] {
         if (id < 0)
             return;
-        write.bind(1, stored(level)).bind(2, id).bind(3, start).bind(4, agg.firstT).bind(5, agg.firstV).bind(6, agg.minT);
-        write.bind(7, agg.minV).bind(8, agg.maxT).bind(9, agg.maxV).bind(10, agg.lastT).bind(11, agg.lastV);
-        write.run();
+        writeCell(write, stored(level), id, start, agg);
     };
     finer.bind(1, stored(level - 1));
     while (finer.step()) {
         // A finer cell lies wholly inside one coarser cell, so its first sample tells which.
-        const ArchiveAggregate cell{finer.int64(1), finer.real(2), finer.int64(3), finer.real(4),
-                                    finer.int64(5), finer.real(6), finer.int64(7), finer.real(8)};
+        const ArchiveAggregate cell = readCell(finer, 1);
         const qint64 trend = finer.int64(0);
         const qint64 cellStart = floorTo(cell.firstT, step);
         if (trend == id && cellStart == start) {
@@ -194,13 +208,10 @@ void ArchiveRollups::Collector::flush(SqliteDatabase& db)
         } else {
             m_read.bind(1, stored(level)).bind(2, id).bind(3, start);
             if (m_read.step())
-                agg.merge({m_read.int64(0), m_read.real(1), m_read.int64(2), m_read.real(3), m_read.int64(4), m_read.real(5), m_read.int64(6), m_read.real(7)});
+                agg.merge(readCell(m_read, 0));
             m_read.reset();
         }
-        m_write.bind(1, stored(level)).bind(2, id).bind(3, start);
-        m_write.bind(4, agg.firstT).bind(5, agg.firstV).bind(6, agg.minT).bind(7, agg.minV);
-        m_write.bind(8, agg.maxT).bind(9, agg.maxV).bind(10, agg.lastT).bind(11, agg.lastV);
-        m_write.run();
+        writeCell(m_write, stored(level), id, start, agg);
     }
     m_cells.clear();
 }
@@ -219,8 +230,7 @@ void ArchiveRollups::Collector::prepare(SqliteDatabase& db)
     m_read = db.prepare("SELECT first_t, first_v, min_t, min_v, max_t, max_v, last_t, last_v FROM rollups "
                         "WHERE level = ?1 AND trend = ?2 AND t = ?3");
     m_raw = db.prepare("SELECT t, v FROM samples WHERE trend = ?1 AND t >= ?2 AND t < ?3 ORDER BY t");
-    m_write = db.prepare("INSERT OR REPLACE INTO rollups(level, trend, t, first_t, first_v, min_t, min_v, max_t, max_v, "
-                         "last_t, last_v) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+    m_write = db.prepare(WriteCellSql);
     m_drop = db.prepare("DELETE FROM rollups WHERE level = ?1 AND trend = ?2 AND t = ?3");
     m_preparedFor = &db;
 }
