@@ -9,6 +9,8 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <optional>
+
 namespace {
 
 /// `root` with the value at `path` ("map/3/address") replaced; an undefined value removes it.
@@ -134,10 +136,12 @@ void TestModbusConfig::faultStopsTheStart()
     const QJsonDocument original = QJsonDocument::fromJson(file.readAll());
     file.close();
     QVERIFY(original.isObject());
+    std::optional<ReadWatchdog> watchdog;
     if (path.isEmpty() && value == QLatin1String("delete")) {
         QVERIFY(file.remove());
     } else if (path.isEmpty() && !value.isEmpty()) {
         QVERIFY(replaceWithKind(file.fileName(), value));
+        watchdog.emplace(file.fileName());
     } else {
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         if (path.isEmpty())
@@ -151,7 +155,6 @@ void TestModbusConfig::faultStopsTheStart()
 
     Runtime runtime(modbusOptions(root.path()));
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("Runtime start failed")));
-    const ReadWatchdog watchdog(file.fileName());
     const QString error = startAndWait(runtime);
     QVERIFY2(error.contains(QDir::toNativeSeparators(file.fileName())), qPrintable(error));
     QVERIFY2(error.contains(reason), qPrintable(error));

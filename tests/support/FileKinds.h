@@ -38,7 +38,7 @@ inline bool replaceWithKind(const QString& path, const QString& kind)
 /// without end, then fails the run instead of hanging it until the test driver gives up.
 class ReadWatchdog {
 public:
-    explicit ReadWatchdog(QString what, int seconds = 10)
+    explicit ReadWatchdog(QString what, int seconds = 20)
         : m_what(std::move(what))
         , m_thread([this, seconds] {
             std::unique_lock lock(m_mutex);
