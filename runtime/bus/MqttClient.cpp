@@ -110,7 +110,7 @@ void MqttClient::setBackOff(int firstDelayMs, int maximumDelayMs)
 bool MqttClient::createHandle()
 {
     if (m_handle) {
-        unwatchSocket();
+        disconnectFromBroker();
         mosquitto_user_data_set(m_handle, nullptr);
         mosquitto_destroy(m_handle);
     }
