@@ -29,6 +29,8 @@ QString describe(int code)
         return QString::fromUtf8(mosquitto_reason_string(code));
     if (code == MOSQ_ERR_KEEPALIVE)
         return QStringLiteral("the broker did not answer within the keep-alive interval");
+    if (code == MOSQ_ERR_TLS)
+        return QStringLiteral("the TLS handshake failed: check the CA file and the broker's certificate");
     if (code == MOSQ_ERR_ERRNO)
         return QString::fromLocal8Bit(std::strerror(errno));
     return QString::fromUtf8(mosquitto_strerror(code));
@@ -58,10 +60,7 @@ MqttClient::MqttClient(QObject* parent)
     // Keep-alive pings and their time-out live in mosquitto_loop_misc; half a second is fine-grained
     // enough for keep-alive intervals of seconds.
     m_miscTimer->setInterval(500);
-    connect(m_miscTimer, &QTimer::timeout, this, [this] {
-        mosquitto_loop_misc(m_handle);
-        afterIo();
-    });
+    connect(m_miscTimer, &QTimer::timeout, this, [this] { afterIo(mosquitto_loop_misc(m_handle)); });
     m_retryTimer->setSingleShot(true);
     connect(m_retryTimer, &QTimer::timeout, this, &MqttClient::attempt);
     // A broker that accepts the connection but never answers (stopped, overloaded) must not hold the
@@ -214,16 +213,12 @@ void MqttClient::watchSocket()
         return;
     m_readNotifier = new QSocketNotifier(socket, QSocketNotifier::Read, this);
     m_writeNotifier = new QSocketNotifier(socket, QSocketNotifier::Write, this);
-    connect(m_readNotifier, &QSocketNotifier::activated, this, [this] {
-        mosquitto_loop_read(m_handle, 1);
-        afterIo();
-    });
+    connect(m_readNotifier, &QSocketNotifier::activated, this, [this] { afterIo(mosquitto_loop_read(m_handle, 1)); });
     connect(m_writeNotifier, &QSocketNotifier::activated, this, [this] {
         // A TLS handshake in progress advances through the read step only.
-        if (m_state == State::Connecting && !m_settings.caFile.isEmpty())
-            mosquitto_loop_read(m_handle, 1);
-        mosquitto_loop_write(m_handle, 1);
-        afterIo();
+        if (m_state == State::Connecting && !m_settings.caFile.isEmpty() && mosquitto_loop_read(m_handle, 1) != MOSQ_ERR_SUCCESS)
+            return afterIo(MOSQ_ERR_TLS);
+        afterIo(mosquitto_loop_write(m_handle, 1));
     });
     m_miscTimer->start();
     afterIo();
@@ -244,8 +239,14 @@ void MqttClient::unwatchSocket()
     m_miscTimer->stop();
 }
 
-void MqttClient::afterIo()
+void MqttClient::afterIo(int result)
 {
+    // A failed TLS handshake closes the socket without the disconnect callback: the notifiers, still
+    // here, would watch a closed descriptor and the attempt would hang until the answer timer.
+    if (result != MOSQ_ERR_SUCCESS && m_readNotifier && mosquitto_socket(m_handle) < 0) {
+        connectionLost(describe(result));
+        return;
+    }
     if (m_writeNotifier && m_handle)
         m_writeNotifier->setEnabled(mosquitto_want_write(m_handle));
 }

@@ -107,7 +107,7 @@ private:
     void scheduleRetry();
     void watchSocket();
     void unwatchSocket();
-    void afterIo();
+    void afterIo(int result = 0);
 
     MqttSettings m_settings;
     std::optional<MqttWill> m_will;

@@ -275,12 +275,18 @@ std::variant<SparkplugAliasTable::Entry, QString> identify(const pb::Payload_Met
         return entry;
     }
     const SparkplugAliasTable::Entry* known = nullptr;
-    if (metric.has_name())
+    if (metric.has_alias()) {
+        if (!aliases || !(known = aliases->byAlias(metric.alias())))
+            return QStringLiteral("has an alias no birth declared");
+        // Name and alias must agree, or the value would land on a different variable depending on
+        // which of the two a reader goes by.
+        if (metric.has_name() && known->name != entry.name)
+            return QStringLiteral("has the alias of \"%1\"").arg(known->name);
+    } else if (metric.has_name()) {
         known = aliases ? aliases->byName(entry.name) : nullptr;
-    else if (!metric.has_alias())
+    } else {
         return QStringLiteral("has neither name nor alias");
-    else if (!aliases || !(known = aliases->byAlias(metric.alias())))
-        return QStringLiteral("has an alias no birth declared");
+    }
     if (known && metric.has_datatype() && known->type != entry.type)
         return QStringLiteral("is declared %1 but the birth said %2").arg(sparkplugDataTypeName(entry.type), sparkplugDataTypeName(known->type));
     if (known)

@@ -48,6 +48,26 @@ void MosquittoBroker::addAccount(const QString& user, const QString& password, c
     m_access << QStringLiteral("user %1").arg(user) << access << QString();
 }
 
+QString MosquittoBroker::caFile() const
+{
+    return m_folder.filePath(QStringLiteral("broker.crt"));
+}
+
+bool MosquittoBroker::enableTls()
+{
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"), {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+        QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+        QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"),
+        QStringLiteral("-keyout"), m_folder.filePath(QStringLiteral("broker.key")), QStringLiteral("-out"), caFile()});
+    if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0) {
+        m_error = QStringLiteral("openssl cannot make a certificate: %1").arg(QString::fromLocal8Bit(openssl.readAllStandardError()));
+        return false;
+    }
+    m_tlsPort = freeLoopbackPort();
+    return true;
+}
+
 bool MosquittoBroker::writeFiles()
 {
     if (!m_folder.isValid()) {
@@ -79,7 +99,12 @@ bool MosquittoBroker::writeFiles()
         QStringLiteral("persistence false"),
         QStringLiteral("log_dest stderr"),
         QStringLiteral("log_type all"),
-        QString()}.join(u'\n');
+        QString()}.join(u'\n')
+        + (m_tlsPort ? QStringList{QStringLiteral("listener %1 127.0.0.1").arg(m_tlsPort),
+                           QStringLiteral("certfile %1").arg(caFile()),
+                           QStringLiteral("keyfile %1").arg(m_folder.filePath(QStringLiteral("broker.key"))),
+                           QString()}.join(u'\n')
+                     : QString());
     const QString configPath = m_folder.filePath(QStringLiteral("mosquitto.conf"));
     if (!writeText(access, m_access.join(u'\n') + u'\n') || !writeText(configPath, config)) {
         m_error = QStringLiteral("cannot write the broker's files in %1").arg(m_folder.path());

@@ -19,6 +19,11 @@ public:
     /// `access` lines go into the access list under the user, for example "topic readwrite a/#".
     void addAccount(const QString& user, const QString& password, const QStringList& access);
 
+    /// A second listener with TLS, its certificate made here (self-signed for 127.0.0.1). Before start().
+    bool enableTls();
+    QString caFile() const;
+    quint16 tlsPort() const { return m_tlsPort; }
+
     /// Writes the files (the first time), starts the broker and returns once it accepts connections;
     /// false with errorString() when it does not come up within ten seconds.
     bool start();
@@ -41,6 +46,7 @@ private:
     QStringList m_passwords;  // user, password, user, password, ...
     QStringList m_access;
     quint16 m_port = 0;
+    quint16 m_tlsPort = 0;
     bool m_written = false;
     QString m_error;
     QByteArray m_log;

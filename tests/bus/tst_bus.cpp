@@ -77,6 +77,8 @@ private Q_SLOTS:
     void requestAndResponse();
     void refusedLogin_data();
     void refusedLogin();
+    void tls_data();
+    void tls();
     void accessListRefusesPublish();
     void willOfAClientThatDies();
     void keepAliveNoticesStoppedBroker();
@@ -95,6 +97,7 @@ void TestBus::initTestCase()
     m_broker.addAccount(QStringLiteral("server"), QStringLiteral("server-pw"), {QStringLiteral("topic readwrite #")});
     m_broker.addAccount(QStringLiteral("station"), QStringLiteral("station-pw"),
         {QStringLiteral("topic read kalvora/#"), QStringLiteral("topic write kalvora/request/station/#")});
+    QVERIFY2(m_broker.enableTls(), qPrintable(m_broker.errorString()));
     QVERIFY2(m_broker.start(), qPrintable(m_broker.errorString()));
 }
 
@@ -247,6 +250,8 @@ void TestBus::decodeBadInput_data()
     QTest::newRow("sequence above 255") << data << stamp + number(3, 256) << "above 255";
     QTest::newRow("data without time stamp") << data << seq << "no time stamp";
     QTest::newRow("unknown alias") << data << stamp + bytes(2, number(2, 99) + number(13, 0)) + seq << "alias no birth declared";
+    QTest::newRow("alias of another metric") << data << stamp + metric("Other", 10, number(2, 1) + number(13, 0)) + seq
+                                             << "has the alias of \"Level\"";
     QTest::newRow("neither name nor alias") << data << stamp + metric({}, 3, int1) + seq << "neither name nor alias";
     QTest::newRow("no data type anywhere") << data << stamp + metric("Other", 0, int1) + seq << "no data type";
     QTest::newRow("type differs from birth") << data << stamp + metric("Level", 3, int1) + seq << "the birth said Double";
@@ -444,6 +449,42 @@ void TestBus::refusedLogin()
     QVERIFY(!attempts.wait(1000));
     QCOMPARE(client.connectionAttempts(), 1);
     QCOMPARE(failed.size(), 1);
+}
+
+void TestBus::tls_data()
+{
+    QTest::addColumn<bool>("rightCa");
+    QTest::newRow("broker's certificate") << true;
+    QTest::newRow("unknown certificate") << false;
+}
+
+void TestBus::tls()
+{
+    QFETCH(bool, rightCa);
+    MqttClient client;
+    MqttSettings settings;
+    settings.port = m_broker.tlsPort();
+    settings.userName = QStringLiteral("server");
+    settings.password = QStringLiteral("server-pw");
+    // Any certificate but the broker's: the system's bundle does not vouch for a self-signed one.
+    settings.caFile = rightCa ? m_broker.caFile() : QStringLiteral("/etc/ssl/certs/ca-certificates.crt");
+    client.setSettings(settings);
+    QSignalSpy connected(&client, &MqttClient::connected);
+    QSignalSpy failed(&client, &MqttClient::connectFailed);
+    client.connectToBroker();
+    if (!rightCa) {
+        QTRY_VERIFY_WITH_TIMEOUT(!failed.isEmpty(), 10000);
+        QVERIFY2(failed.first().first().toString().contains(QStringLiteral("TLS")), qPrintable(failed.first().first().toString()));
+        QTRY_VERIFY_WITH_TIMEOUT(failed.size() >= 2, 5000);  // the retry fails as promptly, it does not hang
+        QVERIFY(!client.isConnected());
+        return;
+    }
+    QVERIFY(connected.wait(10000));
+    QVERIFY(subscribe(client, QStringLiteral("kalvora/tls")));
+    QSignalSpy got(&client, &MqttClient::messageReceived);
+    QVERIFY(client.publish({QStringLiteral("kalvora/tls"), QByteArray(100000, 'x'), 1, false, {}, {}}) > 0);
+    QVERIFY(got.wait(5000));
+    QCOMPARE(got.first().first().value<MqttMessage>().payload.size(), 100000);
 }
 
 void TestBus::accessListRefusesPublish()
