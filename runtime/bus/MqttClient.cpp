@@ -297,12 +297,16 @@ int MqttClient::publish(const MqttMessage& message)
 {
     if (!isConnected())
         return -1;
+    if (message.correlationData.size() > 65535) {
+        qCWarning(busLog) << "cannot publish on" << message.topic << ": correlation data above 65535 bytes";
+        return -1;
+    }
     mosquitto_property* properties = nullptr;
     if (!message.responseTopic.isEmpty())
         mosquitto_property_add_string(&properties, MQTT_PROP_RESPONSE_TOPIC, message.responseTopic.toUtf8().constData());
     if (!message.correlationData.isEmpty()) {
         mosquitto_property_add_binary(&properties, MQTT_PROP_CORRELATION_DATA, message.correlationData.constData(),
-            static_cast<uint16_t>(qMin<qsizetype>(message.correlationData.size(), 65535)));
+            static_cast<uint16_t>(message.correlationData.size()));
     }
     int id = 0;
     const int rc = mosquitto_publish_v5(m_handle, &id, message.topic.toUtf8().constData(), static_cast<int>(message.payload.size()),

@@ -85,6 +85,7 @@ private Q_SLOTS:
     void reconnectAfterBrokerKilled();
 
 private:
+    MqttSettings login(const QString& user, const QString& password) const;
     std::unique_ptr<MqttClient> connectedClient(const QString& user, const QString& password, int keepAlive = 30,
         const std::optional<MqttWill>& will = {});
     static bool subscribe(MqttClient& client, const QString& filter);
@@ -361,15 +362,21 @@ void TestBus::hostState()
     QCOMPARE(SparkplugHostState::parse(parsed.value->toJson()).value, parsed.value);
 }
 
+MqttSettings TestBus::login(const QString& user, const QString& password) const
+{
+    MqttSettings settings;
+    settings.port = m_broker.port();
+    settings.userName = user;
+    settings.password = password;
+    return settings;
+}
+
 std::unique_ptr<MqttClient> TestBus::connectedClient(const QString& user, const QString& password, int keepAlive,
     const std::optional<MqttWill>& will)
 {
     auto client = std::make_unique<MqttClient>();
     client->setWill(will);
-    MqttSettings settings;
-    settings.port = m_broker.port();
-    settings.userName = user;
-    settings.password = password;
+    MqttSettings settings = login(user, password);
     settings.keepAliveSeconds = keepAlive;
     client->setSettings(settings);
     QSignalSpy connected(client.get(), &MqttClient::connected);
@@ -433,11 +440,7 @@ void TestBus::refusedLogin()
     QFETCH(QString, password);
     QFETCH(QString, reason);
     MqttClient client;
-    MqttSettings settings;
-    settings.port = m_broker.port();
-    settings.userName = user;
-    settings.password = password;
-    client.setSettings(settings);
+    client.setSettings(login(user, password));
     client.setBackOff(50, 50);  // a retry, if there were one, would come at once
     QSignalSpy failed(&client, &MqttClient::connectFailed);
     QSignalSpy attempts(&client, &MqttClient::connecting);
@@ -462,10 +465,8 @@ void TestBus::tls()
 {
     QFETCH(bool, rightCa);
     MqttClient client;
-    MqttSettings settings;
+    MqttSettings settings = login(QStringLiteral("server"), QStringLiteral("server-pw"));
     settings.port = m_broker.tlsPort();
-    settings.userName = QStringLiteral("server");
-    settings.password = QStringLiteral("server-pw");
     // Any certificate but the broker's: the system's bundle does not vouch for a self-signed one.
     settings.caFile = rightCa ? m_broker.caFile() : QStringLiteral("/etc/ssl/certs/ca-certificates.crt");
     client.setSettings(settings);
