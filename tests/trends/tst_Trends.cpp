@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
 
 #include <cmath>
 #include <limits>
@@ -115,6 +116,25 @@ private Q_SLOTS:
         // Nothing archived in 2002: every chart says so.
         settle(chart(QStringLiteral("trdWasser")));
         QVERIFY(chart(QStringLiteral("trdWasser")).showsEmptyPeriod());
+    }
+
+    void showATimeTheClockSkips()
+    {
+        // 31 March 2002, 02:30: the suite runs this again under TZ=Europe/Berlin, whose clock jumped
+        // from 02:00 to 03:00 that night; the charts then stand at 03:30 and the station runs on.
+        QVERIFY(input(2).enter(QStringLiteral("3")));
+        QVERIFY(input(1).enter(QStringLiteral("31")));
+        QVERIFY(input(3).enter(QStringLiteral("2")));
+        QVERIFY(input(4).enter(QStringLiteral("30")));
+        key(1).click();
+        const QTime shown = QTimeZone::systemTimeZoneId() == "Europe/Berlin" ? QTime(3, 30) : QTime(2, 30);
+        for (const QString& name : charts) {
+            QVERIFY(!chart(name).Online());
+            QCOMPARE(chart(name).TimePosition().date(), QDate(2002, 3, 31));
+            QCOMPARE(chart(name).TimePosition().time(), shown);
+        }
+        QVERIFY(m_station->endings().isEmpty());
+        QVERIFY(m_screen->isVisible());
     }
 
     void backToThePresentLeavesTheInputs()
