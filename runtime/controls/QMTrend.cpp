@@ -151,6 +151,14 @@ void QMTrend::setTimePosition(const QDateTime& time)
         resetView();
 }
 
+void QMTrend::showTimePosition(const QDateTime& time)
+{
+    if (time != m_timePosition)
+        setTimePosition(time);
+    else if (!m_online)
+        resetView();
+}
+
 void QMTrend::setDateFormat(const QString& format)
 {
     m_dateFormat = format;

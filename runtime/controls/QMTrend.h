@@ -127,6 +127,9 @@ public:
     void setOnline(bool online);
     QDateTime TimePosition() const { return m_timePosition; }
     void setTimePosition(const QDateTime& time);
+    /// Writes `TimePosition` and, offline, shows the stored period ending there even when that time is
+    /// already written: whatever the operator zoomed or dragged is undone.
+    void showTimePosition(const QDateTime& time);
 
     QString dateFormat() const { return m_dateFormat; }
     void setDateFormat(const QString& format);

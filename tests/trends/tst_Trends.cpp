@@ -6,11 +6,13 @@
 #include "StationFixture.h"
 #include "Window.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
+#include <QWheelEvent>
 
 #include <cmath>
 #include <limits>
@@ -135,6 +137,35 @@ private Q_SLOTS:
         }
         QVERIFY(m_station->endings().isEmpty());
         QVERIFY(m_screen->isVisible());
+    }
+
+    void theKeyUndoesZoomAndDrag_data()
+    {
+        QTest::addColumn<bool>("zoom");
+        QTest::newRow("dragged") << false;
+        QTest::newRow("zoomed") << true;
+    }
+
+    void theKeyUndoesZoomAndDrag()
+    {
+        QFETCH(bool, zoom);
+        key(1).click();
+        QMTrend& c = chart(QStringLiteral("trdWaterTemp"));
+        const QPoint at(c.width() / 2, c.height() / 2);
+        if (zoom) {
+            QWheelEvent wheel(at, c.mapToGlobal(at), {}, QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(&c, &wheel);
+        } else {
+            QTest::mousePress(&c, Qt::LeftButton, {}, at);
+            QTest::mouseMove(&c, at + QPoint(80, 0));
+            QTest::mouseRelease(&c, Qt::LeftButton, {}, at + QPoint(80, 0));
+        }
+        QVERIFY(c.shownEndMs() != loadTime.toMSecsSinceEpoch());
+        key(1).click(); // the same entry once more
+        for (const QString& name : charts) {
+            QCOMPARE(chart(name).shownEndMs(), loadTime.toMSecsSinceEpoch());
+            QCOMPARE(chart(name).shownEndMs() - chart(name).shownStartMs(), chart(name).periodSeconds() * 1000LL);
+        }
     }
 
     void backToThePresentLeavesTheInputs()
