@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QLocale>
 #include <QMenu>
+#include <QMetaMethod>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
@@ -529,9 +530,15 @@ void QMTrend::mouseReleaseEvent(QMouseEvent* event)
     RuntimeControl::mouseReleaseEvent(event);
 }
 
+bool QMTrend::offersCurveChoice() const
+{
+    // Only a screen that answers the request lets the operator choose; elsewhere the curve set is fixed.
+    return isSignalConnected(QMetaMethod::fromSignal(&QMTrend::TrendSelectRequest));
+}
+
 void QMTrend::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    if (event->button() != Qt::LeftButton)
+    if (event->button() != Qt::LeftButton || !offersCurveChoice())
         return;
     TopLevelError::guarded([this] { Q_EMIT TrendSelectRequest(); });
 }
@@ -548,10 +555,10 @@ void QMTrend::leaveEvent(QEvent* event)
 void QMTrend::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu menu(this);
-    QAction* choose = menu.addAction(text("TrendKurvenWaehlen"));
+    QAction* choose = offersCurveChoice() ? menu.addAction(text("TrendKurvenWaehlen")) : nullptr;
     QAction* exportCsv = menu.addAction(text("TrendCsvExport"));
     QAction* picked = menu.exec(event->globalPos());
-    if (picked == choose)
+    if (picked && picked == choose)
         TopLevelError::guarded([this] { Q_EMIT TrendSelectRequest(); });
     else if (picked == exportCsv)
         chooseExportFile();

@@ -32,9 +32,11 @@ class QTimer;
 /// 100, with a warning naming the chart and the slot.
 ///
 /// Operator actions: a double click or the context-menu entry "Choose curves" raises
-/// `TrendSelectRequest`. Offline, the wheel zooms around the mouse, dragging pans along the time axis,
-/// and a cursor line follows the mouse with the time and every curve's value. "Export CSV" in the
-/// context menu writes the shown period: one row per time stamp, ISO times, the values as archived.
+/// `TrendSelectRequest`, offered only while something answers it (the free-trend screen does, the
+/// fixed charts' screen does not). Offline, the wheel zooms around the mouse, dragging pans along the
+/// time axis, and a cursor line follows the mouse with the time and every curve's value. "Export CSV"
+/// in the context menu writes the shown period: one row per time stamp, ISO times, the values as
+/// archived.
 ///
 /// Redraws are coalesced: every change asks for one, and a single-shot timer reads the archive and
 /// repaints at most once a frame. Online, each recording reads only the columns that came into view.
@@ -247,6 +249,7 @@ private:
         double high = 100.0;
     };
     Range usableRange(int index) const;
+    bool offersCurveChoice() const;
     QRect plotRect() const;
     int leftMargin() const;
     void scheduleRefresh();

@@ -7,11 +7,14 @@
 #include "Window.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QFile>
+#include <QMenu>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
+#include <QTimer>
 #include <QWheelEvent>
 
 #include <cmath>
@@ -166,6 +169,43 @@ private Q_SLOTS:
             QCOMPARE(chart(name).shownEndMs(), loadTime.toMSecsSinceEpoch());
             QCOMPARE(chart(name).shownEndMs() - chart(name).shownStartMs(), chart(name).periodSeconds() * 1000LL);
         }
+    }
+
+    void curvesAreChosenOnlyOnTheFreeChart_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QString>("screen");
+        QTest::addColumn<QString>("chart");
+        QTest::addColumn<QStringList>("menu");
+        const QString exportCsv = QStringLiteral("CSV exportieren");
+        for (const QString& name : charts)
+            QTest::newRow(qPrintable(name)) << 0 << QStringLiteral("FTrends") << name << QStringList{exportCsv};
+        QTest::newRow("trdDummy") << 8 << QStringLiteral("frmTrendSelection") << QStringLiteral("trdDummy")
+                                  << QStringList{QStringLiteral("Kurven wählen"), exportCsv};
+    }
+
+    void curvesAreChosenOnlyOnTheFreeChart()
+    {
+        QFETCH(int, command);
+        QFETCH(QString, screen);
+        QFETCH(QString, chart);
+        QFETCH(QStringList, menu);
+        if (command)
+            m_station->pressAndWait(QStringLiteral("FTrends"), command);
+        QMTrend& c = m_station->window(screen).control<QMTrend>(chart);
+        // What the context menu offers, read while it is open, then closed unchosen.
+        QStringList offered;
+        QTimer::singleShot(0, &c, [&offered] {
+            if (auto* open = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                for (const QAction* action : open->actions())
+                    offered.append(action->text());
+                open->close();
+            }
+        });
+        const QPoint at(c.width() / 2, c.height() / 2);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, c.mapToGlobal(at));
+        QApplication::sendEvent(&c, &event);
+        QCOMPARE(offered, menu);
     }
 
     void backToThePresentLeavesTheInputs()
