@@ -27,9 +27,11 @@ class QTimer;
 /// online is kept and used when the chart goes offline.
 ///
 /// The value axis is labelled with the range of the first used slot; every curve is drawn on its own
-/// range, and the cursor shows each curve's real value. A range that is not usable (upper end not above
-/// the lower, NaN or infinite) falls back to the trend's range in the archive definition, else 0 to
-/// 100, with a warning naming the chart and the slot.
+/// range, and the cursor shows each curve's real value. A range fills the plot less a few rows at
+/// either end, so a curve at an end of its range stays clear of the frame; a value beyond its range
+/// runs along the frame's inner edge, with marks pointing off the scale. A range that is not usable
+/// (upper end not above the lower, NaN or infinite) falls back to the trend's range in the archive
+/// definition, else 0 to 100, with a warning naming the chart and the slot.
 ///
 /// Operator actions: a double click or the context-menu entry "Choose curves" raises
 /// `TrendSelectRequest`, offered only while something answers it (the free-trend screen does, the
@@ -113,6 +115,8 @@ public:
     /// Shows the curve set now in the slots.
     void ApplyCurveSettings();
 
+    /// The field the curves are drawn in; its frame lies on the outer rows and columns.
+    QRect plotRect() const;
     /// The period shown now (after zoom and pan), right edge included.
     qint64 shownStartMs() const { return m_viewEndMs - m_viewSpanMs; }
     qint64 shownEndMs() const { return m_viewEndMs; }
@@ -250,7 +254,6 @@ private:
     };
     Range usableRange(int index) const;
     bool offersCurveChoice() const;
-    QRect plotRect() const;
     int leftMargin() const;
     void scheduleRefresh();
     void refresh();

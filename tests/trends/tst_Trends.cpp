@@ -69,13 +69,14 @@ private:
         QVERIFY(QTest::qWaitFor([&] { return !c.isRefreshPending(); }, 2000));
     }
 
-    /// Writes `value` every second for [fromS, toS) seconds after `baseMs` into Wasser/WaterTank1.
-    void record(qint64 baseMs, int fromS, int toS, double value)
+    /// Writes `value`, rising by `drift` a second, every second for [fromS, toS) seconds after `baseMs`
+    /// into Wasser/WaterTank1.
+    void record(qint64 baseMs, int fromS, int toS, double value, double drift = 1e-3)
     {
         ArchiveStore& store = m_station->runtime().archive();
         const int index = store.trendIndex(QStringLiteral("Wasser"), QStringLiteral("WaterTank1"));
         for (int s = fromS; s < toS; ++s)
-            store.add(index, baseMs + s * 1000LL, value + s * 1e-3);
+            store.add(index, baseMs + s * 1000LL, value + s * drift);
         store.commit();
     }
 
@@ -374,6 +375,55 @@ private Q_SLOTS:
         c->setTimePosition(QDateTime::fromMSecsSinceEpoch(base - 3600 * 1000));
         settle(*c);
         QVERIFY(c->showsEmptyPeriod());
+    }
+
+    void curvesAtAndBeyondTheEndsOfTheirRange_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<bool>("top");
+        QTest::addColumn<bool>("offScale");
+        QTest::newRow("at the top") << 12000.0 << true << false;
+        QTest::newRow("at the bottom") << 0.0 << false << false;
+        QTest::newRow("above") << 15000.0 << true << true;
+        QTest::newRow("below") << -500.0 << false << true;
+    }
+
+    void curvesAtAndBeyondTheEndsOfTheirRange()
+    {
+        QFETCH(double, value);
+        QFETCH(bool, top);
+        QFETCH(bool, offScale);
+        const qint64 base = (m_station->runtime().now() / 1000 - 7200) * 1000;
+        record(base, 0, 600, value, 0.0);
+        auto c = standalone(base + 599 * 1000, 600);
+        c->setProperty("Trend1", QStringLiteral("WaterTank1"));
+        c->setProperty("Archive1", QStringLiteral("Wasser"));
+        c->setProperty("MaxValue1", 12000.0);
+        c->setProperty("curveColor1", QColor(255, 0, 0));
+        c->ApplyCurveSettings();
+        settle(*c);
+        const QImage picture = c->grab().toImage();
+        const QRect plot = c->plotRect();
+        QList<int> redRows; // in the plot's columns: the value axis is labelled in the curve's colour
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = plot.left(); x <= plot.right(); ++x) {
+                const QColor p = picture.pixelColor(x, y);
+                if (p.red() > 200 && p.green() < 80 && p.blue() < 80) {
+                    redRows.append(y);
+                    break;
+                }
+            }
+        QVERIFY(!redRows.isEmpty());
+        QVERIFY(redRows.first() > plot.top() && redRows.last() < plot.bottom()); // inside the frame
+        const int outermost = top ? redRows.first() : redRows.last();
+        const int edge = top ? plot.top() + 1 : plot.bottom() - 1;
+        if (offScale) {
+            QCOMPARE(outermost, edge); // clipped at the edge
+            QVERIFY2(redRows.size() >= 5, "marked off the scale");
+        } else {
+            QVERIFY2(std::abs(outermost - edge) >= 3, "clear of the frame");
+            QVERIFY2(redRows.size() <= 2, "a plain line, not marked");
+        }
     }
 
     void csvHoldsTheValuesAsArchived()
