@@ -56,8 +56,8 @@ struct PlantState {
 };
 
 /// \brief The plant model: storage tank, water pump and supply pipe, and per unit a fill valve, water
-/// tank, fuel tank and pump, burner with its thermostat, boiler and condensate line. Deterministic: the same state and the
-/// same steps give the same result on every machine.
+/// tank, fuel tank and pump, burner with its thermostat, boiler and condensate line. Deterministic:
+/// the same state and the same steps give the same result on every machine.
 class PlantSimulator final {
 public:
     explicit PlantSimulator(SimulationParameters parameters);
