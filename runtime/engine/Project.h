@@ -55,6 +55,7 @@ struct UnitInitialState {
     bool switchOn = false;
     double demandScale = 1.0;   ///< this unit's share of the daily heat demand
     double lossScale = 1.0;     ///< this unit's heat loss against the common waterLoss (its insulation)
+    double burnerScale = 1.0;   ///< this unit's burner against the common burnerHeat and fuelConsumption
     /// °C of water this unit's thermostat holds; 0: no thermostat, the burner burns while switched on.
     double setPoint = 0.0;
     double switchingDifference = 0.0; ///< °C between the thermostat's on and off points around setPoint

@@ -40,7 +40,7 @@ const QHash<QString, QStringList>& knownFields()
         {QStringLiteral("fuelDelivery"), {QStringLiteral("orderBelow"), QStringLiteral("delaySeconds"), QStringLiteral("amount")}},
         {QStringLiteral("storage"), {QStringLiteral("capacity"), QStringLiteral("outletFlow"), QStringLiteral("refillBelow"), QStringLiteral("refillUpTo"), QStringLiteral("refillFlow")}},
         {QStringLiteral("initial"), {QStringLiteral("waterPump"), QStringLiteral("outletValve"), QStringLiteral("storageWater")}},
-        {QStringLiteral("units"), {QStringLiteral("name"), QStringLiteral("water"), QStringLiteral("waterTemperature"), QStringLiteral("fuel"), QStringLiteral("boilerTemperature"), QStringLiteral("valveOn"), QStringLiteral("fuelPumpOn"), QStringLiteral("switchOn"), QStringLiteral("demandScale"), QStringLiteral("lossScale"), QStringLiteral("setPoint"), QStringLiteral("switchingDifference")}},
+        {QStringLiteral("units"), {QStringLiteral("name"), QStringLiteral("water"), QStringLiteral("waterTemperature"), QStringLiteral("fuel"), QStringLiteral("boilerTemperature"), QStringLiteral("valveOn"), QStringLiteral("fuelPumpOn"), QStringLiteral("switchOn"), QStringLiteral("demandScale"), QStringLiteral("lossScale"), QStringLiteral("burnerScale"), QStringLiteral("setPoint"), QStringLiteral("switchingDifference")}},
         {QStringLiteral("alarms"), {QStringLiteral("groups"), QStringLiteral("alarms")}},
         {QStringLiteral("group"), {QStringLiteral("name"), QStringLiteral("priority")}},
         {QStringLiteral("alarm"), {QStringLiteral("id"), QStringLiteral("group"), QStringLiteral("variable"), QStringLiteral("condition"), QStringLiteral("limit"), QStringLiteral("deadband"), QStringLiteral("delaySeconds"), QStringLiteral("text"), QStringLiteral("textGroup"), QStringLiteral("help")}},
@@ -449,6 +449,7 @@ void readSimulation(const QString& folder, Project& project)
         unit.switchOn = file.boolean(entry, place, "switchOn");
         unit.demandScale = file.number(entry, place, "demandScale", 1.0, 0, 10);
         unit.lossScale = file.number(entry, place, "lossScale", 1.0, 0, 10);
+        unit.burnerScale = file.number(entry, place, "burnerScale", 1.0, 0, 10);
         unit.setPoint = file.number(entry, place, "setPoint", 0.0, 0, p.boilingPoint);
         unit.switchingDifference = file.number(entry, place, "switchingDifference", 0.0, 0, p.boilingPoint);
         water += unit.water;
