@@ -210,13 +210,13 @@ void PlantSimulator::step(double dt)
         const double loss = p.waterLoss * unit.lossScale + p.demandLoss * heatDemand * unit.demandScale;
         double flame = 0.0;
         if (u.burnerOn) {
-            const double want = p.fuelConsumption * dt * (1.0 + p.noise * noise());
+            const double want = p.fuelConsumption * unit.burnerScale * dt * (1.0 + p.noise * noise());
             const double burnt = std::min(u.fuel, want);
             u.fuel -= burnt;
             m_state.fuelBurned += burnt;
             flame = want > 0.0 ? burnt / want : 0.0;
         }
-        const double heat = p.burnerHeat * dt * flame * (1.0 + p.noise * noise());
+        const double heat = p.burnerHeat * unit.burnerScale * dt * flame * (1.0 + p.noise * noise());
         const double wet = std::min(1.0, u.water / p.wetLevel);
         const double difference = u.boilerTemperature - u.waterTemperature;
         u.boilerTemperature += heat - p.boilerLoss * (u.boilerTemperature - ambient) * dt - p.boilerToWater * wet * difference * dt;
