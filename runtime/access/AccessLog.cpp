@@ -1,0 +1,3 @@
+#include "AccessLog.h"
+
+Q_LOGGING_CATEGORY(lcAccess, "kalvora.access")
