@@ -3,6 +3,8 @@
 #include "AccessLog.h"
 #include "Crypto.h"
 
+#include <utility>
+
 namespace {
 
 constexpr int tokenBytes = 32;
@@ -45,28 +47,32 @@ qsizetype SessionManager::indexOf(const QByteArray& token) const
     return found;
 }
 
-SessionManager::Sweep SessionManager::sweep()
+void SessionManager::apply()
 {
     const qint64 now = m_clock();
-    Sweep changes;
     for (qsizetype i = m_sessions.size() - 1; i >= 0; --i) {
         Session& s = m_sessions[i];
         if (now - s.issuedMs >= m_maxAgeMs) {
-            changes.expired.prepend(s);
-            changes.expired.first().token.clear();
+            m_pending.expired.append(s);
+            m_pending.expired.last().token.clear();
             m_sessions.removeAt(i);
         } else if (!s.locked && now - s.lastActivityMs >= m_idleLockMs) {
             s.locked = true;
-            changes.locked.prepend(s);
-            changes.locked.first().token.clear();
+            m_pending.locked.append(s);
+            m_pending.locked.last().token.clear();
         }
     }
-    return changes;
+}
+
+SessionManager::Sweep SessionManager::sweep()
+{
+    apply();
+    return std::exchange(m_pending, Sweep{});
 }
 
 const Session* SessionManager::find(const QByteArray& token)
 {
-    sweep();
+    apply();
     const qsizetype i = indexOf(token);
     return i < 0 ? nullptr : &m_sessions.at(i);
 }

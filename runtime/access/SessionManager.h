@@ -32,8 +32,9 @@ public:
     /// Ends a session by its public id (an administrator ending another station's session).
     bool end(const QByteArray& id);
 
-    /// Locks idle sessions and drops expired ones; returns what changed, for the journal: sessions
-    /// newly locked (locked == true) and sessions that ended by age (removed).
+    /// Locks idle sessions and drops expired ones; returns what changed since the last sweep, for the
+    /// journal: sessions newly locked and sessions that ended by age. Changes that a look-up applied
+    /// in between are reported here too.
     struct Sweep {
         QList<Session> locked;
         QList<Session> expired;
@@ -47,10 +48,13 @@ public:
     void setIdleLockMs(qint64 ms) { m_idleLockMs = ms; }
 
 private:
+    /// Applies the idle lock and the age limit as of now, noting each change for sweep().
+    void apply();
     qsizetype indexOf(const QByteArray& token) const;
 
     AccessClock m_clock;
     qint64 m_idleLockMs;
     qint64 m_maxAgeMs;
     QList<Session> m_sessions;
+    Sweep m_pending;
 };
