@@ -139,16 +139,21 @@ const Account* AccountStore::find(const QString& userName) const
 
 Account* AccountStore::findMutable(const QString& userName)
 {
-    return const_cast<Account*>(std::as_const(*this).find(userName));
+    // Non-const access, so a list shared with a copy (such as the one change() keeps) detaches first.
+    for (Account& a : m_accounts) {
+        if (Credentials::sameUser(a.userName, userName))
+            return &a;
+    }
+    return nullptr;
 }
 
 template <class Change>
 QString AccountStore::change(const QString& userName, Change&& change)
 {
+    const QList<Account> before = m_accounts;
     Account* account = findMutable(userName);
     if (!account)
         return QStringLiteral("there is no user \"%1\"").arg(userName);
-    const QList<Account> before = m_accounts;
     if (const QString error = change(*account); !error.isEmpty())
         return error;
     if (const QString error = save(); !error.isEmpty()) {
@@ -232,9 +237,12 @@ QString AccountStore::unlock(const QString& userName)
 
 QString AccountStore::setSignInState(const QString& userName, int failedSignIns, qint64 lockedUntilMs)
 {
-    return change(userName, [=](Account& a) {
-        a.failedSignIns = failedSignIns;
-        a.lockedUntilMs = lockedUntilMs;
-        return QString();
-    });
+    Account* account = findMutable(userName);
+    if (!account)
+        return QStringLiteral("there is no user \"%1\"").arg(userName);
+    // Kept in memory even when the file refuses it: a full or read-only disk must not lift the limit
+    // on failed sign-ins.
+    account->failedSignIns = failedSignIns;
+    account->lockedUntilMs = lockedUntilMs;
+    return save();
 }

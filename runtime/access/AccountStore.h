@@ -10,7 +10,8 @@
 /// \brief The operator accounts of one runtime, kept in a JSON file in the runtime's data folder
 /// (never in the project). The file is written whole and atomically, readable by its owner only, and a
 /// damaged or hand-edited file is refused whole with the file, field and reason. Every change is saved
-/// at once; a change the file refuses is taken back. Errors come back as text, empty on success.
+/// at once; a change the file refuses is taken back (sign-in counters excepted). Errors come back as
+/// text, empty on success.
 class AccountStore final {
 public:
     static constexpr int fileFormat = 1;
@@ -36,7 +37,8 @@ public:
     QString resetPassword(const QString& userName, const QString& password);
     /// Clears the failed sign-ins and the lock.
     QString unlock(const QString& userName);
-    /// Stores the sign-in counters of an account (SignInGuard's bookkeeping).
+    /// Stores the sign-in counters of an account (SignInGuard's bookkeeping); unlike the other
+    /// changes, kept in memory even when the file cannot be written.
     QString setSignInState(const QString& userName, int failedSignIns, qint64 lockedUntilMs);
 
     const PasswordHasher& hasher() const { return m_hasher; }

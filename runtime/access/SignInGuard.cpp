@@ -64,7 +64,7 @@ SignInResult SignInGuard::verify(const QString& userName, const QString& passwor
         result.lockedNow = true;
         // The count starts afresh, so the account gets its full number of tries once the lock ends.
         result.saveError = m_store.setSignInState(account->userName, 0, result.lockedUntilMs);
-        qCInfo(lcAccess) << "account" << account->userName << "locked after" << failures << "failed sign-ins";
+        qCInfo(lcAccess) << "account" << result.userName << "locked after" << failures << "failed sign-ins";
     } else {
         result.outcome = SignInResult::Outcome::Wrong;
         result.saveError = m_store.setSignInState(account->userName, failures, 0);

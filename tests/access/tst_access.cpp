@@ -292,7 +292,17 @@ void TestAccess::accountFileSaved()
     QCOMPARE(otto->failedSignIns, 3);
     QVERIFY(PasswordHasher::verify(otto->passwordHash, QStringLiteral("zweites Passwort")));
 
-    // A change the disk refuses is taken back: the folder of this store is a file.
+    // A change the disk refuses is taken back: the folder gives way to a file.
+    const QList<Account> held = again.accounts();
+    QVERIFY(QDir(QFileInfo(path).absolutePath()).removeRecursively());
+    write(QFileInfo(path).absolutePath(), "x");
+    QVERIFY(!again.setRole(QStringLiteral("otto"), Role::Viewer).isEmpty());
+    QCOMPARE(again.find(QStringLiteral("otto"))->role, Role::Administrator);
+    QVERIFY(!again.resetPassword(QStringLiteral("otto"), QStringLiteral("drittes Passwort")).isEmpty());
+    QVERIFY(PasswordHasher::verify(again.find(QStringLiteral("otto"))->passwordHash, QStringLiteral("zweites Passwort")));
+    QCOMPARE(held.at(1).failedSignIns, 3); // a copy taken before is not changed behind its back
+    QCOMPARE(again.setSignInState(QStringLiteral("otto"), 4, 0).isEmpty(), false);
+    QCOMPARE(held.at(1).failedSignIns, 3);
     AccountStore blocked(write(m_dir.filePath(QStringLiteral("saved/blocker")), "x") + QStringLiteral("/accounts.json"), cheap());
     QVERIFY(!blocked.add(QStringLiteral("anna"), {}, Role::Viewer, QStringLiteral("password1")).isEmpty());
     QVERIFY(blocked.accounts().isEmpty());
@@ -389,6 +399,17 @@ void TestAccess::signInLock()
     for (int i = 1; i < SignInGuard::failuresBeforeLock; ++i)
         guard.verify(QStringLiteral("ghost"), right);
     QCOMPARE(guard.verify(QStringLiteral("Ghost"), right).outcome, O::Locked);
+
+    // A disk that refuses the counters does not lift the limit: the folder gives way to a file.
+    QCOMPARE(guard.verify(anna, right).outcome, O::SignedIn);
+    QVERIFY(QDir(QFileInfo(path).absolutePath()).removeRecursively());
+    write(QFileInfo(path).absolutePath(), "x");
+    SignInResult last;
+    for (int i = 0; i < SignInGuard::failuresBeforeLock; ++i)
+        last = guard.verify(anna, wrong);
+    QVERIFY(!last.saveError.isEmpty());
+    QCOMPARE(last.outcome, O::Locked);
+    QCOMPARE(guard.verify(anna, right).outcome, O::Locked);
 }
 
 void TestAccess::lockedSignInCostsNoHash()
