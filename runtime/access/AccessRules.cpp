@@ -129,7 +129,7 @@ AccessRules::Decision AccessRules::check(Action action, const QString& target, s
     if (const Table* table = tableOf(action)) {
         const auto it = table->constFind(target);
         if (it == table->constEnd())
-            return {false, QStringLiteral("no rule of %1 allows to %2 %3").arg(fileName(), actionName(action), target), std::nullopt};
+            return {false, QStringLiteral("no rule of %1 lets anyone %2 %3").arg(fileName(), actionName(action), target), std::nullopt};
         needed = *it;
     }
     if (!needed || (role && roleIncludes(*role, *needed)))

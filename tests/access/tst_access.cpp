@@ -562,8 +562,10 @@ void TestAccess::tool_data()
     QTest::newRow("add, input ends") << args("add bob viewer") << QByteArray("password7\n") << QString() << 1 << QStringLiteral("input ended") << before;
     QTest::newRow("add, name taken") << args("add ANNA viewer") << QByteArray() << QString() << 1 << QStringLiteral("the user \"anna\" exists already") << before;
     QTest::newRow("add, unknown role") << args("add bob boss") << QByteArray() << QString() << 1 << QStringLiteral("unknown role \"boss\"") << before;
-    QTest::newRow("add, password is the name") << args("add Robert viewer") << QByteArray("robert\nrobert\n") << QString() << 1
-                                               << QStringLiteral("shorter than 8") << before;
+    QTest::newRow("add, password is the name") << args("add Robert1234 viewer") << QByteArray("robert1234\nrobert1234\n") << QString() << 1
+                                               << QStringLiteral("the password must not be the user name") << before;
+    QTest::newRow("add, bad name refused before the password") << args("add  viewer") << QByteArray() << QString() << 1
+                                                               << QStringLiteral("the user name is empty") << before;
     QTest::newRow("add, 3 MB pasted") << args("add bob viewer") << QByteArray(3'000'000, 'p') + "\n" << QString() << 1
                                       << QStringLiteral("longer than 1024 bytes") << before;
     QTest::newRow("remove") << args("remove anna") << QByteArray() << QString() << 0 << QStringLiteral("remove: done") << QString();

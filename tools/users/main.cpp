@@ -4,6 +4,7 @@
 #include "AccountStore.h"
 #include "AuditChain.h"
 #include "AuditFile.h"
+#include "Credentials.h"
 #include "PasswordPrompt.h"
 
 #include <QCommandLineParser>
@@ -108,6 +109,8 @@ int run(const QString& command, const QStringList& args, const QString& folder)
         const std::optional<Role> role = command == QLatin1String("add") ? roleArgument(args.at(1)) : Role::Viewer;
         if (!role)
             return 1;
+        if (const QString why = Credentials::checkUserName(user); command == QLatin1String("add") && !why.isEmpty())
+            return fail(why);
         if (command == QLatin1String("add") && store.find(user))
             return fail(QStringLiteral("the user \"%1\" exists already").arg(store.find(user)->userName));
         if (command == QLatin1String("reset-password") && !store.find(user))
