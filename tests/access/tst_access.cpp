@@ -106,6 +106,8 @@ private slots:
     void accountFileFaults_data();
     void accountFileFaults();
     void accountFileSaved();
+    void onlyRegularFilesWithinLimit_data();
+    void onlyRegularFilesWithinLimit();
     void credentials_data();
     void credentials();
     void signInLock();
@@ -306,6 +308,32 @@ void TestAccess::accountFileSaved()
     AccountStore blocked(write(m_dir.filePath(QStringLiteral("saved/blocker")), "x") + QStringLiteral("/accounts.json"), cheap());
     QVERIFY(!blocked.add(QStringLiteral("anna"), {}, Role::Viewer, QStringLiteral("password1")).isEmpty());
     QVERIFY(blocked.accounts().isEmpty());
+}
+
+void TestAccess::onlyRegularFilesWithinLimit_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("folder") << QStringLiteral("folder") << QStringLiteral(": not a regular file");
+    QTest::newRow("FIFO, no writer") << QStringLiteral("fifo") << QStringLiteral(": not a regular file");
+    QTest::newRow("5 MB") << QStringLiteral("large") << QStringLiteral(": the file has 5000000 bytes, more than the 4194304 it may have");
+}
+
+void TestAccess::onlyRegularFilesWithinLimit()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, expected);
+    const QString path = m_dir.filePath(QStringLiteral("special/") + kind);
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    if (kind == QLatin1String("folder"))
+        QVERIFY(QDir().mkpath(path));
+    else if (kind == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else
+        QVERIFY(QFile(write(path, "{}")).resize(5'000'000));
+    QCOMPARE(AccessRules::load(path, variables, groups).error, path + expected);
+    AccountStore store(path, cheap());
+    QCOMPARE(store.load(), path + expected);
 }
 
 void TestAccess::credentials_data()
