@@ -38,6 +38,17 @@ const QByteArray& SignInGuard::decoyHash()
 SignInResult SignInGuard::verify(const QString& userName, const QString& password)
 {
     const qint64 now = m_clock();
+    if (now - m_windowStartMs >= windowMs) {
+        m_windowStartMs = now;
+        m_windowFailures = 0;
+    }
+    if (m_windowFailures >= maxFailuresPerWindow) {
+        SignInResult refused;
+        refused.outcome = SignInResult::Outcome::Locked;
+        refused.userName = userName;
+        refused.lockedUntilMs = m_windowStartMs + windowMs;
+        return refused;
+    }
     const Account* account = m_store.find(userName);
     if (!account)
         return unknown(userName, password, now);
@@ -57,6 +68,7 @@ SignInResult SignInGuard::verify(const QString& userName, const QString& passwor
             result.saveError = m_store.setSignInState(account->userName, 0, 0);
         return result;
     }
+    countFailure();
     const int failures = account->failedSignIns + 1;
     if (failures >= failuresBeforeLock) {
         result.outcome = SignInResult::Outcome::Locked;
@@ -74,6 +86,13 @@ SignInResult SignInGuard::verify(const QString& userName, const QString& passwor
     return result;
 }
 
+void SignInGuard::countFailure()
+{
+    if (++m_windowFailures == maxFailuresPerWindow)
+        qCWarning(lcAccess) << maxFailuresPerWindow << "failed sign-ins within" << windowMs / 1000 << "s: every sign-in refused until"
+                            << QDateTime::fromMSecsSinceEpoch(m_windowStartMs + windowMs).toString(Qt::ISODate);
+}
+
 SignInResult SignInGuard::unknown(const QString& userName, const QString& password, qint64 now)
 {
     SignInResult result;
@@ -88,6 +107,7 @@ SignInResult SignInGuard::unknown(const QString& userName, const QString& passwo
     }
     if (password.size() <= Credentials::maxPasswordBytes)
         PasswordHasher::verify(decoyHash(), password);
+    countFailure();
     if (++counter.failures >= failuresBeforeLock) {
         counter = Counter{0, now + m_lockMs, counter.order};
         result.outcome = SignInResult::Outcome::Locked;

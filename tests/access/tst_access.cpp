@@ -112,6 +112,7 @@ private slots:
     void credentials();
     void signInLock();
     void lockedSignInCostsNoHash();
+    void everNewNamesMeetTheGuardLimit();
     void idleLock();
     void auditChain_data();
     void auditChain();
@@ -458,6 +459,22 @@ void TestAccess::lockedSignInCostsNoHash()
         QCOMPARE(guard.verify(QStringLiteral("nobody"), QStringLiteral("password1")).outcome, SignInResult::Outcome::Locked);
     }
     QVERIFY2(timer.elapsed() < 1000, qPrintable(QStringLiteral("1,000 refusals took %1 ms").arg(timer.elapsed())));
+}
+
+void TestAccess::everNewNamesMeetTheGuardLimit()
+{
+    AccountStore store(m_accounts, cheap());
+    QCOMPARE(store.load(), QString());
+    qint64 now = 0;
+    SignInGuard guard(store, [&now] { return now; });
+    for (int i = 0; i < SignInGuard::maxFailuresPerWindow; ++i)
+        QCOMPARE(guard.verify(QStringLiteral("name%1").arg(i), QStringLiteral("password1")).outcome, SignInResult::Outcome::Unknown);
+    now = SignInGuard::windowMs - 1;
+    const SignInResult refused = guard.verify(QStringLiteral("anna"), QStringLiteral("password1"));
+    QCOMPARE(refused.outcome, SignInResult::Outcome::Locked);
+    QCOMPARE(refused.lockedUntilMs, SignInGuard::windowMs);
+    now = SignInGuard::windowMs;
+    QCOMPARE(guard.verify(QStringLiteral("anna"), QStringLiteral("password1")).outcome, SignInResult::Outcome::SignedIn);
 }
 
 void TestAccess::idleLock()
