@@ -106,7 +106,8 @@ AlarmState AlarmJournal::stateFromName(const QString& name)
 
 void AlarmJournal::append(const QList<AlarmJournalEntry>& entries)
 {
-    if (!m_file.isOpen())
+    // A file lost to a damage that could not be replaced holds its rows like a full disk does.
+    if (!m_file.isOpen() && m_writeFault.isEmpty())
         return;
     m_held += entries;
     if (m_held.isEmpty())

@@ -25,6 +25,7 @@ namespace faulty {
 sqlite3_vfs* real = nullptr;
 sqlite3_vfs vfs;
 QStringList failing; // name fragments of the files that refuse writes now
+QString corruptOnce; // a name fragment: the next write to that file reports it damaged, once
 
 struct File {
     sqlite3_file base;
@@ -46,6 +47,10 @@ int xClose(sqlite3_file* f) { return of(f)->inner()->pMethods->xClose(of(f)->inn
 int xRead(sqlite3_file* f, void* b, int n, sqlite3_int64 o) { return of(f)->inner()->pMethods->xRead(of(f)->inner(), b, n, o); }
 int xWrite(sqlite3_file* f, const void* b, int n, sqlite3_int64 o)
 {
+    if (!corruptOnce.isEmpty() && QString::fromUtf8(of(f)->path ? of(f)->path : "").contains(corruptOnce)) {
+        corruptOnce.clear();
+        return SQLITE_CORRUPT;
+    }
     return refuses(of(f)->path) ? SQLITE_FULL : of(f)->inner()->pMethods->xWrite(of(f)->inner(), b, n, o);
 }
 int xTruncate(sqlite3_file* f, sqlite3_int64 s) { return of(f)->inner()->pMethods->xTruncate(of(f)->inner(), s); }
@@ -194,7 +199,11 @@ class tst_ArchiveFaults : public QObject {
 
 private slots:
     void initTestCase() { faulty::install(); }
-    void cleanup() { faulty::failing.clear(); }
+    void cleanup()
+    {
+        faulty::failing.clear();
+        faulty::corruptOnce.clear();
+    }
     void fullDiskKeepsThePlantRunning_data();
     void fullDiskKeepsThePlantRunning();
     void holdBufferDropsOnlyTheOldest();
@@ -207,6 +216,8 @@ private slots:
     void readOnlyArchiveSaysWhy_data();
     void readOnlyArchiveSaysWhy();
     void damageInOperationRaisesTheAlarm();
+    void journalDamagedInOperationIsReplaced_data();
+    void journalDamagedInOperationIsReplaced();
     void runtimeChecksItsArchiveAfterStart();
 };
 
@@ -361,6 +372,41 @@ void tst_ArchiveFaults::damageInOperationRaisesTheAlarm()
     runtime.advance(Runtime::DamageShownMs / 1000);
     QVERIFY(!runtime.alarms().alarm(FaultAlarm).isActive());
     QVERIFY(!runtime.alarms().alarm(FaultAlarm).isAcknowledged());
+}
+
+void tst_ArchiveFaults::journalDamagedInOperationIsReplaced_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("alarm journal") << QStringLiteral("alarms.sqlite");
+    QTest::newRow("audit journal") << QStringLiteral("audit.sqlite");
+}
+
+/// A journal found damaged while the station runs is replaced; the row that found it goes into the
+/// fresh file, and the operator is told as for the archive.
+void tst_ArchiveFaults::journalDamagedInOperationIsReplaced()
+{
+    QFETCH(QString, file);
+    QTemporaryDir dir;
+    copyProject(dir.path());
+    Runtime runtime(testOptions(dir.path()));
+    QCOMPARE(startAndWait(runtime), QString());
+    runtime.tags().write(Pump, true);
+    runtime.advance(20);
+    const QString folder = QDir(dir.path()).filePath(QStringLiteral("data/Kalvora"));
+    const QString path = QDir(folder).filePath(file);
+    faulty::corruptOnce = file;
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^The %1 .*%2 is damaged.*moved").arg(whatIs(file), file)));
+    runtime.tags().write(Pump, false); // an audit row at once, the pump alarm's row a little later
+    runtime.advance(5);
+    QVERIFY(faulty::corruptOnce.isEmpty());
+    QCOMPARE(movedAside(folder, file).size(), 1);
+    QVERIFY2(runtime.notices().size() == 1 && runtime.notices().first().contains(whatIs(file)), qPrintable(runtime.notices().join(QLatin1Char('\n'))));
+    if (file == QLatin1String("audit.sqlite"))
+        QCOMPARE(sqliteCount(path, "SELECT count(*) FROM audit"), 1);
+    else
+        QCOMPARE(sqliteCount(path, "SELECT count(*) FROM journal WHERE alarm = 'WaterPump.Off'"), 1);
+    QVERIFY(runtime.alarms().alarm(FaultAlarm).isActive());
+    QCOMPARE(runtime.state(), Runtime::State::Running);
 }
 
 void tst_ArchiveFaults::runtimeChecksItsArchiveAfterStart()
