@@ -2,10 +2,10 @@
 
 #include "KalvoraError.h"
 #include "LayoutChecker.h"
+#include "RegularFile.h"
 #include "StdFont.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QMetaProperty>
 #include <QUiLoader>
 #include <QPaintEvent>
@@ -176,14 +176,10 @@ const QMetaObject* LayoutLoader::classOf(const QString& className) const
 
 QByteArray LayoutLoader::read(const QString& filePath)
 {
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly))
-        throw KalvoraError(QStringLiteral("Cannot read layout %1: %2").arg(filePath, file.errorString()));
-    // One byte beyond the limit is enough to refuse it; a device that never ends is not read to its end.
-    QByteArray content = file.read(LayoutChecker::maxFileBytes + 1);
-    if (file.error() != QFileDevice::NoError)
-        throw KalvoraError(QStringLiteral("Cannot read layout %1: %2").arg(filePath, file.errorString()));
-    return content;
+    RegularFile::Content content = RegularFile::read(filePath, LayoutChecker::maxFileBytes);
+    if (!content.ok())
+        throw KalvoraError(QStringLiteral("Cannot read layout %1").arg(content.message(filePath)));
+    return std::move(content.bytes);
 }
 
 void LayoutLoader::checkContent(const QByteArray& content, const QString& sourceName) const

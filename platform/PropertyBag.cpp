@@ -1,8 +1,8 @@
 #include "PropertyBag.h"
 
 #include "BagFormat.h"
+#include "RegularFile.h"
 
-#include <QFile>
 #include <QSaveFile>
 #include <QtEndian>
 
@@ -299,22 +299,12 @@ PropertyBag PropertyBag::parse(const QByteArray& bytes, const QString& source)
 PropertyBag PropertyBag::load(const QString& path)
 {
     PropertyBag bag(path);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        bag.m_fault = BagFault{path, -1, {}, 0, QStringLiteral("cannot read the file: %1").arg(file.errorString())};
+    const RegularFile::Content content = RegularFile::read(path, BagFormat::maxBagBytes);
+    if (!content.ok()) {
+        bag.m_fault = BagFault{path, -1, {}, 0, content.fault};
         return bag;
     }
-    if (file.size() > BagFormat::maxBagBytes) {
-        bag.m_fault = BagFault{path, -1, {}, 0,
-                               QStringLiteral("the file is %1 bytes, more than the %2 a bag may have").arg(file.size()).arg(BagFormat::maxBagBytes)};
-        return bag;
-    }
-    const QByteArray bytes = file.read(BagFormat::maxBagBytes + 1);
-    if (file.error() != QFileDevice::NoError) {
-        bag.m_fault = BagFault{path, -1, {}, 0, QStringLiteral("cannot read the file: %1").arg(file.errorString())};
-        return bag;
-    }
-    Parser(bytes, bag).run();
+    Parser(content.bytes, bag).run();
     return bag;
 }
 

@@ -1,9 +1,9 @@
 #include "StdPicture.h"
 
 #include "KalvoraError.h"
+#include "RegularFile.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QImageReader>
 #include <QPixmap>
 
@@ -76,12 +76,10 @@ std::optional<StdPicture> StdPicture::decode(const QByteArray& data, QString* wh
 
 StdPicture StdPicture::fromFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw KalvoraError(QStringLiteral("Cannot read picture %1: %2").arg(path, file.errorString()));
-    if (file.size() > maxFileBytes)
-        throw KalvoraError(QStringLiteral("Picture %1 is %2 bytes, too large for a picture").arg(path).arg(file.size()));
-    const QByteArray data = file.readAll();
+    const RegularFile::Content content = RegularFile::read(path, maxFileBytes);
+    if (!content.ok())
+        throw KalvoraError(QStringLiteral("Cannot read picture %1").arg(content.message(path)));
+    const QByteArray& data = content.bytes;
     if (data.isEmpty())
         throw KalvoraError(QStringLiteral("Picture %1 is empty").arg(path));
     QString why;

@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QLocale>
 #include <QMenu>
+#include <QMetaMethod>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
@@ -31,6 +32,8 @@ constexpr int TopMargin = 8;
 constexpr int RightMargin = 12;
 constexpr double ZoomPerNotch = 0.8;
 constexpr qint64 ExportChunkMs = 3600 * 1000;
+constexpr double OffScaleMarkSpacing = 48.0;
+constexpr double OffScaleMarkHeight = 7.0;
 
 // Calm control-room colours: a light plot field, quiet grid, dark axis text.
 const QColor PlotColor(246, 247, 248);
@@ -148,6 +151,14 @@ void QMTrend::setTimePosition(const QDateTime& time)
     m_timePosition = time;
     Q_EMIT TimePositionChanged(time);
     if (!m_online)
+        resetView();
+}
+
+void QMTrend::showTimePosition(const QDateTime& time)
+{
+    if (time != m_timePosition)
+        setTimePosition(time);
+    else if (!m_online)
         resetView();
 }
 
@@ -300,7 +311,7 @@ void QMTrend::paintEvent(QPaintEvent*)
     painter.fillRect(plot, PlotColor);
     paintGrid(painter, plot);
     painter.save();
-    painter.setClipRect(plot.adjusted(0, -1, 1, 1));
+    painter.setClipRect(plot.adjusted(1, 1, -1, -1)); // inside the frame: off-scale values stop at its edge
     painter.setRenderHint(QPainter::Antialiasing);
     for (int i = SlotCount - 1; i >= 0; --i) // slot 1 on top
         if (m_applied[static_cast<std::size_t>(i)].isUsed())
@@ -324,9 +335,9 @@ void QMTrend::paintGrid(QPainter& painter, const QRect& plot) const
             first = &slot;
     const Range range = first ? Range{first->minValue, first->maxValue} : Range{};
     const double step = TrendAxes::valueStep(range.low, range.high, std::clamp(plot.height() / 28, 1, 8));
-    const double span = range.high - range.low;
     for (double v = std::ceil(range.low / step - 1e-9) * step; v <= range.high + step * 1e-9; v += step) {
-        const int y = plot.bottom() - static_cast<int>(std::lround((v - range.low) / span * (plot.height() - 1)));
+        // On the row a curve at this value runs along (the last step may overshoot the end by rounding).
+        const int y = static_cast<int>(TrendAxes::valueY(std::min(v, range.high), range.low, range.high, plot.top(), plot.bottom()));
         painter.setPen(GridColor);
         painter.drawLine(plot.left() + 1, y, plot.right() - 1, y);
         painter.setPen(first ? first->color.darker(first && isLight(first->color) ? 250 : 100) : AxisTextColor);
@@ -359,8 +370,6 @@ void QMTrend::paintCurve(QPainter& painter, const QRect& plot, int index) const
     const QList<ArchiveSample>& points = cache.points();
     if (points.isEmpty())
         return;
-    const double low = slot.minValue;
-    const double scale = (plot.height() - 1) / (slot.maxValue - slot.minValue);
     const double x0 = plot.left() - static_cast<double>(shownStartMs()) * plot.width() / static_cast<double>(m_viewSpanMs);
     const double xScale = plot.width() / static_cast<double>(m_viewSpanMs);
     // Two samples in different columns more than a few recording intervals apart have nothing
@@ -386,15 +395,35 @@ void QMTrend::paintCurve(QPainter& painter, const QRect& plot, int index) const
         painter.drawPolyline(line.data(), static_cast<int>(line.size()));
         line.clear();
     };
+    // Off the scale the line runs along the frame's inner edge, and marks pointing out of the plot
+    // (at the start of each stretch and every OffScaleMarkSpacing pixels along it) tell it from a curve
+    // at the end of its range.
+    std::vector<std::pair<double, int>> marks; // x, and +1 above the range or -1 below it
     const ArchiveSample* previous = nullptr;
+    int previousSide = 0;
     for (const ArchiveSample& s : points) {
-        if (previous && s.timeMs - previous->timeMs > gapMs && cache.bucketOf(s.timeMs) != cache.bucketOf(previous->timeMs))
+        if (previous && s.timeMs - previous->timeMs > gapMs && cache.bucketOf(s.timeMs) != cache.bucketOf(previous->timeMs)) {
             flush();
-        const double y = plot.bottom() - (std::clamp(s.value, low - (plot.height() + 8) / scale, slot.maxValue + (plot.height() + 8) / scale) - low) * scale;
-        line.emplace_back(x0 + static_cast<double>(s.timeMs) * xScale, y);
+            previousSide = 0;
+        }
+        const double x = x0 + static_cast<double>(s.timeMs) * xScale;
+        line.emplace_back(x, TrendAxes::valueY(s.value, slot.minValue, slot.maxValue, plot.top(), plot.bottom()));
+        const int side = s.value > slot.maxValue ? 1 : s.value < slot.minValue ? -1 : 0;
+        if (side != 0 && (side != previousSide || x - marks.back().first >= OffScaleMarkSpacing))
+            marks.emplace_back(x, side);
+        previousSide = side;
         previous = &s;
     }
     flush();
+    painter.setPen(halo ? haloPen : QPen(slot.color.darker(130), 1.0));
+    painter.setBrush(slot.color);
+    for (const auto& [x, side] : marks) {
+        const double edge = side > 0 ? plot.top() + 1.0 : plot.bottom();
+        const double base = side > 0 ? edge + OffScaleMarkHeight : edge - OffScaleMarkHeight;
+        const QPointF triangle[] = {{x, edge}, {x - OffScaleMarkHeight * 0.75, base}, {x + OffScaleMarkHeight * 0.75, base}};
+        painter.drawPolygon(triangle, 3);
+    }
+    painter.setBrush(Qt::NoBrush);
 }
 
 void QMTrend::paintNotes(QPainter& painter, const QRect& plot) const
@@ -521,9 +550,15 @@ void QMTrend::mouseReleaseEvent(QMouseEvent* event)
     RuntimeControl::mouseReleaseEvent(event);
 }
 
+bool QMTrend::offersCurveChoice() const
+{
+    // Only a screen that answers the request lets the operator choose; elsewhere the curve set is fixed.
+    return isSignalConnected(QMetaMethod::fromSignal(&QMTrend::TrendSelectRequest));
+}
+
 void QMTrend::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    if (event->button() != Qt::LeftButton)
+    if (event->button() != Qt::LeftButton || !offersCurveChoice())
         return;
     TopLevelError::guarded([this] { Q_EMIT TrendSelectRequest(); });
 }
@@ -540,10 +575,10 @@ void QMTrend::leaveEvent(QEvent* event)
 void QMTrend::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu menu(this);
-    QAction* choose = menu.addAction(text("TrendKurvenWaehlen"));
+    QAction* choose = offersCurveChoice() ? menu.addAction(text("TrendKurvenWaehlen")) : nullptr;
     QAction* exportCsv = menu.addAction(text("TrendCsvExport"));
     QAction* picked = menu.exec(event->globalPos());
-    if (picked == choose)
+    if (picked && picked == choose)
         TopLevelError::guarded([this] { Q_EMIT TrendSelectRequest(); });
     else if (picked == exportCsv)
         chooseExportFile();

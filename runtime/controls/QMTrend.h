@@ -27,14 +27,18 @@ class QTimer;
 /// online is kept and used when the chart goes offline.
 ///
 /// The value axis is labelled with the range of the first used slot; every curve is drawn on its own
-/// range, and the cursor shows each curve's real value. A range that is not usable (upper end not above
-/// the lower, NaN or infinite) falls back to the trend's range in the archive definition, else 0 to
-/// 100, with a warning naming the chart and the slot.
+/// range, and the cursor shows each curve's real value. A range fills the plot less a few rows at
+/// either end, so a curve at an end of its range stays clear of the frame; a value beyond its range
+/// runs along the frame's inner edge, with marks pointing off the scale. A range that is not usable
+/// (upper end not above the lower, NaN or infinite) falls back to the trend's range in the archive
+/// definition, else 0 to 100, with a warning naming the chart and the slot.
 ///
 /// Operator actions: a double click or the context-menu entry "Choose curves" raises
-/// `TrendSelectRequest`. Offline, the wheel zooms around the mouse, dragging pans along the time axis,
-/// and a cursor line follows the mouse with the time and every curve's value. "Export CSV" in the
-/// context menu writes the shown period: one row per time stamp, ISO times, the values as archived.
+/// `TrendSelectRequest`, offered only while something answers it (the free-trend screen does, the
+/// fixed charts' screen does not). Offline, the wheel zooms around the mouse, dragging pans along the
+/// time axis, and a cursor line follows the mouse with the time and every curve's value. "Export CSV"
+/// in the context menu writes the shown period: one row per time stamp, ISO times, the values as
+/// archived.
 ///
 /// Redraws are coalesced: every change asks for one, and a single-shot timer reads the archive and
 /// repaints at most once a frame. Online, each recording reads only the columns that came into view.
@@ -111,6 +115,8 @@ public:
     /// Shows the curve set now in the slots.
     void ApplyCurveSettings();
 
+    /// The field the curves are drawn in; its frame lies on the outer rows and columns.
+    QRect plotRect() const;
     /// The period shown now (after zoom and pan), right edge included.
     qint64 shownStartMs() const { return m_viewEndMs - m_viewSpanMs; }
     qint64 shownEndMs() const { return m_viewEndMs; }
@@ -127,6 +133,9 @@ public:
     void setOnline(bool online);
     QDateTime TimePosition() const { return m_timePosition; }
     void setTimePosition(const QDateTime& time);
+    /// Writes `TimePosition` and, offline, shows the stored period ending there even when that time is
+    /// already written: whatever the operator zoomed or dragged is undone.
+    void showTimePosition(const QDateTime& time);
 
     QString dateFormat() const { return m_dateFormat; }
     void setDateFormat(const QString& format);
@@ -244,7 +253,7 @@ private:
         double high = 100.0;
     };
     Range usableRange(int index) const;
-    QRect plotRect() const;
+    bool offersCurveChoice() const;
     int leftMargin() const;
     void scheduleRefresh();
     void refresh();

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <cmath>
 
 namespace TrendAxes {
@@ -76,6 +77,21 @@ double valueStep(double low, double high, int maxDivisions)
         if (m * power >= raw * (1.0 - 1e-9))
             return m * power;
     return 10.0 * power;
+}
+
+double valueY(double value, double low, double high, int top, int bottom)
+{
+    const int inset = std::clamp((bottom - top - 3) / 2, 0, ValueInset);
+    const int rowLow = bottom - 1 - inset;
+    const int rowHigh = top + 1 + inset;
+    int row = 0;
+    if (value > high)
+        row = top + 1;
+    else if (value < low)
+        row = bottom - 1;
+    else // the nearest row: a level line lies on one row, sharp, instead of blurred over two
+        row = rowLow - static_cast<int>(std::lround((value - low) / (high - low) * (rowLow - rowHigh)));
+    return row + 0.5;
 }
 
 } // namespace TrendAxes

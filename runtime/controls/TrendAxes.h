@@ -19,4 +19,14 @@ QList<qint64> timeTicks(qint64 startMs, qint64 endMs, int pixels, int minPixels)
 /// A step of 1, 2, 2.5 or 5 times a power of ten that cuts [low, high] into at most `maxDivisions`.
 double valueStep(double low, double high, int maxDivisions);
 
+/// Rows between the frame and either end of the value range, so a curve running at an end of its range
+/// is drawn inside the plot rather than on the frame.
+inline constexpr int ValueInset = 4;
+
+/// The y (the centre of the nearest pixel row) of `value` on a plot framed by the rows `top` and
+/// `bottom`: `low` lies `ValueInset` rows inside the bottom frame, `high` as far inside the top one
+/// (less on a plot too low for that), a value beyond the range on the row just inside the frame on its
+/// side.
+double valueY(double value, double low, double high, int top, int bottom);
+
 } // namespace TrendAxes

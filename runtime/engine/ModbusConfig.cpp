@@ -1,11 +1,10 @@
 #include "ModbusConfig.h"
 
+#include "JsonFile.h"
+
 #include <QDir>
-#include <QFile>
+#include <QFileInfo>
 #include <QHash>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <algorithm>
 #include <bit>
@@ -18,80 +17,17 @@ namespace {
 
 constexpr int LastAddress = 65535;
 
-struct ConfigFault {
-    QString message;
-};
-
-/// Field access on modbus.json; every fault names the file and the field, e.g. map[3].address.
-class Reader {
-public:
-    explicit Reader(QString path)
-        : m_path(std::move(path))
-    {
-    }
-
-    [[noreturn]] void fail(const QString& field, const QString& reason) const
-    {
-        throw ConfigFault{QStringLiteral("%1, field %2: %3").arg(m_path, field, reason)};
-    }
-
-    QJsonValue field(const QJsonObject& object, const QString& place, const char* key, bool required) const
-    {
-        const QJsonValue value = object.value(QLatin1String(key));
-        if (value.isUndefined() && required)
-            fail(place + QLatin1String(key), QStringLiteral("missing"));
-        return value;
-    }
-
-    QString text(const QJsonObject& object, const QString& place, const char* key, const QString& fallback = {}, bool required = true) const
-    {
-        const QJsonValue value = field(object, place, key, required);
-        if (value.isUndefined())
-            return fallback;
-        if (!value.isString() || value.toString().trimmed().isEmpty())
-            fail(place + QLatin1String(key), QStringLiteral("expected a text in quotes"));
-        return value.toString();
-    }
-
-    double number(const QJsonObject& object, const QString& place, const char* key, double low, double high, std::optional<double> fallback = {}) const
-    {
-        const QJsonValue value = field(object, place, key, !fallback);
-        if (value.isUndefined())
-            return *fallback;
-        if (!value.isDouble())
-            fail(place + QLatin1String(key), QStringLiteral("expected a number"));
-        const double n = value.toDouble();
-        if (!std::isfinite(n) || n < low || n > high)
-            fail(place + QLatin1String(key), QStringLiteral("%1 is outside %2 to %3").arg(n).arg(low).arg(high));
-        return n;
-    }
-
-    int whole(const QJsonObject& object, const QString& place, const char* key, int low, int high, std::optional<int> fallback = {}) const
-    {
-        const double n = number(object, place, key, low, high, fallback);
-        if (n != std::trunc(n))
-            fail(place + QLatin1String(key), QStringLiteral("expected a whole number, found %1").arg(n));
-        return static_cast<int>(n);
-    }
-
-    template <class E>
-    E choice(const QJsonObject& object, const QString& place, const char* key, const QList<std::pair<QString, E>>& names, std::optional<E> fallback = {}) const
-    {
-        const QJsonValue value = field(object, place, key, !fallback);
-        if (value.isUndefined())
-            return *fallback;
-        QStringList known;
-        for (const auto& [name, e] : names) {
-            if (value.toString() == name)
-                return e;
-            known.append(name);
-        }
-        fail(place + QLatin1String(key), QStringLiteral("expected one of %1").arg(known.join(QStringLiteral(", "))));
-    }
-
-private:
-    QString m_path;
-};
+/// The fields of modbus.json by kind of object; anything else is refused, so a misspelt "scale" or
+/// "timeout" never starts the station with the default in its place.
+const QHash<QString, QStringList>& knownFields()
+{
+    static const QHash<QString, QStringList> fields{
+        {QStringLiteral("modbus"), {QStringLiteral("connection"), QStringLiteral("map")}},
+        {QStringLiteral("connection"), {QStringLiteral("host"), QStringLiteral("port"), QStringLiteral("unitId"), QStringLiteral("pollIntervalMilliseconds"), QStringLiteral("responseTimeoutMilliseconds"), QStringLiteral("retries")}},
+        {QStringLiteral("mapping"), {QStringLiteral("variable"), QStringLiteral("table"), QStringLiteral("address"), QStringLiteral("type"), QStringLiteral("wordOrder"), QStringLiteral("scale"), QStringLiteral("offset")}},
+    };
+    return fields;
+}
 
 const QList<std::pair<QString, ModbusTable>> Tables{
     {QStringLiteral("coil"), ModbusTable::Coil},
@@ -121,61 +57,44 @@ bool isBitTable(ModbusTable table)
 
 ModbusConfig read(const QString& path, const QList<TagDefinition>& variables, const QString& statusPrefix)
 {
-    const Reader r(path);
-    QFile file(path);
-    if (!file.exists())
-        throw ConfigFault{QStringLiteral("%1: the file is missing; a project with \"source\": \"modbus\" needs it").arg(path)};
-    if (!file.open(QIODevice::ReadOnly))
-        throw ConfigFault{QStringLiteral("%1: cannot read the file: %2").arg(path, file.errorString())};
-    const QByteArray data = file.readAll();
-    QJsonParseError parse{};
-    const QJsonDocument doc = QJsonDocument::fromJson(data, &parse);
-    if (parse.error != QJsonParseError::NoError) {
-        const int line = static_cast<int>(data.left(parse.offset).count('\n')) + 1;
-        throw ConfigFault{QStringLiteral("%1, line %2: %3").arg(path).arg(line).arg(parse.errorString())};
-    }
-    if (!doc.isObject())
-        throw ConfigFault{QStringLiteral("%1, line 1: the file must hold one JSON object { ... }").arg(path)};
-    const QJsonObject root = doc.object();
+    if (!QFileInfo::exists(path))
+        throw FileFault{QStringLiteral("%1: the file is missing; a project with \"source\": \"modbus\" needs it").arg(path)};
+    const JsonFile r(path, knownFields());
+    const QJsonObject& root = r.root();
+    r.known(root, {}, QStringLiteral("modbus"));
 
     ModbusConfig config;
-    const QJsonValue connection = r.field(root, {}, "connection", true);
-    if (!connection.isObject())
-        r.fail(QStringLiteral("connection"), QStringLiteral("expected an object { ... }"));
-    const QJsonObject c = connection.toObject();
-    const QString cp = QStringLiteral("connection.");
+    const QString cp = QStringLiteral("connection");
+    const QJsonObject c = r.object(root, {}, "connection");
+    r.known(c, cp, cp);
     ModbusConnection& link = config.connection;
-    link.host = r.text(c, cp, "host");
-    link.port = r.whole(c, cp, "port", 1, 65535);
-    link.unitId = r.whole(c, cp, "unitId", 0, 255);
-    link.pollIntervalMs = r.whole(c, cp, "pollIntervalMilliseconds", 10, 60000);
-    link.responseTimeoutMs = r.whole(c, cp, "responseTimeoutMilliseconds", 10, 60000);
-    link.retries = r.whole(c, cp, "retries", 0, 10);
+    link.host = r.name(c, cp, "host");
+    link.port = static_cast<int>(r.whole(c, cp, "port", std::nullopt, 1, 65535));
+    link.unitId = static_cast<int>(r.whole(c, cp, "unitId", std::nullopt, 0, 255));
+    link.pollIntervalMs = static_cast<int>(r.whole(c, cp, "pollIntervalMilliseconds", std::nullopt, 10, 60000));
+    link.responseTimeoutMs = static_cast<int>(r.whole(c, cp, "responseTimeoutMilliseconds", std::nullopt, 10, 60000));
+    link.retries = static_cast<int>(r.whole(c, cp, "retries", std::nullopt, 0, 10));
 
     QHash<QString, const TagDefinition*> byName;
     for (const TagDefinition& def : variables)
         byName.insert(def.name, &def);
 
-    const QJsonValue list = r.field(root, {}, "map", true);
-    if (!list.isArray())
-        r.fail(QStringLiteral("map"), QStringLiteral("expected a list [ ... ]"));
-    const QJsonArray entries = list.toArray();
+    const QJsonArray entries = r.array(root, {}, "map");
     QHash<QString, QString> placeOf;
     for (qsizetype i = 0; i < entries.size(); ++i) {
-        const QString at = QStringLiteral("map[%1]").arg(i);
-        if (!entries.at(i).isObject())
-            r.fail(at, QStringLiteral("expected an object { ... }"));
-        const QJsonObject e = entries.at(i).toObject();
+        const QString at = JsonFile::at(QStringLiteral("map"), i);
+        const QJsonObject e = r.element(entries, i, QStringLiteral("map"));
         ModbusMapping m;
-        m.variable = r.text(e, at + QLatin1Char('.'), "variable");
-        const QString place = QStringLiteral("%1 \"%2\".").arg(at, m.variable);
+        m.variable = r.name(e, at, "variable");
+        const QString place = JsonFile::at(QStringLiteral("map"), i, m.variable);
+        r.known(e, place, QStringLiteral("mapping"));
         const TagDefinition* def = byName.value(m.variable);
         if (!def)
-            r.fail(place + QStringLiteral("variable"), QStringLiteral("no process variable \"%1\" in variables.json").arg(m.variable));
+            r.fail(place + QStringLiteral(".variable"), QStringLiteral("no process variable \"%1\" in variables.json").arg(m.variable));
         if (m.variable.startsWith(statusPrefix))
-            r.fail(place + QStringLiteral("variable"), QStringLiteral("a status variable of the runtime itself; no PLC delivers it"));
+            r.fail(place + QStringLiteral(".variable"), QStringLiteral("a status variable of the runtime itself; no PLC delivers it"));
         if (placeOf.contains(m.variable))
-            r.fail(place + QStringLiteral("variable"), QStringLiteral("mapped twice (first at %1)").arg(placeOf.value(m.variable)));
+            r.fail(place + QStringLiteral(".variable"), QStringLiteral("mapped twice (first at %1)").arg(placeOf.value(m.variable)));
         placeOf.insert(m.variable, at);
         m.variableType = def->type;
         m.writable = def->writable;
@@ -183,21 +102,21 @@ ModbusConfig read(const QString& path, const QList<TagDefinition>& variables, co
         const bool bits = isBitTable(m.table);
         m.type = r.choice(e, place, "type", Types, bits ? std::optional(ModbusValueType::Bool) : std::nullopt);
         if (bits != (m.type == ModbusValueType::Bool))
-            r.fail(place + QStringLiteral("type"), bits ? QStringLiteral("coils and discrete inputs hold bool only")
+            r.fail(place + QStringLiteral(".type"), bits ? QStringLiteral("coils and discrete inputs hold bool only")
                                                        : QStringLiteral("registers hold int16, uint16, int32, uint32 or float32"));
         if ((def->type == TagType::Bool) != bits || def->type == TagType::String)
-            r.fail(place + QStringLiteral("table"), def->type == TagType::Bool ? QStringLiteral("an on/off variable needs a coil or discrete input")
+            r.fail(place + QStringLiteral(".table"), def->type == TagType::Bool ? QStringLiteral("an on/off variable needs a coil or discrete input")
                                                                                 : QStringLiteral("a numeric variable needs a holding or input register"));
         if (m.writable && (m.table == ModbusTable::DiscreteInput || m.table == ModbusTable::InputRegister))
-            r.fail(place + QStringLiteral("table"), QStringLiteral("\"%1\" is writable, but a %2 cannot be written").arg(m.variable, ModbusConfig::tableName(m.table)));
-        m.address = r.whole(e, place, "address", 0, LastAddress);
+            r.fail(place + QStringLiteral(".table"), QStringLiteral("\"%1\" is writable, but a %2 cannot be written").arg(m.variable, ModbusConfig::tableName(m.table)));
+        m.address = static_cast<int>(r.whole(e, place, "address", std::nullopt, 0, LastAddress));
         if (m.address + m.width() - 1 > LastAddress)
-            r.fail(place + QStringLiteral("address"), QStringLiteral("a %1-register value at %2 runs past the last address %3").arg(m.width()).arg(m.address).arg(LastAddress));
+            r.fail(place + QStringLiteral(".address"), QStringLiteral("a %1-register value at %2 runs past the last address %3").arg(m.width()).arg(m.address).arg(LastAddress));
         m.wordOrder = r.choice(e, place, "wordOrder", WordOrders, std::optional(ModbusWordOrder::HighFirst));
-        m.scale = r.number(e, place, "scale", -1e12, 1e12, 1.0);
+        m.scale = r.number(e, place, "scale", 1.0, -1e12, 1e12);
         if (m.scale == 0.0)
-            r.fail(place + QStringLiteral("scale"), QStringLiteral("must not be 0"));
-        m.offset = r.number(e, place, "offset", -1e12, 1e12, 0.0);
+            r.fail(place + QStringLiteral(".scale"), QStringLiteral("must not be 0"));
+        m.offset = r.number(e, place, "offset", 0.0, -1e12, 1e12);
         config.map.append(m);
     }
 
@@ -364,7 +283,7 @@ ModbusConfigResult ModbusConfigLoader::loadFile(const QString& path, const QList
     ModbusConfigResult result;
     try {
         result.config = read(QDir::toNativeSeparators(path), variables, statusPrefix);
-    } catch (const ConfigFault& fault) {
+    } catch (const FileFault& fault) {
         result.error = fault.message;
     }
     return result;

@@ -79,9 +79,10 @@ struct ModbusConfigResult {
     bool ok() const { return error.isEmpty(); }
 };
 
-/// \brief Reads and checks modbus.json against the project's variables. Every variable needs exactly
-/// one mapping, except the runtime's own status variables (named below `statusPrefix`), which no PLC
-/// delivers. Never throws; an error names the file, the field and the reason.
+/// \brief Reads and checks modbus.json against the project's variables, through the project files'
+/// JsonFile: unknown fields and a field given twice are refused. Every variable needs exactly one
+/// mapping, except the runtime's own status variables (named below `statusPrefix`), which no PLC
+/// delivers. Never throws; an error names the file, the field, its line and the reason.
 class ModbusConfigLoader final {
 public:
     static ModbusConfigResult load(const QString& folder, const QList<TagDefinition>& variables, const QString& statusPrefix);

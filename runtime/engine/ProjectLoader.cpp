@@ -1,13 +1,12 @@
 #include "ProjectLoader.h"
 
+#include "JsonFile.h"
 #include "PlantSimulator.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSet>
@@ -22,13 +21,10 @@ namespace {
 constexpr int ProjectFormat = 1;
 
 /// The first fault found; carries the finished message up to load().
-struct Fault {
-    QString message;
-};
+using Fault = FileFault;
 
 /// The fields each kind of object in the project files takes; a new field is one more name on its
-/// line. Anything else is refused, so a misspelt field never falls back to its default unnoticed.
-/// "description" is a comment that every object may carry.
+/// line. Anything else is refused (JsonFile::known).
 const QHash<QString, QStringList>& knownFields()
 {
     static const QHash<QString, QStringList> fields{
@@ -36,11 +32,11 @@ const QHash<QString, QStringList>& knownFields()
         {QStringLiteral("variables"), {QStringLiteral("variables")}},
         {QStringLiteral("variable"), {QStringLiteral("name"), QStringLiteral("type"), QStringLiteral("unit"), QStringLiteral("writable"), QStringLiteral("min"), QStringLiteral("max")}},
         {QStringLiteral("simulation"), {QStringLiteral("prefix"), QStringLiteral("tickMilliseconds"), QStringLiteral("speed"), QStringLiteral("seed"), QStringLiteral("ambientTemperature"), QStringLiteral("supplyTemperature"), QStringLiteral("demandPeriodSeconds"), QStringLiteral("unit"), QStringLiteral("fuelDelivery"), QStringLiteral("storage"), QStringLiteral("initial"), QStringLiteral("units")}},
-        {QStringLiteral("unit"), {QStringLiteral("waterCapacity"), QStringLiteral("fillFlow"), QStringLiteral("fullResetLevel"), QStringLiteral("fuelCapacity"), QStringLiteral("fuelConsumption"), QStringLiteral("burnerHeat"), QStringLiteral("boilerLoss"), QStringLiteral("boilerToWater"), QStringLiteral("heatTransfer"), QStringLiteral("waterLoss"), QStringLiteral("boilingPoint"), QStringLiteral("latentHeat"), QStringLiteral("wetLevel"), QStringLiteral("tripTemperature"), QStringLiteral("resetTemperature"), QStringLiteral("noise"), QStringLiteral("demandLoss")}},
+        {QStringLiteral("unit"), {QStringLiteral("waterCapacity"), QStringLiteral("fillFlow"), QStringLiteral("fullResetLevel"), QStringLiteral("fuelCapacity"), QStringLiteral("fuelConsumption"), QStringLiteral("burnerHeat"), QStringLiteral("boilerLoss"), QStringLiteral("boilerToWater"), QStringLiteral("heatTransfer"), QStringLiteral("waterLoss"), QStringLiteral("boilingPoint"), QStringLiteral("latentHeat"), QStringLiteral("wetLevel"), QStringLiteral("tripTemperature"), QStringLiteral("resetTemperature"), QStringLiteral("noise"), QStringLiteral("demandLoss"), QStringLiteral("baseDemand"), QStringLiteral("steamStart"), QStringLiteral("steamPerDegree")}},
         {QStringLiteral("fuelDelivery"), {QStringLiteral("orderBelow"), QStringLiteral("delaySeconds"), QStringLiteral("amount")}},
         {QStringLiteral("storage"), {QStringLiteral("capacity"), QStringLiteral("outletFlow"), QStringLiteral("refillBelow"), QStringLiteral("refillUpTo"), QStringLiteral("refillFlow")}},
         {QStringLiteral("initial"), {QStringLiteral("waterPump"), QStringLiteral("outletValve"), QStringLiteral("storageWater")}},
-        {QStringLiteral("units"), {QStringLiteral("name"), QStringLiteral("water"), QStringLiteral("waterTemperature"), QStringLiteral("fuel"), QStringLiteral("boilerTemperature"), QStringLiteral("valveOn"), QStringLiteral("fuelPumpOn"), QStringLiteral("switchOn"), QStringLiteral("demandScale")}},
+        {QStringLiteral("units"), {QStringLiteral("name"), QStringLiteral("water"), QStringLiteral("waterTemperature"), QStringLiteral("fuel"), QStringLiteral("boilerTemperature"), QStringLiteral("valveOn"), QStringLiteral("fuelPumpOn"), QStringLiteral("switchOn"), QStringLiteral("demandScale"), QStringLiteral("lossScale"), QStringLiteral("burnerScale"), QStringLiteral("setPoint"), QStringLiteral("switchingDifference")}},
         {QStringLiteral("alarms"), {QStringLiteral("groups"), QStringLiteral("alarms")}},
         {QStringLiteral("group"), {QStringLiteral("name"), QStringLiteral("priority")}},
         {QStringLiteral("alarm"), {QStringLiteral("id"), QStringLiteral("group"), QStringLiteral("variable"), QStringLiteral("condition"), QStringLiteral("limit"), QStringLiteral("deadband"), QStringLiteral("delaySeconds"), QStringLiteral("text"), QStringLiteral("textGroup"), QStringLiteral("help")}},
@@ -54,232 +50,14 @@ const QHash<QString, QStringList>& knownFields()
 /// The largest whole number a double holds exactly; integer settings and int variables stay inside.
 constexpr double maxExactInteger = 9007199254740991.0;
 
-/// Where in the text a byte offset lies, counted from 1 as an editor shows it.
-std::pair<int, int> lineAndColumn(const QByteArray& data, qsizetype offset)
-{
-    const QByteArray before = data.left(offset);
-    return {static_cast<int>(before.count('\n')) + 1, static_cast<int>(offset - (before.lastIndexOf('\n') + 1)) + 1};
-}
-
-/// The toolkit's JSON reader keeps one of two equal keys in an object and drops the other without a
-/// word; a well-formed document is scanned once more for them. Returns the offset of the second key
-/// and its text, or -1.
-std::pair<qsizetype, QString> findDuplicateKey(const QByteArray& data, qsizetype* firstOffset)
-{
-    struct Level {
-        bool object = false;
-        bool expectKey = false;
-        QHash<QString, qsizetype> keys;
-    };
-    QList<Level> levels;
-    for (qsizetype i = 0; i < data.size(); ++i) {
-        const char c = data.at(i);
-        if (c == '"') {
-            const qsizetype start = i;
-            QByteArray raw;
-            for (++i; i < data.size() && data.at(i) != '"'; ++i) {
-                raw.append(data.at(i));
-                if (data.at(i) == '\\' && i + 1 < data.size())
-                    raw.append(data.at(++i));
-            }
-            if (levels.isEmpty() || !levels.last().object || !levels.last().expectKey)
-                continue;
-            levels.last().expectKey = false;
-            // Decoded as the reader decodes it, so an escaped letter makes no different key.
-            const QString key = QJsonDocument::fromJson("[\"" + raw + "\"]").array().at(0).toString();
-            if (const auto seen = levels.last().keys.constFind(key); seen != levels.last().keys.constEnd()) {
-                *firstOffset = *seen;
-                return {start, key};
-            }
-            levels.last().keys.insert(key, start);
-        } else if (c == '{' || c == '[') {
-            levels.append({c == '{', c == '{', {}});
-        } else if ((c == '}' || c == ']') && !levels.isEmpty()) {
-            levels.removeLast();
-        } else if (c == ',' && !levels.isEmpty() && levels.last().object) {
-            levels.last().expectKey = true;
-        }
-    }
-    return {-1, {}};
-}
-
 QString fileOf(const QString& folder, const char* name)
 {
     return QDir::toNativeSeparators(QDir(folder).filePath(QString::fromLatin1(name)));
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.exists())
-        throw Fault{QStringLiteral("%1: the file is missing").arg(path)};
-    if (!file.open(QIODevice::ReadOnly))
-        throw Fault{QStringLiteral("%1: cannot read the file: %2").arg(path, file.errorString())};
-    return file.readAll();
-}
-
-/// Reads one JSON file and names the field of any fault as a path such as alarms[3].limit.
-class JsonFile {
-public:
-    explicit JsonFile(QString path)
-        : m_path(std::move(path))
-    {
-        const QByteArray data = readFile(m_path);
-        QJsonParseError error{};
-        const QJsonDocument doc = QJsonDocument::fromJson(data, &error);
-        if (error.error != QJsonParseError::NoError) {
-            const auto [line, column] = lineAndColumn(data, error.offset);
-            throw Fault{QStringLiteral("%1, line %2, column %3: %4").arg(m_path).arg(line).arg(column).arg(error.errorString())};
-        }
-        if (!doc.isObject())
-            throw Fault{QStringLiteral("%1, line 1: the file must hold one JSON object { ... }").arg(m_path)};
-        qsizetype firstOffset = 0;
-        if (const auto [offset, key] = findDuplicateKey(data, &firstOffset); offset >= 0) {
-            const auto [line, column] = lineAndColumn(data, offset);
-            throw Fault{QStringLiteral("%1, line %2, column %3: the field \"%4\" is given twice in one object (first on line %5)")
-                            .arg(m_path).arg(line).arg(column).arg(key).arg(lineAndColumn(data, firstOffset).first)};
-        }
-        m_root = doc.object();
-    }
-
-    /// Refuses any field that objects of the kind do not take (knownFields()).
-    void known(const QJsonObject& object, const QString& path, const QString& kind) const
-    {
-        const QStringList& fields = knownFields()[kind];
-        for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
-            if (!fields.contains(it.key()) && it.key() != QLatin1String("description"))
-                fail(path.isEmpty() ? it.key() : path + QLatin1Char('.') + it.key(),
-                     QStringLiteral("unknown field; here the fields are %1 and description").arg(fields.join(QStringLiteral(", "))));
-        }
-    }
-
-    const QJsonObject& root() const { return m_root; }
-
-    [[noreturn]] void fail(const QString& field, const QString& reason) const
-    {
-        throw Fault{QStringLiteral("%1, field %2: %3").arg(m_path, field, reason)};
-    }
-
-    QJsonValue required(const QJsonObject& object, const QString& path, const char* key) const
-    {
-        const QJsonValue value = object.value(QLatin1String(key));
-        if (value.isUndefined())
-            fail(join(path, key), QStringLiteral("missing"));
-        return value;
-    }
-
-    QJsonObject object(const QJsonObject& object, const QString& path, const char* key) const
-    {
-        const QJsonValue value = required(object, path, key);
-        if (!value.isObject())
-            fail(join(path, key), QStringLiteral("expected an object { ... }"));
-        return value.toObject();
-    }
-
-    QJsonArray array(const QJsonObject& object, const QString& path, const char* key) const
-    {
-        const QJsonValue value = required(object, path, key);
-        if (!value.isArray())
-            fail(join(path, key), QStringLiteral("expected a list [ ... ]"));
-        return value.toArray();
-    }
-
-    QJsonObject element(const QJsonArray& array, qsizetype index, const QString& path) const
-    {
-        if (!array.at(index).isObject())
-            fail(QStringLiteral("%1[%2]").arg(path).arg(index), QStringLiteral("expected an object { ... }"));
-        return array.at(index).toObject();
-    }
-
-    QString string(const QJsonObject& object, const QString& path, const char* key, std::optional<QString> fallback = std::nullopt) const
-    {
-        const QJsonValue value = object.value(QLatin1String(key));
-        if (value.isUndefined() && fallback)
-            return *fallback;
-        if (!value.isString())
-            fail(join(path, key), value.isUndefined() ? QStringLiteral("missing") : QStringLiteral("expected a text in quotes"));
-        return value.toString();
-    }
-
-    QString name(const QJsonObject& object, const QString& path, const char* key) const
-    {
-        const QString text = string(object, path, key);
-        if (text.trimmed().isEmpty() || text.trimmed() != text)
-            fail(join(path, key), QStringLiteral("must not be empty or start or end with blanks"));
-        return text;
-    }
-
-    double number(const QJsonObject& object, const QString& path, const char* key, std::optional<double> fallback = std::nullopt,
-        double minimum = -1e300, double maximum = 1e300) const
-    {
-        const QJsonValue value = object.value(QLatin1String(key));
-        if (value.isUndefined() && fallback)
-            return *fallback;
-        if (!value.isDouble())
-            fail(join(path, key), value.isUndefined() ? QStringLiteral("missing") : QStringLiteral("expected a number"));
-        const double number = value.toDouble();
-        if (!std::isfinite(number) || number < minimum || number > maximum)
-            fail(join(path, key), QStringLiteral("%1 is outside %2 to %3").arg(number).arg(minimum).arg(maximum));
-        return number;
-    }
-
-    /// A number that a setting keeps as a whole number (milliseconds, counts, a seed).
-    qint64 whole(const QJsonObject& object, const QString& path, const char* key, std::optional<double> fallback, double minimum,
-        double maximum) const
-    {
-        const double value = number(object, path, key, fallback, minimum, maximum);
-        if (value != std::trunc(value))
-            fail(join(path, key), QStringLiteral("%1 is not a whole number").arg(value));
-        return static_cast<qint64>(value);
-    }
-
-    bool boolean(const QJsonObject& object, const QString& path, const char* key, std::optional<bool> fallback = std::nullopt) const
-    {
-        const QJsonValue value = object.value(QLatin1String(key));
-        if (value.isUndefined() && fallback)
-            return *fallback;
-        if (!value.isBool())
-            fail(join(path, key), value.isUndefined() ? QStringLiteral("missing") : QStringLiteral("expected true or false"));
-        return value.toBool();
-    }
-
-    /// One entry of a list of named objects: the object, its name (unique within `seen`) and its place
-    /// for messages, such as alarms[3] "Unit1.FuelLow".
-    struct Named {
-        QJsonObject object;
-        QString name;
-        QString place;
-    };
-    Named named(const QJsonArray& list, qsizetype index, const QString& path, const char* key, QSet<QString>& seen, const char* what) const
-    {
-        Named n;
-        n.object = element(list, index, path);
-        n.name = name(n.object, at(path, index), key);
-        n.place = at(path, index, n.name);
-        if (seen.contains(n.name))
-            fail(join(n.place, key), QStringLiteral("%1 named twice").arg(QLatin1String(what)));
-        seen.insert(n.name);
-        return n;
-    }
-
-    static QString join(const QString& path, const char* key)
-    {
-        return path.isEmpty() ? QString::fromLatin1(key) : path + QLatin1Char('.') + QLatin1String(key);
-    }
-
-    static QString at(const QString& path, qsizetype index, const QString& name = {})
-    {
-        return name.isEmpty() ? QStringLiteral("%1[%2]").arg(path).arg(index) : QStringLiteral("%1[%2] \"%3\"").arg(path).arg(index).arg(name);
-    }
-
-private:
-    QString m_path;
-    QJsonObject m_root;
-};
-
 void readProjectFile(const QString& folder, Project& project)
 {
-    const JsonFile file(fileOf(folder, "project.json"));
+    const JsonFile file(fileOf(folder, "project.json"), knownFields());
     file.known(file.root(), {}, QStringLiteral("project"));
     const double format = file.number(file.root(), {}, "format");
     if (format != ProjectFormat)
@@ -308,7 +86,7 @@ TagType parseType(const JsonFile& file, const QString& field, const QString& tex
 
 void readVariables(const QString& folder, Project& project)
 {
-    const JsonFile file(fileOf(folder, "variables.json"));
+    const JsonFile file(fileOf(folder, "variables.json"), knownFields());
     file.known(file.root(), {}, QStringLiteral("variables"));
     const QJsonArray list = file.array(file.root(), {}, "variables");
     QSet<QString> seen;
@@ -367,7 +145,7 @@ void requireVariable(const JsonFile& file, const Project& project, const QString
 
 void readSimulation(const QString& folder, Project& project)
 {
-    const JsonFile file(fileOf(folder, "simulation.json"));
+    const JsonFile file(fileOf(folder, "simulation.json"), knownFields());
     const QJsonObject& root = file.root();
     file.known(root, {}, QStringLiteral("simulation"));
     SimulationParameters& sim = project.simulation;
@@ -402,6 +180,9 @@ void readSimulation(const QString& folder, Project& project)
         file.fail(QStringLiteral("unit.resetTemperature"), QStringLiteral("must be below tripTemperature (%1)").arg(p.tripTemperature));
     p.noise = file.number(u, up, "noise", 0.0, 0, 0.5);
     p.demandLoss = file.number(u, up, "demandLoss", 0.0, 0, 0.5);
+    p.baseDemand = file.number(u, up, "baseDemand", 0.0, 0, 1);
+    p.steamStart = file.number(u, up, "steamStart", 0.0, 0, 1e4);
+    p.steamPerDegree = file.number(u, up, "steamPerDegree", 0.0, 0, 1e3);
 
     const QJsonObject d = file.object(root, {}, "fuelDelivery");
     file.known(d, QStringLiteral("fuelDelivery"), QStringLiteral("fuelDelivery"));
@@ -445,6 +226,10 @@ void readSimulation(const QString& folder, Project& project)
         unit.fuelPumpOn = file.boolean(entry, place, "fuelPumpOn");
         unit.switchOn = file.boolean(entry, place, "switchOn");
         unit.demandScale = file.number(entry, place, "demandScale", 1.0, 0, 10);
+        unit.lossScale = file.number(entry, place, "lossScale", 1.0, 0, 10);
+        unit.burnerScale = file.number(entry, place, "burnerScale", 1.0, 0, 10);
+        unit.setPoint = file.number(entry, place, "setPoint", 0.0, 0, p.boilingPoint);
+        unit.switchingDifference = file.number(entry, place, "switchingDifference", 0.0, 0, p.boilingPoint);
         water += unit.water;
         sim.units.append(unit);
 
@@ -462,7 +247,7 @@ void readSimulation(const QString& folder, Project& project)
 
 void readAlarms(const QString& folder, Project& project)
 {
-    const JsonFile file(fileOf(folder, "alarms.json"));
+    const JsonFile file(fileOf(folder, "alarms.json"), knownFields());
     file.known(file.root(), {}, QStringLiteral("alarms"));
     const QJsonArray groups = file.array(file.root(), {}, "groups");
     QSet<QString> groupNames;
@@ -523,7 +308,7 @@ void readAlarms(const QString& folder, Project& project)
 
 void readArchives(const QString& folder, Project& project)
 {
-    const JsonFile file(fileOf(folder, "archives.json"));
+    const JsonFile file(fileOf(folder, "archives.json"), knownFields());
     const QJsonObject& root = file.root();
     file.known(root, {}, QStringLiteral("archives"));
     ArchiveSettings& settings = project.archive;
@@ -564,7 +349,7 @@ void readArchives(const QString& folder, Project& project)
 void readTexts(const QString& folder, Project& project)
 {
     const QString path = fileOf(folder, "texts.tsv");
-    const QByteArray data = readFile(path);
+    const QByteArray data = JsonFile::bytesOf(path);
     const auto fail = [&](int line, const QString& reason) { throw Fault{QStringLiteral("%1, line %2: %3").arg(path).arg(line).arg(reason)}; };
     // Decoded line by line, so a byte that is not UTF-8 is named by its line instead of turning into
     // a replacement character on the operator's screen.

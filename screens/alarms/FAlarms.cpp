@@ -3,12 +3,12 @@
 #include "QMLanguage.h"
 #include "QMSAlarmList.h"
 #include "QMSKey.h"
+#include "RegularFile.h"
 #include "RtfReader.h"
 #include "ScreenHost.h"
 #include "TopLevelError.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QLoggingCategory>
 #include <QTextBrowser>
 #include <QTextDocument>
@@ -123,10 +123,14 @@ void FAlarms::loadHelpText(const QString& file)
 
 bool FAlarms::readIntoPane(const QString& file)
 {
-    QFile in(file);
-    if (!in.open(QIODevice::ReadOnly) || in.size() > maxHelpFileBytes)
+    const RegularFile::Content content = RegularFile::read(file, maxHelpFileBytes);
+    if (!content.ok()) {
+        // A missing file is the usual case of a topic without help; anything else is worth a line.
+        if (!content.missing)
+            qCWarning(helpLog).noquote() << "help text not read:" << content.message(file);
         return false;
-    const QByteArray bytes = in.read(maxHelpFileBytes);
+    }
+    const QByteArray& bytes = content.bytes;
     auto& pane = control<QTextBrowser>(QStringLiteral("RTB"));
     auto* fresh = new QTextDocument(&pane);
     if (!RtfReader::read(bytes, *fresh).ok) {

@@ -49,8 +49,9 @@ void FTrends::QMKey1_Click()
     // All four leave the present before any of them moves.
     for (const char* name : {"trdFuel", "trdWasser", "QMTrend3", "trdWaterTemp"})
         control<QMTrend>(QString::fromLatin1(name)).setOnline(false);
+    // Again and again the entered time: a press with the same entry still undoes the operator's zoom and drag.
     for (const char* name : {"trdFuel", "QMTrend3", "trdWaterTemp", "trdWasser"})
-        control<QMTrend>(QString::fromLatin1(name)).setTimePosition(t);
+        control<QMTrend>(QString::fromLatin1(name)).showTimePosition(t);
 }
 
 void FTrends::QMKey2_Click()

@@ -1,5 +1,6 @@
 #include "AlarmEngine.h"
 #include "FAlarms.h"
+#include "FileKinds.h"
 #include "QMSAlarmList.h"
 #include "QMSKey.h"
 #include "QMSSwitch.h"
@@ -12,6 +13,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTextDocument>
@@ -189,6 +191,36 @@ private Q_SLOTS:
         QCOMPARE(pane().toPlainText(), QStringLiteral("marker"));
         m_station->pressAndWait(alarms, 2);
         QCOMPARE(screen().lastHelpFile(), folder() + QStringLiteral("/nosuchtopiceng.rtf"));
+        QCOMPARE(pane().toPlainText(), QStringLiteral("marker"));
+        QVERIFY(m_station->reportedErrors().isEmpty());
+    }
+
+    void helpFileNotRegularKeepsTheText_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("FIFO") << "fifo" << "not a regular file but a FIFO";
+        QTest::newRow("link to /dev/zero") << "link to /dev/zero" << "not a regular file but a character device";
+        QTest::newRow("oversized") << "oversized:16777217" << "the file is 16777217 bytes, more than the 16777216 bytes";
+    }
+
+    void helpFileNotRegularKeepsTheText()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        runtime().texts().setLanguageId(1031);
+        goToAlarms();
+        pane().setPlainText(QStringLiteral("marker"));
+        const QString file = folder() + QStringLiteral("/strangefilede.rtf");
+        QVERIFY(replaceWithKind(file, kind));
+        const auto removeIt = qScopeGuard([&] { QFile::remove(file); });
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("help text not read: .*strangefilede\\.rtf: ") + reason));
+        {
+            const ReadWatchdog watchdog(file);
+            pickTopic(1, QStringLiteral("strangefile"));
+        }
+        QCOMPARE(screen().lastHelpFile(), file);
+        QVERIFY(!screen().lastHelpLoaded());
         QCOMPARE(pane().toPlainText(), QStringLiteral("marker"));
         QVERIFY(m_station->reportedErrors().isEmpty());
     }

@@ -1,6 +1,7 @@
 // How the station ends after a failed start, as a script that started it sees it: the reason on
 // standard error as soon as it is shown, the start window staying up, and a non-zero exit code.
 
+#include "FileKinds.h"
 #include "ProcessSupport.h"
 
 #include <QProcess>
@@ -31,7 +32,7 @@ private Q_SLOTS:
     void failedStartEndsWithItsReason_data()
     {
         QTest::addColumn<QString>("file");
-        QTest::addColumn<QByteArray>("from");
+        QTest::addColumn<QByteArray>("from"); // empty: the file becomes a file of the kind `to` (replaceWithKind)
         QTest::addColumn<QByteArray>("to");
         QTest::addColumn<int>("signalNumber"); // 0: the program ends by itself
         QTest::addColumn<QStringList>("reason");
@@ -59,6 +60,10 @@ private Q_SLOTS:
         QTest::newRow("project error, terminal closed")
             << QStringLiteral("project/Kalvora/alarms.json") << QByteArray("\"limit\": 1100,") << QByteArray("\"limit\": 1100, \"limit\": 1,")
             << int(SIGHUP) << QStringList{QStringLiteral("alarms.json, line"), QStringLiteral("\"limit\" is given twice")};
+        // Read, it would hold the start for good, waiting for a writer.
+        QTest::newRow("project file a FIFO")
+            << QStringLiteral("project/Kalvora/variables.json") << QByteArray() << QByteArray("fifo")
+            << int(SIGTERM) << QStringList{QStringLiteral("start failed: "), QStringLiteral("variables.json: not a regular file but a FIFO")};
     }
 
     void failedStartEndsWithItsReason()
@@ -72,7 +77,10 @@ private Q_SLOTS:
         QTemporaryDir folder;
         const QString program = install(folder.path());
         QVERIFY(!program.isEmpty());
-        QVERIFY2(replaceIn(folder.filePath(file), from, to), "the installed file no longer holds the text this case edits");
+        if (from.isEmpty())
+            QVERIFY(replaceWithKind(folder.filePath(file), QString::fromLatin1(to)));
+        else
+            QVERIFY2(replaceIn(folder.filePath(file), from, to), "the installed file no longer holds the text this case edits");
 
         QTemporaryDir dataHome;
         QProcess process;

@@ -1,4 +1,5 @@
 #include "EngineTestSupport.h"
+#include "FileKinds.h"
 #include "ProjectLoader.h"
 
 #include <QDirIterator>
@@ -203,7 +204,7 @@ void tst_ProjectLoader::everyHelpTopicHasBothFiles()
 void tst_ProjectLoader::faultsNameFileAndPlace_data()
 {
     QTest::addColumn<QString>("file");
-    QTest::addColumn<QByteArray>("from");
+    QTest::addColumn<QByteArray>("from"); // empty: the whole file becomes a file of the kind `to` (replaceWithKind)
     QTest::addColumn<QByteArray>("to");
     QTest::addColumn<QStringList>("expected");
 
@@ -228,6 +229,8 @@ void tst_ProjectLoader::faultsNameFileAndPlace_data()
         {QStringLiteral("simulation.json, field initial.storageWater"), QStringLiteral("exceeds the storage capacity")});
     row("negative flow", "simulation.json", "\"fillFlow\": 8", "\"fillFlow\": -8",
         {QStringLiteral("simulation.json, field unit.fillFlow"), QStringLiteral("outside")});
+    row("thermostat above boiling", "simulation.json", "\"setPoint\": 75", "\"setPoint\": 175",
+        {QStringLiteral("simulation.json, field units[0] \"Unit1\".setPoint"), QStringLiteral("outside")});
     row("alarm on unknown variable", "alarms.json", "Ch1.Kalvora.Unit1.Boiler.Temperature", "Ch1.Kalvora.Unit1.Boiler.Temp",
         {QStringLiteral("alarms.json, field alarms[0] \"Unit1.BoilerOverheat\".variable"), QStringLiteral("no process variable")});
     row("alarm in unknown group", "alarms.json", "\"group\": \"FCentralAlarms1\"", "\"group\": \"FCentralAlarms9\"",
@@ -275,6 +278,11 @@ void tst_ProjectLoader::faultsNameFileAndPlace_data()
         {QStringLiteral("variables.json, field variables[1] \"Ch1.Kalvora.Storage.WaterTank\".max"), QStringLiteral("outside")});
     row("text not UTF-8", "texts.tsv", "Indextexte\tTag\tTag\tDay", "Indextexte\tTag\tT\xe4g\tDay",
         {QStringLiteral("texts.tsv, line 63: the line is not valid UTF-8 text")});
+    // Files that are not what their name says are refused before they are read.
+    row("FIFO", "variables.json", "", "fifo", {QStringLiteral("variables.json: not a regular file but a FIFO")});
+    row("link to /dev/zero", "texts.tsv", "", "link to /dev/zero", {QStringLiteral("texts.tsv: not a regular file but a character device")});
+    row("folder", "project.json", "", "folder", {QStringLiteral("project.json: not a regular file but a folder")});
+    row("oversized", "alarms.json", "", "oversized:52428800", {QStringLiteral("alarms.json: the file is 52428800 bytes, more than the 8388608 bytes")});
     QTest::newRow("NUL in a text") << QStringLiteral("texts.tsv") << QByteArray("Indextexte\tTag\tTag\tDay")
                                    << QByteArray("Indextexte\tTag\tT\0g\tDay", 22)
                                    << QStringList{QStringLiteral("texts.tsv, line 63: the line holds a NUL byte (column 17)")};
@@ -288,7 +296,12 @@ void tst_ProjectLoader::faultsNameFileAndPlace()
     QFETCH(QStringList, expected);
     QTemporaryDir dir;
     const QString folder = QDir(copyProject(dir.path())).filePath(QStringLiteral("Kalvora"));
-    QVERIFY2(replaceInFile(QDir(folder).filePath(file), from, to), "the project no longer holds the text this case edits");
+    const QString path = QDir(folder).filePath(file);
+    if (from.isEmpty())
+        QVERIFY(replaceWithKind(path, QString::fromLatin1(to)));
+    else
+        QVERIFY2(replaceInFile(path, from, to), "the project no longer holds the text this case edits");
+    const ReadWatchdog watchdog(path);
     const ProjectLoadResult loaded = ProjectLoader::load(folder);
     QVERIFY(!loaded.ok());
     for (const QString& part : expected)

@@ -1,12 +1,15 @@
 // modbus.json faults: the runtime does not start, and the reason names the file, the field and what
-// is wrong. Each row edits one place of the shipped KalvoraModbus map.
+// is wrong. Each row edits one place of the shipped KalvoraModbus map, or replaces the whole file.
 
+#include "FileKinds.h"
 #include "ModbusTestSupport.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+
+#include <optional>
 
 namespace {
 
@@ -33,11 +36,16 @@ QJsonValue edited(const QJsonValue& root, QStringList path, const QJsonValue& va
     return object;
 }
 
+/// Stands in the document for a value that is not JSON, which is then written as it stands.
+const QString rawMarker = QStringLiteral("\u0001raw");
+
 QJsonValue json(const char* text)
 {
     if (QByteArrayView(text) == "delete")
         return QJsonValue(QJsonValue::Undefined);
-    return QJsonDocument::fromJson("[" + QByteArray(text) + "]").array().at(0);
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson("[" + QByteArray(text) + "]", &error);
+    return error.error == QJsonParseError::NoError ? doc.array().at(0) : QJsonValue(rawMarker);
 }
 
 } // namespace
@@ -67,7 +75,9 @@ void TestModbusConfig::shippedMapLoads()
 void TestModbusConfig::faultStopsTheStart_data()
 {
     QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("value"); // JSON text, or "delete"
+    // JSON text; "delete"; text that is not JSON, written in as it stands. With no path: "" writes a
+    // broken file, "delete" removes it, anything else is a kind of file for replaceWithKind().
+    QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("reason");
 
     const auto row = [](const char* name, const char* path, const char* value, const char* reason) {
@@ -78,7 +88,13 @@ void TestModbusConfig::faultStopsTheStart_data()
     row("port as text", "connection/port", "\"502\"", "field connection.port: expected a number");
     row("port out of range", "connection/port", "70000", "field connection.port: 70000 is outside 1 to 65535");
     row("unit id out of range", "connection/unitId", "256", "field connection.unitId: 256 is outside 0 to 255");
-    row("poll interval not whole", "connection/pollIntervalMilliseconds", "100.5", "field connection.pollIntervalMilliseconds: expected a whole number");
+    row("poll interval not whole", "connection/pollIntervalMilliseconds", "100.5", "field connection.pollIntervalMilliseconds: 100.5 is not a whole number");
+    // A misspelt field would start the station with the default in its place.
+    row("misspelt connection field", "connection/timeuot", "500",
+        "field connection.timeuot: unknown field; here the fields are host, port, unitId, pollIntervalMilliseconds, responseTimeoutMilliseconds, retries and description");
+    row("misspelt map field", "map/18/scael", "0.2", "field map[18] \"Ch1.Kalvora.Unit1.WaterTank\".scael: unknown field");
+    row("unknown top-level field", "maps", "[]", "field maps: unknown field");
+    row("field twice in a map entry", "map/0/address", "0, \"address\": 40", "the field \"address\" is given twice in one object");
     row("map not a list", "map", "{}", "field map: expected a list");
     row("entry without address", "map/0/address", "delete", "field map[0] \"Ch1.Kalvora.WaterPump\".address: missing");
     row("address as text", "map/0/address", "\"0\"", "field map[0] \"Ch1.Kalvora.WaterPump\".address: expected a number");
@@ -99,8 +115,12 @@ void TestModbusConfig::faultStopsTheStart_data()
     row("variable mapped twice", "map/33", "{\"variable\": \"Ch1.Kalvora.WaterPump\", \"table\": \"coil\", \"address\": 100}",
         "field map[33] \"Ch1.Kalvora.WaterPump\".variable: mapped twice (first at map[0])");
     row("variable without mapping", "map/0", "delete", "field map: the process variable \"Ch1.Kalvora.WaterPump\" has no mapping");
-    row("not JSON", "", "", "modbus.json, line 1: ");
+    row("not JSON", "", "", "modbus.json, line 1, column ");
     row("file missing", "", "delete", "modbus.json: the file is missing");
+    row("FIFO", "", "fifo", "modbus.json: not a regular file but a FIFO");
+    row("link to /dev/zero", "", "link to /dev/zero", "modbus.json: not a regular file but a character device");
+    row("folder", "", "folder", "modbus.json: not a regular file but a folder");
+    row("oversized", "", "oversized:52428800", "modbus.json: the file is 52428800 bytes, more than the 8388608 bytes");
 }
 
 void TestModbusConfig::faultStopsTheStart()
@@ -116,14 +136,20 @@ void TestModbusConfig::faultStopsTheStart()
     const QJsonDocument original = QJsonDocument::fromJson(file.readAll());
     file.close();
     QVERIFY(original.isObject());
+    std::optional<ReadWatchdog> watchdog;
     if (path.isEmpty() && value == QLatin1String("delete")) {
         QVERIFY(file.remove());
+    } else if (path.isEmpty() && !value.isEmpty()) {
+        QVERIFY(replaceWithKind(file.fileName(), value));
+        watchdog.emplace(file.fileName());
     } else {
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         if (path.isEmpty())
             file.write("{ \"connection\": ");
         else
-            file.write(QJsonDocument(edited(original.object(), path.split(QLatin1Char('/')), json(value.toUtf8().constData())).toObject()).toJson());
+            file.write(QJsonDocument(edited(original.object(), path.split(QLatin1Char('/')), json(value.toUtf8().constData())).toObject())
+                           .toJson()
+                           .replace(QJsonDocument(QJsonArray{rawMarker}).toJson(QJsonDocument::Compact).mid(1).chopped(1), value.toUtf8()));
         file.close();
     }
 

@@ -1,3 +1,4 @@
+#include "FileKinds.h"
 #include "KalvoraError.h"
 #include "LayoutLoader.h"
 #include "StdFont.h"
@@ -56,9 +57,16 @@ private:
     QTemporaryDir m_dir;
     LayoutLoader m_loader;
 
+    /// Writes the layout file; content "kind:<kind>" makes it a file of that kind (replaceWithKind).
     QString write(const QByteArray& content)
     {
         const QString path = m_dir.filePath(QStringLiteral("W.ui"));
+        QFile::remove(path); // a FIFO of an earlier row would hold the open below
+        if (content.startsWith("kind:")) {
+            if (!replaceWithKind(path, QString::fromLatin1(content.mid(5))))
+                qFatal("cannot make the test layout");
+            return path;
+        }
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             qFatal("cannot write test layout");
@@ -173,6 +181,8 @@ private Q_SLOTS:
         QTest::newRow("unknown alignment") << layout("<widget class=\"QLabel\" name=\"l\"><property name=\"alignment\"><set>Qt::AlignMiddle</set></property></widget>") << QStringList{QStringLiteral("\"alignment\""), QStringLiteral("Qt::AlignMiddle")};
         QTest::newRow("document type") << QByteArray("<?xml version=\"1.0\"?>\n<!DOCTYPE ui [<!ENTITY a \"aaaa\">]>\n<ui/>") << QStringList{QStringLiteral("W.ui:2:"), QStringLiteral("document type declaration")};
         QTest::newRow("oversized file") << layout("<!--" + QByteArray(17 * 1024 * 1024, 'x') + "-->") << QStringList{QStringLiteral("more than the 16777216")};
+        QTest::newRow("FIFO") << QByteArray("kind:fifo") << QStringList{QStringLiteral("not a regular file but a FIFO")};
+        QTest::newRow("link to /dev/zero") << QByteArray("kind:link to /dev/zero") << QStringList{QStringLiteral("not a regular file but a character device")};
         QTest::newRow("missing picture") << layout("<widget class=\"QLabel\" name=\"l\"><property name=\"picture\" stdset=\"0\"><string>/nonexistent/p.png</string></property></widget>")
                                          << QStringList{QStringLiteral("/nonexistent/p.png"), QStringLiteral("\"l\"")};
     }
@@ -182,6 +192,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, content);
         QFETCH(QStringList, mentions);
         const QString path = write(content);
+        const ReadWatchdog watchdog(path);
         try {
             m_loader.load(path);
             QFAIL("the layout loaded");

@@ -1,6 +1,7 @@
 #include "BagExercise.h"
 #include "BagBytes.h"
 #include "BagFormat.h"
+#include "FileKinds.h"
 #include "PropertyBag.h"
 
 #include <QBuffer>
@@ -579,6 +580,14 @@ void TestPropertyBag::loadReportsTheFileAndNeverWritesIt()
     PropertyBag tooBig = PropertyBag::load(huge);
     QVERIFY(tooBig.fault());
     QVERIFY(tooBig.fault()->what.contains(QStringLiteral("more than")));
+
+    // Opened, a FIFO would hold the bar's load until something wrote to it.
+    const QString pipe = dir.filePath(QStringLiteral("pipe.bag"));
+    QVERIFY(replaceWithKind(pipe, QStringLiteral("fifo")));
+    const ReadWatchdog watchdog(pipe);
+    PropertyBag fromPipe = PropertyBag::load(pipe);
+    QVERIFY(fromPipe.fault());
+    QVERIFY2(fromPipe.fault()->what.contains(QStringLiteral("not a regular file but a FIFO")), qPrintable(fromPipe.fault()->what));
 }
 
 void TestPropertyBag::writeRefusesWhatCannotBeStored_data()

@@ -1,6 +1,7 @@
 #include "DateBuild.h"
 
 #include <QTest>
+#include <QTimeZone>
 
 class TestDateBuild final : public QObject {
     Q_OBJECT
@@ -30,6 +31,19 @@ private Q_SLOTS:
         QTest::newRow("hour 24 is the next midnight") << 2002 << 6 << 30 << 24 << 0 << at(2002, 7, 1, 0, 0);
         QTest::newRow("minute 60 is the next hour") << 2002 << 12 << 31 << 23 << 60 << at(2003, 1, 1, 0, 0);
         QTest::newRow("largest inputs") << 2100 << 255 << 255 << 255 << 255 << at(2121, 11, 20, 19, 15);
+        if (QTimeZone::systemTimeZoneId() != "Europe/Berlin")
+            return;
+        // The clock jumps from 02:00 to 03:00 on 31 March 2002 and back from 03:00 to 02:00 on 27 October.
+        const auto utc = [](int y, int mo, int d, int h, int mi) { return QDateTime(QDate(y, mo, d), QTime(h, mi), Qt::UTC); };
+        QTest::newRow("skipped 02:30 reads 03:30") << 2002 << 3 << 31 << 2 << 30 << utc(2002, 3, 31, 1, 30);
+        QTest::newRow("skipped 02:00 reads 03:00") << 2002 << 3 << 31 << 2 << 0 << utc(2002, 3, 31, 1, 0);
+        QTest::newRow("01:59 before the jump") << 2002 << 3 << 31 << 1 << 59 << utc(2002, 3, 31, 0, 59);
+        QTest::newRow("carried into the skipped hour") << 2002 << 3 << 30 << 26 << 30 << utc(2002, 3, 31, 1, 30);
+        QTest::newRow("summer time after the jump") << 2002 << 3 << 31 << 3 << 30 << utc(2002, 3, 31, 1, 30);
+        QTest::newRow("doubled 02:30 is the first") << 2002 << 10 << 27 << 2 << 30 << utc(2002, 10, 27, 0, 30);
+        QTest::newRow("doubled 02:00 is the first") << 2002 << 10 << 27 << 2 << 0 << utc(2002, 10, 27, 0, 0);
+        QTest::newRow("03:00 after the doubled hour") << 2002 << 10 << 27 << 3 << 0 << utc(2002, 10, 27, 2, 0);
+        QTest::newRow("doubled hour carried from day 26") << 2002 << 10 << 26 << 26 << 30 << utc(2002, 10, 27, 0, 30);
     }
 
     void carries()
@@ -42,6 +56,20 @@ private Q_SLOTS:
         const QDateTime built = DateBuild::dateTime(DateBuild::date(year, month, day), DateBuild::timeOfDaySeconds(hour, minute, 0));
         QTEST(built, "expected");
         QCOMPARE(built.time().second(), 0);
+    }
+
+    void everyHalfHourOfAYearIsAValidTime()
+    {
+        // Whatever the zone: every entry gives a time, on the clock as entered or, when the clock
+        // skipped it, as the clock reads after the jump.
+        for (int day = 1; day <= 365; ++day)
+            for (int minutes = 0; minutes < 24 * 60; minutes += 30) {
+                const QDateTime built = DateBuild::dateTime(DateBuild::date(2002, 1, day), DateBuild::timeOfDaySeconds(0, minutes, 0));
+                const QDateTime entered(QDate(2002, 1, 1).addDays(day - 1), QTime(0, 0).addSecs(minutes * 60), Qt::UTC);
+                const QDateTime shown = built.toOffsetFromUtc(built.offsetFromUtc());
+                const qint64 ahead = entered.secsTo(QDateTime(shown.date(), shown.time(), Qt::UTC));
+                QVERIFY2(built.isValid() && ahead >= 0 && ahead < 2 * 3600, qPrintable(entered.toString(Qt::ISODate)));
+            }
     }
 
     void aDateOutsideTheCalendarIsInvalid()

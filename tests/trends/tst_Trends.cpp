@@ -6,10 +6,16 @@
 #include "StationFixture.h"
 #include "Window.h"
 
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QFile>
+#include <QMenu>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
+#include <QTimer>
+#include <QWheelEvent>
 
 #include <cmath>
 #include <limits>
@@ -63,13 +69,14 @@ private:
         QVERIFY(QTest::qWaitFor([&] { return !c.isRefreshPending(); }, 2000));
     }
 
-    /// Writes `value` every second for [fromS, toS) seconds after `baseMs` into Wasser/WaterTank1.
-    void record(qint64 baseMs, int fromS, int toS, double value)
+    /// Writes `value`, rising by `drift` a second, every second for [fromS, toS) seconds after `baseMs`
+    /// into Wasser/WaterTank1.
+    void record(qint64 baseMs, int fromS, int toS, double value, double drift = 1e-3)
     {
         ArchiveStore& store = m_station->runtime().archive();
         const int index = store.trendIndex(QStringLiteral("Wasser"), QStringLiteral("WaterTank1"));
         for (int s = fromS; s < toS; ++s)
-            store.add(index, baseMs + s * 1000LL, value + s * 1e-3);
+            store.add(index, baseMs + s * 1000LL, value + s * drift);
         store.commit();
     }
 
@@ -115,6 +122,91 @@ private Q_SLOTS:
         // Nothing archived in 2002: every chart says so.
         settle(chart(QStringLiteral("trdWasser")));
         QVERIFY(chart(QStringLiteral("trdWasser")).showsEmptyPeriod());
+    }
+
+    void showATimeTheClockSkips()
+    {
+        // 31 March 2002, 02:30: the suite runs this again under TZ=Europe/Berlin, whose clock jumped
+        // from 02:00 to 03:00 that night; the charts then stand at 03:30 and the station runs on.
+        QVERIFY(input(2).enter(QStringLiteral("3")));
+        QVERIFY(input(1).enter(QStringLiteral("31")));
+        QVERIFY(input(3).enter(QStringLiteral("2")));
+        QVERIFY(input(4).enter(QStringLiteral("30")));
+        key(1).click();
+        const QTime shown = QTimeZone::systemTimeZoneId() == "Europe/Berlin" ? QTime(3, 30) : QTime(2, 30);
+        for (const QString& name : charts) {
+            QVERIFY(!chart(name).Online());
+            QCOMPARE(chart(name).TimePosition().date(), QDate(2002, 3, 31));
+            QCOMPARE(chart(name).TimePosition().time(), shown);
+        }
+        QVERIFY(m_station->endings().isEmpty());
+        QVERIFY(m_screen->isVisible());
+    }
+
+    void theKeyUndoesZoomAndDrag_data()
+    {
+        QTest::addColumn<bool>("zoom");
+        QTest::newRow("dragged") << false;
+        QTest::newRow("zoomed") << true;
+    }
+
+    void theKeyUndoesZoomAndDrag()
+    {
+        QFETCH(bool, zoom);
+        key(1).click();
+        QMTrend& c = chart(QStringLiteral("trdWaterTemp"));
+        const QPoint at(c.width() / 2, c.height() / 2);
+        if (zoom) {
+            QWheelEvent wheel(at, c.mapToGlobal(at), {}, QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(&c, &wheel);
+        } else {
+            QTest::mousePress(&c, Qt::LeftButton, {}, at);
+            QTest::mouseMove(&c, at + QPoint(80, 0));
+            QTest::mouseRelease(&c, Qt::LeftButton, {}, at + QPoint(80, 0));
+        }
+        QVERIFY(c.shownEndMs() != loadTime.toMSecsSinceEpoch());
+        key(1).click(); // the same entry once more
+        for (const QString& name : charts) {
+            QCOMPARE(chart(name).shownEndMs(), loadTime.toMSecsSinceEpoch());
+            QCOMPARE(chart(name).shownEndMs() - chart(name).shownStartMs(), chart(name).periodSeconds() * 1000LL);
+        }
+    }
+
+    void curvesAreChosenOnlyOnTheFreeChart_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QString>("screen");
+        QTest::addColumn<QString>("chart");
+        QTest::addColumn<QStringList>("menu");
+        const QString exportCsv = QStringLiteral("CSV exportieren");
+        for (const QString& name : charts)
+            QTest::newRow(qPrintable(name)) << 0 << QStringLiteral("FTrends") << name << QStringList{exportCsv};
+        QTest::newRow("trdDummy") << 8 << QStringLiteral("frmTrendSelection") << QStringLiteral("trdDummy")
+                                  << QStringList{QStringLiteral("Kurven wählen"), exportCsv};
+    }
+
+    void curvesAreChosenOnlyOnTheFreeChart()
+    {
+        QFETCH(int, command);
+        QFETCH(QString, screen);
+        QFETCH(QString, chart);
+        QFETCH(QStringList, menu);
+        if (command)
+            m_station->pressAndWait(QStringLiteral("FTrends"), command);
+        QMTrend& c = m_station->window(screen).control<QMTrend>(chart);
+        // What the context menu offers, read while it is open, then closed unchosen.
+        QStringList offered;
+        QTimer::singleShot(0, &c, [&offered] {
+            if (auto* open = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                for (const QAction* action : open->actions())
+                    offered.append(action->text());
+                open->close();
+            }
+        });
+        const QPoint at(c.width() / 2, c.height() / 2);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, c.mapToGlobal(at));
+        QApplication::sendEvent(&c, &event);
+        QCOMPARE(offered, menu);
     }
 
     void backToThePresentLeavesTheInputs()
@@ -283,6 +375,55 @@ private Q_SLOTS:
         c->setTimePosition(QDateTime::fromMSecsSinceEpoch(base - 3600 * 1000));
         settle(*c);
         QVERIFY(c->showsEmptyPeriod());
+    }
+
+    void curvesAtAndBeyondTheEndsOfTheirRange_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<bool>("top");
+        QTest::addColumn<bool>("offScale");
+        QTest::newRow("at the top") << 12000.0 << true << false;
+        QTest::newRow("at the bottom") << 0.0 << false << false;
+        QTest::newRow("above") << 15000.0 << true << true;
+        QTest::newRow("below") << -500.0 << false << true;
+    }
+
+    void curvesAtAndBeyondTheEndsOfTheirRange()
+    {
+        QFETCH(double, value);
+        QFETCH(bool, top);
+        QFETCH(bool, offScale);
+        const qint64 base = (m_station->runtime().now() / 1000 - 7200) * 1000;
+        record(base, 0, 600, value, 0.0);
+        auto c = standalone(base + 599 * 1000, 600);
+        c->setProperty("Trend1", QStringLiteral("WaterTank1"));
+        c->setProperty("Archive1", QStringLiteral("Wasser"));
+        c->setProperty("MaxValue1", 12000.0);
+        c->setProperty("curveColor1", QColor(255, 0, 0));
+        c->ApplyCurveSettings();
+        settle(*c);
+        const QImage picture = c->grab().toImage();
+        const QRect plot = c->plotRect();
+        QList<int> redRows; // in the plot's columns: the value axis is labelled in the curve's colour
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = plot.left(); x <= plot.right(); ++x) {
+                const QColor p = picture.pixelColor(x, y);
+                if (p.red() > 200 && p.green() < 80 && p.blue() < 80) {
+                    redRows.append(y);
+                    break;
+                }
+            }
+        QVERIFY(!redRows.isEmpty());
+        QVERIFY(redRows.first() > plot.top() && redRows.last() < plot.bottom()); // inside the frame
+        const int outermost = top ? redRows.first() : redRows.last();
+        const int edge = top ? plot.top() + 1 : plot.bottom() - 1;
+        if (offScale) {
+            QCOMPARE(outermost, edge); // clipped at the edge
+            QVERIFY2(redRows.size() >= 5, "marked off the scale");
+        } else {
+            QVERIFY2(std::abs(outermost - edge) >= 3, "clear of the frame");
+            QVERIFY2(redRows.size() <= 2, "a plain line, not marked");
+        }
     }
 
     void csvHoldsTheValuesAsArchived()

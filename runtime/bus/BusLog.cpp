@@ -1,0 +1,3 @@
+#include "BusLog.h"
+
+Q_LOGGING_CATEGORY(busLog, "kalvora.bus")
