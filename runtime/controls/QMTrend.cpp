@@ -216,11 +216,11 @@ void QMTrend::refresh()
     const qint64 bucket = ArchiveStore::alignedBucketMs((m_viewSpanMs + columns - 1) / columns);
     const qint64 from = TrendCurveCache::floorDiv(shownStartMs(), bucket) * bucket;
     const qint64 to = (TrendCurveCache::floorDiv(m_viewEndMs, bucket) + 1) * bucket;
-    const ArchiveStore& store = runtime().archive();
     for (int i = 0; i < SlotCount; ++i) {
         const CurveSlot& slot = m_applied[static_cast<std::size_t>(i)];
         if (slot.isUsed())
-            m_caches[static_cast<std::size_t>(i)].cover(store, slot.archive, slot.trend, from, to, bucket, m_online);
+            m_caches[static_cast<std::size_t>(i)].cover(runtime().history(), this, slot.archive, slot.trend, from, to, bucket, m_online,
+                [this] { update(); });
     }
     m_dataStale = false;
     update();
