@@ -89,12 +89,9 @@ void Runtime::journalWrite(const WriteRequest& request, const QString& result, c
                            AuditJournal::valueText(request.oldValue), AuditJournal::valueText(request.value), result, reason};
     if (result != QStringLiteral("ok"))
         qWarning().noquote() << QStringLiteral("Operator write %1 = %2 %3: %4").arg(entry.variable, entry.newValue, result, reason);
-    try {
-        m_audit.append(entry);
-    } catch (const KalvoraError& e) {
-        // The write itself stands; the lost journal line is reported where it happened.
-        qCritical().noquote() << "Runtime: audit journal:" << e.message();
-    }
+    // The write itself stands; a line the file refuses is held and raises the archive fault.
+    m_audit.append(entry);
+    publishArchiveFault(now());
 }
 
 void Runtime::dropSource()
@@ -439,8 +436,12 @@ void Runtime::record(qint64 nowMs)
     m_lastRecorded = slot;
     ++m_recordCount;
     AlarmJournal& journal = m_alarms->journal();
-    if (journal.heldCount() > 0 && m_recordCount % JournalRetryEvery == 0)
-        journal.retry();
+    if (m_recordCount % JournalRetryEvery == 0) {
+        if (journal.heldCount() > 0)
+            journal.retry();
+        if (m_audit.heldCount() > 0)
+            m_audit.retry();
+    }
     if (m_recordCount % JournalTrimEvery == 0 && journal.writeFault().isEmpty())
         journal.removeOlderThan(nowMs - static_cast<qint64>(m_project.archive.retentionDays) * 86400000LL, JournalTrimBatch);
     publishArchiveFault(nowMs);
@@ -451,7 +452,7 @@ void Runtime::publishArchiveFault(qint64 nowMs)
     if (!m_tags->contains(QString::fromLatin1(ArchiveFaultVariable)))
         return;
     const bool fault = nowMs < m_archiveDamagedUntil || !m_archive->writeFault().isEmpty() || !m_archive->isOpen()
-        || !m_alarms->journal().writeFault().isEmpty();
+        || !m_alarms->journal().writeFault().isEmpty() || !m_audit.writeFault().isEmpty();
     if (static_cast<int>(fault) == m_archiveFaultShown)
         return;
     m_archiveFaultShown = fault;
