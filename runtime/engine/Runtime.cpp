@@ -310,16 +310,20 @@ void Runtime::prepareHistory()
         schedule([this] { goLive(); });
         return;
     }
+    // The consumers' demand follows the local time of day, from wherever the plant's history begins.
+    const auto timeOfDay = [](qint64 ms) { return QDateTime::fromMSecsSinceEpoch(ms).time().msecsSinceStartOfDay() / 1000.0; };
     if (!m_archive->isEmpty() || m_options.backfillHours <= 0) {
         // The plant carries on where it was when the runtime last recorded.
         const QJsonDocument saved = QJsonDocument::fromJson(m_archive->plantState());
         if (saved.isObject() && !sim->restoreState(saved.object()))
             qWarning().noquote() << "Runtime: the saved plant state does not fit the project; the plant starts from the project's state";
+        sim->setTimeOfDay(timeOfDay(now()));
         schedule([this] { goLive(); });
         return;
     }
     const qint64 until = now() / 1000 * 1000;
     const qint64 from = until - static_cast<qint64>(m_options.backfillHours) * 3600 * 1000;
+    sim->setTimeOfDay(timeOfDay(from));
     m_archive->beginBulk();
     schedule([this, from, until] { backfill(from, until, from); });
 }
