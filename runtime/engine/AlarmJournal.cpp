@@ -77,11 +77,7 @@ void AlarmJournal::close()
 {
     if (m_file.isOpen())
         retry();
-    if (!m_held.isEmpty())
-        qWarning().noquote() << QStringLiteral("Alarm journal: %1 entries could not be written before closing (%2)").arg(m_held.size()).arg(m_writeFault);
     m_held.clear();
-    m_writeFault.clear();
-    m_dropped = 0;
     m_file.close();
 }
 
@@ -107,37 +103,16 @@ AlarmState AlarmJournal::stateFromName(const QString& name)
 void AlarmJournal::append(const QList<AlarmJournalEntry>& entries)
 {
     // A file lost to a damage that could not be replaced holds its rows like a full disk does.
-    if (!m_file.isOpen() && m_writeFault.isEmpty())
+    if (!m_file.isOpen() && m_held.fault().isEmpty())
         return;
-    m_held += entries;
-    if (m_held.isEmpty())
-        return;
-    try {
-        m_file.write([&] { writeHeld(); });
-    } catch (const KalvoraError& e) {
-        // The alarms go on; their journal rows wait in order for the file to take them.
-        if (m_writeFault.isEmpty())
-            qWarning().noquote() << "Alarm journal: writing failed, entries are held in memory and retried:" << e.message();
-        m_writeFault = e.message();
-        if (const qsizetype over = m_held.size() - HoldLimit; over > 0) {
-            if (m_dropped == 0)
-                qWarning().noquote() << QStringLiteral("Alarm journal: more than %1 entries held; the oldest are dropped").arg(HoldLimit);
-            m_held.remove(0, over);
-            m_dropped += over;
-        }
-        return;
-    }
-    if (!m_writeFault.isEmpty())
-        qWarning().noquote() << QStringLiteral("Alarm journal: writing works again; %1 held entries written, %2 dropped").arg(m_held.size()).arg(m_dropped);
-    m_held.clear();
-    m_writeFault.clear();
+    m_held.write(entries, [this](const QList<AlarmJournalEntry>& rows) { m_file.write([&] { writeRows(rows); }); });
 }
 
-void AlarmJournal::writeHeld()
+void AlarmJournal::writeRows(const QList<AlarmJournalEntry>& rows)
 {
     SqliteTransaction transaction(m_file.db());
     SqliteStatement insert = m_file.db().prepare(Insert);
-    for (const AlarmJournalEntry& e : std::as_const(m_held)) {
+    for (const AlarmJournalEntry& e : rows) {
         insert.bind(1, e.timeMs).bind(2, e.alarm).bind(3, e.group).bind(4, e.event).bind(5, stateName(e.state));
         insert.bind(6, e.cameMs).bind(7, e.wentMs).bind(8, e.acknowledgedMs).bind(9, e.value);
         if (e.station.isEmpty())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HeldRows.h"
 #include "JournalFile.h"
 
 #include <QHash>
@@ -61,10 +62,10 @@ public:
     void append(const QList<AlarmJournalEntry>& entries);
     /// Tries again to write what is held.
     void retry() { append({}); }
-    int heldCount() const { return static_cast<int>(m_held.size()); }
-    qint64 droppedCount() const { return m_dropped; }
+    int heldCount() const { return m_held.count(); }
+    qint64 droppedCount() const { return m_held.dropped(); }
     /// Why the last write was refused; empty while writing works.
-    QString writeFault() const { return m_writeFault; }
+    QString writeFault() const { return m_held.fault(); }
     /// The newest entry of every alarm the journal knows.
     QHash<QString, AlarmJournalEntry> lastEntries() const;
     /// Newest first, at most `limit` entries.
@@ -83,11 +84,9 @@ public:
 private:
     static AlarmJournalEntry read(const SqliteStatement& row);
     /// Writes every held entry in one transaction.
-    void writeHeld();
+    void writeRows(const QList<AlarmJournalEntry>& rows);
 
     /// Reads may replace a damaged file, so even the const ones change it.
     mutable JournalFile m_file;
-    QList<AlarmJournalEntry> m_held;
-    QString m_writeFault;
-    qint64 m_dropped = 0;
+    HeldRows<AlarmJournalEntry> m_held{QStringLiteral("Alarm journal"), HoldLimit};
 };

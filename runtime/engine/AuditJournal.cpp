@@ -33,6 +33,9 @@ QString AuditJournal::open(const QString& path, QString* notice)
 
 void AuditJournal::close()
 {
+    if (m_file.isOpen())
+        retry();
+    m_held.clear();
     m_file.close();
 }
 
@@ -45,17 +48,32 @@ QString AuditJournal::valueText(const QVariant& value)
     return value.toString();
 }
 
-void AuditJournal::append(const AuditEntry& e)
+void AuditJournal::append(const AuditEntry& entry)
 {
-    if (!m_file.isOpen())
+    write({entry});
+}
+
+void AuditJournal::retry()
+{
+    write({});
+}
+
+void AuditJournal::write(const QList<AuditEntry>& entries)
+{
+    // A file lost to a damage that could not be replaced holds its rows like a full disk does.
+    if (!m_file.isOpen() && m_held.fault().isEmpty())
         return;
-    m_file.write([&] {
-        SqliteTransaction transaction(m_file.db());
-        SqliteStatement insert = m_file.db().prepare(Insert);
-        insert.bind(1, e.timeMs).bind(2, e.station).bind(3, e.user).bind(4, e.variable);
-        insert.bind(5, e.oldValue).bind(6, e.newValue).bind(7, e.result).bind(8, e.reason);
-        insert.run();
-        transaction.commit();
+    m_held.write(entries, [this](const QList<AuditEntry>& rows) {
+        m_file.write([&] {
+            SqliteTransaction transaction(m_file.db());
+            SqliteStatement insert = m_file.db().prepare(Insert);
+            for (const AuditEntry& e : rows) {
+                insert.bind(1, e.timeMs).bind(2, e.station).bind(3, e.user).bind(4, e.variable);
+                insert.bind(5, e.oldValue).bind(6, e.newValue).bind(7, e.result).bind(8, e.reason);
+                insert.run();
+            }
+            transaction.commit();
+        });
     });
 }
 

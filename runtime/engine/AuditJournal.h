@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HeldRows.h"
 #include "JournalFile.h"
 
 #include <QList>
@@ -24,6 +25,8 @@ struct AuditEntry {
 class AuditJournal final {
 public:
     static constexpr int SchemaVersion = 1;
+    /// Entries held in memory while the file refuses them; beyond it the oldest are dropped.
+    static constexpr int HoldLimit = 10000;
 
     AuditJournal();
     ~AuditJournal();
@@ -37,9 +40,15 @@ public:
     /// Told when a damaged file was moved aside in operation.
     void setDamageHandler(JournalFile::DamageHandler handler) { m_file.setDamageHandler(std::move(handler)); }
 
-    /// Writes one entry in its own transaction; a damaged file is replaced first. Throws KalvoraError
-    /// when the file refuses it.
+    /// Writes the entry, after any still held, in one transaction; a damaged file is replaced first.
+    /// When the file refuses it (disk full, I/O error) it is held in memory in order and written by a
+    /// later append() or retry().
     void append(const AuditEntry& entry);
+    void retry();
+    int heldCount() const { return m_held.count(); }
+    qint64 droppedCount() const { return m_held.dropped(); }
+    /// Why the last write was refused; empty while writing works.
+    QString writeFault() const { return m_held.fault(); }
     /// Newest first, at most `limit` entries.
     QList<AuditEntry> history(int limit) const;
 
@@ -47,6 +56,8 @@ public:
     static QString valueText(const QVariant& value);
 
 private:
+    void write(const QList<AuditEntry>& entries);
     /// Reads may replace a damaged file, so even the const ones change it.
     mutable JournalFile m_file;
+    HeldRows<AuditEntry> m_held{QStringLiteral("Audit journal"), HoldLimit};
 };

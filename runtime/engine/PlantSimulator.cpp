@@ -160,6 +160,18 @@ void PlantSimulator::updateDerived()
     deriveFlags(m_state, m_parameters);
 }
 
+void PlantSimulator::setTimeOfDay(double secondsOfDay)
+{
+    m_dayOffset = secondsOfDay - std::fmod(m_state.seconds, m_parameters.demandPeriodSeconds);
+}
+
+double PlantSimulator::heatDemand() const
+{
+    // Least at the start of a period (midnight once set to the clock), most in its middle.
+    const double day = 0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * (m_state.seconds + m_dayOffset) / m_parameters.demandPeriodSeconds));
+    return m_parameters.unit.baseDemand + (1.0 - m_parameters.unit.baseDemand) * day;
+}
+
 void PlantSimulator::advance(double seconds)
 {
     if (!(seconds > 0.0))
@@ -201,13 +213,11 @@ void PlantSimulator::step(double dt)
     }
     m_state.storageWater = std::max(0.0, m_state.storageWater);
 
-    // The consumers' heat demand follows the day: least at the start of a period, most in its middle.
-    const double day = 0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * m_state.seconds / m_parameters.demandPeriodSeconds));
-    const double heatDemand = p.baseDemand + (1.0 - p.baseDemand) * day;
+    const double demand = heatDemand();
     for (size_t i = 0; i < m_state.units.size(); ++i) {
         PlantUnitState& u = m_state.units[i];
         const UnitInitialState& unit = m_parameters.units[static_cast<qsizetype>(i)];
-        const double loss = p.waterLoss * unit.lossScale + p.demandLoss * heatDemand * unit.demandScale;
+        const double loss = p.waterLoss * unit.lossScale + p.demandLoss * demand * unit.demandScale;
         double flame = 0.0;
         if (u.burnerOn) {
             const double want = p.fuelConsumption * unit.burnerScale * dt * (1.0 + p.noise * noise());

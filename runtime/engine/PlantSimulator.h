@@ -74,6 +74,13 @@ public:
     /// Runs the plant for `seconds` of plant time, in steps of at most one second.
     void advance(double seconds);
 
+    /// Lines the demand's period up with the clock: `secondsOfDay` (local time since midnight) is now,
+    /// so the consumers draw least at midnight and most at noon. Not part of the saved state: the
+    /// runtime sets it from its clock at every start.
+    void setTimeOfDay(double secondsOfDay);
+    /// The consumers' heat demand now, as a share of its peak (the base demand at night, 1 at noon).
+    double heatDemand() const;
+
     /// Applies an operator switch by variable name. False for a name that is no switch of the plant.
     bool setSwitch(const QString& name, bool on);
 
@@ -102,4 +109,5 @@ private:
     SimulationParameters m_parameters;
     PlantState m_state;
     std::vector<QString> m_names;
+    double m_dayOffset = 0.0; ///< plant seconds from the period's start to the state's seconds 0
 };

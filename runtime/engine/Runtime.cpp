@@ -116,12 +116,9 @@ void Runtime::journalWrite(const WriteRequest& request, const QString& result, c
     // A station keeps no journal: the server journals what reaches it.
     if (isStation())
         return;
-    try {
-        m_audit.append(entry);
-    } catch (const KalvoraError& e) {
-        // The write itself stands; the lost journal line is reported where it happened.
-        qCritical().noquote() << "Runtime: audit journal:" << e.message();
-    }
+    // The write itself stands; a line the file refuses is held and raises the archive fault.
+    m_audit.append(entry);
+    publishArchiveFault(now());
 }
 
 void Runtime::dropSource()
@@ -355,16 +352,20 @@ void Runtime::prepareHistory()
         schedule([this] { goLive(); });
         return;
     }
+    // The consumers' demand follows the local time of day, from wherever the plant's history begins.
+    const auto timeOfDay = [](qint64 ms) { return QDateTime::fromMSecsSinceEpoch(ms).time().msecsSinceStartOfDay() / 1000.0; };
     if (!m_archive->isEmpty() || m_options.backfillHours <= 0) {
         // The plant carries on where it was when the runtime last recorded.
         const QJsonDocument saved = QJsonDocument::fromJson(m_archive->plantState());
         if (saved.isObject() && !sim->restoreState(saved.object()))
             qWarning().noquote() << "Runtime: the saved plant state does not fit the project; the plant starts from the project's state";
+        sim->setTimeOfDay(timeOfDay(now()));
         schedule([this] { goLive(); });
         return;
     }
     const qint64 until = now() / 1000 * 1000;
     const qint64 from = until - static_cast<qint64>(m_options.backfillHours) * 3600 * 1000;
+    sim->setTimeOfDay(timeOfDay(from));
     m_archive->beginBulk();
     schedule([this, from, until] { backfill(from, until, from); });
 }
@@ -508,8 +509,12 @@ void Runtime::record(qint64 nowMs)
     m_lastRecorded = slot;
     ++m_recordCount;
     AlarmJournal& journal = m_alarms->journal();
-    if (journal.heldCount() > 0 && m_recordCount % JournalRetryEvery == 0)
-        journal.retry();
+    if (m_recordCount % JournalRetryEvery == 0) {
+        if (journal.heldCount() > 0)
+            journal.retry();
+        if (m_audit.heldCount() > 0)
+            m_audit.retry();
+    }
     if (m_recordCount % JournalTrimEvery == 0 && journal.writeFault().isEmpty())
         journal.removeOlderThan(nowMs - static_cast<qint64>(m_project.archive.retentionDays) * 86400000LL, JournalTrimBatch);
     publishArchiveFault(nowMs);
@@ -523,7 +528,7 @@ void Runtime::publishArchiveFault(qint64 nowMs)
     if (!m_tags->contains(QString::fromLatin1(ArchiveFaultVariable)))
         return;
     const bool fault = nowMs < m_archiveDamagedUntil || !m_archive->writeFault().isEmpty() || !m_archive->isOpen()
-        || !m_alarms->journal().writeFault().isEmpty();
+        || !m_alarms->journal().writeFault().isEmpty() || !m_audit.writeFault().isEmpty();
     if (static_cast<int>(fault) == m_archiveFaultShown)
         return;
     m_archiveFaultShown = fault;

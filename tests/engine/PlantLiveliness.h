@@ -103,9 +103,10 @@ inline PlantLiveliness measureLiveliness(const Project& project, const std::vect
 
 /// Runs the project's plant from its start for `seconds` and samples every archived trend once a
 /// second, as the runtime's history of a first start does.
-inline std::vector<std::vector<double>> simulateArchivedTrends(const Project& project, int seconds)
+inline std::vector<std::vector<double>> simulateArchivedTrends(const Project& project, int seconds, double startSecondsOfDay = 0.0)
 {
     PlantSimulator sim(project.simulation);
+    sim.setTimeOfDay(startSecondsOfDay);
     std::vector<int> sources;
     for (const ArchiveDefinition& archive : project.archive.archives)
         for (const TrendDefinition& trend : archive.trends)

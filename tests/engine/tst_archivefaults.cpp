@@ -233,6 +233,8 @@ void tst_ArchiveFaults::fullDiskKeepsThePlantRunning_data()
     QTest::newRow("archive") << QStringList{QStringLiteral("archive.sqlite")} << QStringList{pumpOff, came, went};
     QTest::newRow("alarm journal") << QStringList{QStringLiteral("alarms.sqlite")} << QStringList{pumpOff, came, went};
     QTest::newRow("both") << QStringList{QStringLiteral("archive.sqlite"), QStringLiteral("alarms.sqlite")} << QStringList{pumpOff, came, went};
+    // The operator's write itself is the audit journal's first row to refuse: its alarm comes first.
+    QTest::newRow("audit journal") << QStringList{QStringLiteral("audit.sqlite")} << QStringList{came, pumpOff, went};
 }
 
 void tst_ArchiveFaults::fullDiskKeepsThePlantRunning()
@@ -241,6 +243,7 @@ void tst_ArchiveFaults::fullDiskKeepsThePlantRunning()
     QFETCH(QStringList, events);
     const bool archiveRefuses = refusing.contains(QStringLiteral("archive.sqlite"));
     const bool journalRefuses = refusing.contains(QStringLiteral("alarms.sqlite"));
+    const bool auditRefuses = refusing.contains(QStringLiteral("audit.sqlite"));
     QTemporaryDir dir;
     copyProject(dir.path());
     Runtime runtime(testOptions(dir.path()));
@@ -261,13 +264,19 @@ void tst_ArchiveFaults::fullDiskKeepsThePlantRunning()
     QVERIFY(runtime.alarms().alarm(QStringLiteral("WaterPump.Off")).isActive());
     QCOMPARE(runtime.archive().pendingCount() > 600 * 12, archiveRefuses);
     QCOMPARE(runtime.alarms().journal().heldCount() >= 2, journalRefuses);
+    QCOMPARE(runtime.audit().heldCount() >= 1, auditRefuses);
 
     faulty::failing.clear();
     runtime.advance(2 * Runtime::JournalRetryEvery);
     QCOMPARE(runtime.tags().value(Fault).value.toBool(), false);
     QCOMPARE(runtime.archive().pendingCount(), 0);
     QCOMPARE(runtime.alarms().journal().heldCount(), 0);
+    QCOMPARE(runtime.audit().heldCount(), 0);
     QCOMPARE(runtime.archive().droppedCount(), 0);
+    // The pump's write reached the audit journal, held or not.
+    const QList<AuditEntry> audit = runtime.audit().history(1);
+    QCOMPARE(audit.size(), 1);
+    QCOMPARE(audit.first().newValue, QStringLiteral("false"));
     // Every second of every trend is on disk, the held ones included.
     const qint64 last = runtime.now() / 1000 * 1000;
     for (int i = 0; i < runtime.archive().trendCount(); ++i) {

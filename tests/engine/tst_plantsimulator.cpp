@@ -50,6 +50,8 @@ private slots:
     void thermostatOnlyActsWhileSwitchedOn();
     void plantLivesOnTheCharts_data();
     void plantLivesOnTheCharts();
+    void demandFollowsTheClock_data();
+    void demandFollowsTheClock();
 };
 
 void tst_PlantSimulator::waterIsConservedAndLevelsStayInBounds_data()
@@ -325,16 +327,44 @@ void tst_PlantSimulator::plantLivesOnTheCharts_data()
 {
     // The day a first start writes into the archive, without its start-up hour: every curve moves
     // across a good part of its chart, and no two units' curves of one kind hide each other.
+    // The day follows the clock, so the history may begin at any hour: at midnight and at noon here.
     const Project project = sourceProject();
-    const PlantLiveliness figures = measureLiveliness(project, simulateArchivedTrends(project, 86400));
     QTest::addColumn<double>("value");
     QTest::addColumn<double>("atLeast");
     QTest::addColumn<double>("atMost");
-    QTest::newRow("pairs of unit curves") << double(figures.overlaps.size()) << 12.0 << 12.0;
-    for (const auto& s : figures.spreads)
-        QTest::addRow("spread of %s, %% of range", qPrintable(s.trend)) << s.percent << 5.0 << 100.0;
-    for (const auto& o : figures.overlaps)
-        QTest::addRow("%s on %s, %% of minutes", qPrintable(o.first), qPrintable(o.second)) << o.percent << 0.0 << 20.0;
+    for (const int startHour : {0, 12}) {
+        const PlantLiveliness figures = measureLiveliness(project, simulateArchivedTrends(project, 86400, startHour * 3600.0));
+        QTest::addRow("from %02d:00: pairs of unit curves", startHour) << double(figures.overlaps.size()) << 12.0 << 12.0;
+        for (const auto& s : figures.spreads)
+            QTest::addRow("from %02d:00: spread of %s, %% of range", startHour, qPrintable(s.trend)) << s.percent << 5.0 << 100.0;
+        for (const auto& o : figures.overlaps)
+            QTest::addRow("from %02d:00: %s on %s, %% of minutes", startHour, qPrintable(o.first), qPrintable(o.second)) << o.percent << 0.0 << 20.0;
+    }
+}
+
+void tst_PlantSimulator::demandFollowsTheClock_data()
+{
+    QTest::addColumn<double>("secondsOfDay");
+    QTest::addColumn<double>("demand"); // share of the peak
+    const double base = projectParameters().unit.baseDemand;
+    QTest::newRow("midnight") << 0.0 << base;
+    QTest::newRow("06:00") << 6 * 3600.0 << (base + 1.0) / 2;
+    QTest::newRow("noon") << 12 * 3600.0 << 1.0;
+    QTest::newRow("18:00") << 18 * 3600.0 << (base + 1.0) / 2;
+}
+
+void tst_PlantSimulator::demandFollowsTheClock()
+{
+    QFETCH(double, secondsOfDay);
+    QFETCH(double, demand);
+    // Set after the plant has run a while: the clock, not the plant's own age, decides.
+    PlantSimulator sim(projectParameters());
+    sim.advance(5000.0);
+    sim.setTimeOfDay(secondsOfDay);
+    QVERIFY2(std::abs(sim.heatDemand() - demand) < 1e-9, qPrintable(QString::number(sim.heatDemand())));
+    sim.advance(3600.0);
+    sim.setTimeOfDay(secondsOfDay);
+    QVERIFY(std::abs(sim.heatDemand() - demand) < 1e-9);
 }
 
 void tst_PlantSimulator::plantLivesOnTheCharts()
