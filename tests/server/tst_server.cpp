@@ -240,7 +240,14 @@ void TestServer::dataByException()
 
     // One tick: every variable that changed in it, once, in one message with the next seq.
     const qsizetype afterFirst = m_inbox.size();
+    QHash<QString, TagValue> before;
+    for (const QString& name : tags.names())
+        before.insert(name, tags.value(name));
     m_server->runtime().advance(1);
+    QSet<QString> changed;
+    for (const QString& name : tags.names())
+        if (!(tags.value(name) == before.value(name)))
+            changed.insert(name);
     const SparkplugPayload tick = decodeOrFail(waitFor(nodeTopic(Type::NDATA, project), afterFirst), Type::NDATA);
     QCOMPARE(tick.seq, SparkplugEdgeSession::nextSeq(seq));
     QVERIFY(tick.metrics.size() > 1);
@@ -253,6 +260,7 @@ void TestServer::dataByException()
         if (m.type == SparkplugDataType::Double)
             QCOMPARE(m.value.toDouble(), tags.value(m.name).value.toDouble());
     }
+    QCOMPARE(names, changed);
     QVERIFY(names.contains(level));  // good again, read by the tick
 }
 
