@@ -1,11 +1,6 @@
 #include "BlinkClock.h"
 
-#include <QCoreApplication>
-#include <QPointer>
-
-namespace {
-QPointer<BlinkClock> theClock;
-}
+#include "Runtime.h"
 
 BlinkClock::BlinkClock(QObject* parent)
     : QObject(parent)
@@ -17,11 +12,11 @@ BlinkClock::BlinkClock(QObject* parent)
     });
 }
 
-BlinkClock& BlinkClock::instance()
+BlinkClock& BlinkClock::of(Runtime& runtime)
 {
-    if (!theClock)
-        theClock = new BlinkClock(QCoreApplication::instance());
-    return *theClock;
+    if (auto* clock = runtime.findChild<BlinkClock*>(QString(), Qt::FindDirectChildrenOnly))
+        return *clock;
+    return *new BlinkClock(&runtime);
 }
 
 void BlinkClock::subscribe()
@@ -40,14 +35,15 @@ void BlinkClock::unsubscribe()
     }
 }
 
-BlinkClock::Subscription::Subscription()
+BlinkClock::Subscription::Subscription(BlinkClock& clock)
+    : m_clock(&clock)
 {
-    instance().subscribe();
+    clock.subscribe();
 }
 
 BlinkClock::Subscription::~Subscription()
 {
-    // The application may already have taken the clock with it.
-    if (theClock)
-        theClock->unsubscribe();
+    // The runtime may already have taken the clock with it.
+    if (m_clock)
+        m_clock->unsubscribe();
 }

@@ -1,12 +1,16 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 
-/// \brief The one blink rhythm of the application: every control that flashes an unacknowledged alarm
-/// follows it, so all of them flash together and one timer serves them all.
+class Runtime;
+
+/// \brief The blink rhythm of one runtime: every control that flashes an unacknowledged alarm follows
+/// it, so all of them flash together and one timer serves them all.
 ///
-/// The timer runs only while at least one control holds a subscription.
+/// It lives as a child of the runtime, like the pipes' flow clock, so two runtimes (two tests) never
+/// share blink state. The timer runs only while at least one control holds a subscription.
 class BlinkClock final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(BlinkClock)
@@ -15,8 +19,8 @@ public:
     /// Half a period: about 1 Hz, calm enough to read the text while it flashes.
     static constexpr int halfPeriodMs = 500;
 
-    /// The application's clock; created on first use and owned by the application object.
-    static BlinkClock& instance();
+    /// The runtime's clock, made on first use; it goes with the runtime.
+    static BlinkClock& of(Runtime& runtime);
 
     /// True in the bright half of the period.
     bool isOn() const { return m_on; }
@@ -24,10 +28,13 @@ public:
     /// Holds the clock running from construction to destruction.
     class Subscription final {
     public:
-        Subscription();
+        explicit Subscription(BlinkClock& clock);
         ~Subscription();
         Subscription(const Subscription&) = delete;
         Subscription& operator=(const Subscription&) = delete;
+
+    private:
+        QPointer<BlinkClock> m_clock;
     };
 
     /// How many subscriptions run the clock now.

@@ -9,7 +9,6 @@
 #include <QPainter>
 
 namespace {
-constexpr int flashMilliseconds = 500;
 constexpr int textInset = 4;
 const QColor priorityOne(200, 0, 0);
 const QColor otherPriority(230, 150, 0);
@@ -17,11 +16,11 @@ const QColor otherPriority(230, 150, 0);
 
 QMSAlarmLine::QMSAlarmLine(Runtime& runtime, QWidget* parent)
     : RuntimeControl(runtime, parent, Coverage::Whole)
+    , m_blinkClock(BlinkClock::of(runtime))
 {
-    m_flash.setInterval(flashMilliseconds);
-    connect(&m_flash, &QTimer::timeout, this, [this] {
-        m_flashOn = !m_flashOn;
-        update();
+    connect(&m_blinkClock, &BlinkClock::toggled, this, [this] {
+        if (m_flash)
+            update();
     });
 }
 
@@ -121,13 +120,10 @@ void QMSAlarmLine::refresh()
         next = columns.join(QStringLiteral("   "));
     }
     const bool flashing = m_blink && newest.state == AlarmState::ActiveUnacknowledged;
-    if (flashing && !m_flash.isActive()) {
-        m_flashOn = true;
-        m_flash.start();
-    } else if (!flashing) {
-        m_flash.stop();
-        m_flashOn = true;
-    }
+    if (flashing && !m_flash)
+        m_flash.emplace(m_blinkClock);
+    else if (!flashing)
+        m_flash.reset();
     if (next == m_text && newest.id == m_alarm.id && newest.state == m_alarm.state)
         return;
     m_text = next;
@@ -148,7 +144,7 @@ void QMSAlarmLine::paintEvent(QPaintEvent*)
     if (m_alarm.id.isEmpty()) {
         foreground = QColor(128, 128, 128);
     } else if (m_alarm.isActive()) {
-        if (m_flashOn) {
+        if (!m_flash || m_blinkClock.isOn()) {
             background = alarmColor();
             foreground = m_alarm.priority == 1 ? QColor(255, 255, 255) : QColor(0, 0, 0);
         } else {

@@ -1,21 +1,23 @@
 #pragma once
 
 #include "AlarmGroup.h"
+#include "BlinkClock.h"
 #include "RuntimeControl.h"
 
 #include <QPointer>
 #include <QString>
-#include <QTimer>
+
+#include <optional>
 
 /// \brief One line showing the newest alarm of an alarm group: when it came and its text.
 ///
 /// The column code picks what the line shows, in order: "D" the date, "T" the time, "X" the text;
 /// the stored "TX" gives time and text. Colours carry the state: an active alarm lies on red (priority
-/// 1) or amber (other priorities); while it waits for acknowledgement the field flashes if
-/// `blinkUnacknowledged` is set; an alarm that has gone but is not yet acknowledged shows its text in
-/// that colour on the normal background. With no alarm the line shows its caption, greyed. While a
-/// variable that an alarm of the group watches delivers no good value, the line is flagged: the alarms
-/// it shows may not be the plant's.
+/// 1) or amber (other priorities); while it waits for acknowledgement the field flashes, in step with
+/// the runtime's other flashing controls, if `blinkUnacknowledged` is set; an alarm that has gone but
+/// is not yet acknowledged shows its text in that colour on the normal background. With no alarm the
+/// line shows its caption, greyed. While a variable that an alarm of the group watches delivers no good
+/// value, the line is flagged: the alarms it shows may not be the plant's.
 class QMSAlarmLine final : public RuntimeControl {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(QMSAlarmLine)
@@ -66,6 +68,6 @@ private:
     bool m_blink = false;
     AlarmInfo m_alarm;
     QString m_text;
-    QTimer m_flash;
-    bool m_flashOn = true;
+    BlinkClock& m_blinkClock;
+    std::optional<BlinkClock::Subscription> m_flash;
 };

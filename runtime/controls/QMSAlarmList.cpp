@@ -82,12 +82,13 @@ const char* const shelveKeys[] = {"AlarmZurueckstellen15", "AlarmZurueckstellen6
 QMSAlarmList::QMSAlarmList(Runtime& runtime, QWidget* parent)
     : RuntimeControl(runtime, parent, Coverage::Whole)
     , m_scroll(new QScrollBar(Qt::Vertical, this))
+    , m_blinkClock(BlinkClock::of(runtime))
 {
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     m_scroll->hide();
     connect(m_scroll, &QScrollBar::valueChanged, this, [this] { update(); });
-    connect(&BlinkClock::instance(), &BlinkClock::toggled, this, [this] {
+    connect(&m_blinkClock, &BlinkClock::toggled, this, [this] {
         if (m_blink)
             update();
     });
@@ -384,7 +385,7 @@ void QMSAlarmList::addUnshelveActions(QMenu& menu)
 
 bool QMSAlarmList::isFlashing(int row) const
 {
-    return row >= 0 && row < m_rows.size() && waitsForAcknowledgement(m_rows.at(row)) && BlinkClock::instance().isOn();
+    return row >= 0 && row < m_rows.size() && waitsForAcknowledgement(m_rows.at(row)) && m_blinkClock.isOn();
 }
 
 QByteArray QMSAlarmList::encodeFrameValues(const AlarmInfo& alarm)
@@ -461,7 +462,7 @@ void QMSAlarmList::updateBlinking()
 {
     const bool any = std::any_of(m_rows.cbegin(), m_rows.cend(), waitsForAcknowledgement);
     if (any && !m_blink)
-        m_blink.emplace();
+        m_blink.emplace(m_blinkClock);
     else if (!any)
         m_blink.reset();
 }
@@ -505,7 +506,7 @@ void QMSAlarmList::paintEvent(QPaintEvent*)
     const int h = rowHeight();
     const int first = m_scroll->value();
     const int last = std::min(static_cast<int>(m_rows.size()), first + visibleRows() + 1);
-    const bool bright = BlinkClock::instance().isOn();
+    const bool bright = m_blinkClock.isOn();
     for (int row = first; row < last; ++row) {
         const AlarmInfo& alarm = m_rows.at(row);
         const QRect line(1, 1 + (row - first) * h, right - 1, h);

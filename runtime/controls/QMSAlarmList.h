@@ -35,7 +35,7 @@ class QScrollBar;
 /// The text column starts with a mark in the alarm's colour (red for priority 1, amber otherwise): "!" active
 /// and not acknowledged, with the whole line flashing in the alarm colour; "●" active and acknowledged,
 /// text in the alarm colour, steady; "○" gone but not yet acknowledged, grey text on a flashing pale
-/// field. Flashing follows the application's BlinkClock. An empty list says so in one grey line.
+/// field. Flashing follows the runtime's BlinkClock. An empty list says so in one grey line.
 ///
 /// The context menu of a line (right click, or the menu key) opens the history of the alarm or of the
 /// whole list (also F2: the picked alarm, or the list when none is picked) and shelves the alarm for
@@ -173,5 +173,6 @@ private:
     QString m_selectedId;
     bool m_batchSeen = false;
     QScrollBar* m_scroll = nullptr;
+    BlinkClock& m_blinkClock;
     std::optional<BlinkClock::Subscription> m_blink;
 };

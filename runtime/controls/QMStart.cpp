@@ -16,8 +16,11 @@ QMStart::QMStart(Runtime& runtime, QWidget* parent)
 {
     setStdFont(StdFont::parse(QStringLiteral("Tahoma, 9.75pt")));
     connect(&runtime, &Runtime::progress, this, [this](const QString& step) { setStatus(step + QStringLiteral(" …")); });
-    connect(&runtime, &Runtime::startFailed, this,
-            [this](const QString& reason) { setStatus(tr("Start fehlgeschlagen:\n%1").arg(reason), true); });
+    connect(&runtime, &Runtime::startFailed, this, [this](const QString& reason) {
+        // A control that names no project says so in its own words; the runtime's reason goes to the log.
+        const QString why = m_projectName.isEmpty() && this->runtime().projectName().isEmpty() ? tr("Der Startbaustein nennt kein Laufzeitprojekt.") : reason;
+        setStatus(tr("Start fehlgeschlagen:\n%1").arg(why), true);
+    });
     connect(&runtime, &Runtime::started, this, [this] {
         setStatus(tr("Laufzeitsystem läuft"));
         Q_EMIT RuntimeStarted();
@@ -44,10 +47,9 @@ void QMStart::startRuntime()
         setStatus(tr("Laufzeitsystem läuft"));
         return;
     }
-    if (m_projectName.isEmpty()) {
-        setStatus(tr("Start fehlgeschlagen:\nDer Startbaustein nennt kein Laufzeitprojekt."), true);
-        return;
-    }
+    // A control that names no project is refused by the runtime itself, so its failure ends the
+    // program as every failed start does: with the reason on standard error and a non-zero exit code.
+    // A project chosen from outside the layout still wins.
     setStatus(tr("Laufzeitsystem wird gestartet …"));
     runtime().start(m_projectName);
 }

@@ -27,6 +27,11 @@ void createSchema(SqliteDatabase& db, int fromVersion)
 }
 
 constexpr const char* Columns = "time, alarm, alarm_group, event, state, came, went, acknowledged, value, station, id, shelved_until";
+constexpr const char* Insert = "INSERT INTO journal(time, alarm, alarm_group, event, state, came, went, acknowledged, value, station, shelved_until) "
+                               "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)";
+// The newest entry of an alarm stays: it is what a restart restores an unacknowledged alarm from.
+constexpr const char* Trim = "DELETE FROM journal WHERE id IN (SELECT id FROM journal WHERE time < ?1 "
+                             "AND id NOT IN (SELECT max(id) FROM journal GROUP BY alarm) ORDER BY time LIMIT ?2)";
 
 /// The WHERE clause of a filter, binding ?1 to ?4. Only the terms the filter uses are written: a term
 /// such as "(?1 = '' OR alarm = ?1)" keeps SQLite off the alarm and group indexes, and a history of one
@@ -53,30 +58,31 @@ void bindFilter(SqliteStatement& statement, const AlarmJournalFilter& filter)
 
 } // namespace
 
+AlarmJournal::AlarmJournal()
+    // Every column the reads use, so a file whose table lacks one is refused at opening.
+    : m_file(QStringLiteral("alarm journal"), SchemaVersion, createSchema,
+          {Insert, Trim, QByteArrayLiteral("SELECT ") + Columns + " FROM journal WHERE alarm = ?1 AND alarm_group = ?2"})
+{
+}
+
 AlarmJournal::~AlarmJournal() = default;
 
 QString AlarmJournal::open(const QString& path, QString* notice)
 {
     close();
-    SqliteDatabase::OpenResult opened = SqliteDatabase::open(path, QStringLiteral("alarm journal"), SchemaVersion, createSchema);
-    if (!opened.database)
-        return opened.error;
-    if (notice)
-        *notice = opened.notice;
-    m_db = std::move(opened.database);
-    return {};
+    return m_file.open(path, notice);
 }
 
 void AlarmJournal::close()
 {
-    if (m_db)
+    if (m_file.isOpen())
         retry();
     if (!m_held.isEmpty())
         qWarning().noquote() << QStringLiteral("Alarm journal: %1 entries could not be written before closing (%2)").arg(m_held.size()).arg(m_writeFault);
     m_held.clear();
     m_writeFault.clear();
     m_dropped = 0;
-    m_db.reset();
+    m_file.close();
 }
 
 QString AlarmJournal::stateName(AlarmState state)
@@ -100,29 +106,14 @@ AlarmState AlarmJournal::stateFromName(const QString& name)
 
 void AlarmJournal::append(const QList<AlarmJournalEntry>& entries)
 {
-    if (!m_db)
+    // A file lost to a damage that could not be replaced holds its rows like a full disk does.
+    if (!m_file.isOpen() && m_writeFault.isEmpty())
         return;
     m_held += entries;
     if (m_held.isEmpty())
         return;
     try {
-        SqliteTransaction transaction(*m_db);
-        SqliteStatement insert = m_db->prepare("INSERT INTO journal(time, alarm, alarm_group, event, state, came, went, acknowledged, value, station, shelved_until) "
-                                               "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
-        for (const AlarmJournalEntry& e : std::as_const(m_held)) {
-            insert.bind(1, e.timeMs).bind(2, e.alarm).bind(3, e.group).bind(4, e.event).bind(5, stateName(e.state));
-            insert.bind(6, e.cameMs).bind(7, e.wentMs).bind(8, e.acknowledgedMs).bind(9, e.value);
-            if (e.station.isEmpty())
-                insert.bindNull(10);
-            else
-                insert.bind(10, e.station);
-            if (e.shelvedUntilMs > 0)
-                insert.bind(11, e.shelvedUntilMs);
-            else
-                insert.bindNull(11);
-            insert.run();
-        }
-        transaction.commit();
+        m_file.write([&] { writeHeld(); });
     } catch (const KalvoraError& e) {
         // The alarms go on; their journal rows wait in order for the file to take them.
         if (m_writeFault.isEmpty())
@@ -140,6 +131,26 @@ void AlarmJournal::append(const QList<AlarmJournalEntry>& entries)
         qWarning().noquote() << QStringLiteral("Alarm journal: writing works again; %1 held entries written, %2 dropped").arg(m_held.size()).arg(m_dropped);
     m_held.clear();
     m_writeFault.clear();
+}
+
+void AlarmJournal::writeHeld()
+{
+    SqliteTransaction transaction(m_file.db());
+    SqliteStatement insert = m_file.db().prepare(Insert);
+    for (const AlarmJournalEntry& e : std::as_const(m_held)) {
+        insert.bind(1, e.timeMs).bind(2, e.alarm).bind(3, e.group).bind(4, e.event).bind(5, stateName(e.state));
+        insert.bind(6, e.cameMs).bind(7, e.wentMs).bind(8, e.acknowledgedMs).bind(9, e.value);
+        if (e.station.isEmpty())
+            insert.bindNull(10);
+        else
+            insert.bind(10, e.station);
+        if (e.shelvedUntilMs > 0)
+            insert.bind(11, e.shelvedUntilMs);
+        else
+            insert.bindNull(11);
+        insert.run();
+    }
+    transaction.commit();
 }
 
 AlarmJournalEntry AlarmJournal::read(const SqliteStatement& row)
@@ -163,64 +174,70 @@ AlarmJournalEntry AlarmJournal::read(const SqliteStatement& row)
 QHash<QString, AlarmJournalEntry> AlarmJournal::lastEntries() const
 {
     QHash<QString, AlarmJournalEntry> result;
-    if (!m_db)
-        return result;
     const QByteArray sql = QByteArrayLiteral("SELECT ") + Columns + " FROM journal WHERE id IN (SELECT max(id) FROM journal GROUP BY alarm)";
-    SqliteStatement select = m_db->prepare(sql.constData());
-    while (select.step()) {
-        AlarmJournalEntry e = read(select);
-        result.insert(e.alarm, e);
-    }
-    return result;
+    const bool ok = m_file.read([&] {
+        SqliteStatement select = m_file.db().prepare(sql.constData());
+        while (select.step()) {
+            AlarmJournalEntry e = AlarmJournal::read(select);
+            result.insert(e.alarm, e);
+        }
+    });
+    return ok ? result : QHash<QString, AlarmJournalEntry>();
 }
 
 QList<AlarmJournalEntry> AlarmJournal::history(int limit) const
 {
     QList<AlarmJournalEntry> result;
-    if (!m_db)
-        return result;
     const QByteArray sql = QByteArrayLiteral("SELECT ") + Columns + " FROM journal ORDER BY id DESC LIMIT ?1";
-    SqliteStatement select = m_db->prepare(sql.constData());
-    select.bind(1, limit);
-    while (select.step())
-        result.append(read(select));
-    return result;
+    const bool ok = m_file.read([&] {
+        SqliteStatement select = m_file.db().prepare(sql.constData());
+        select.bind(1, limit);
+        while (select.step())
+            result.append(AlarmJournal::read(select));
+    });
+    return ok ? result : QList<AlarmJournalEntry>();
 }
 
 QList<AlarmJournalEntry> AlarmJournal::page(const AlarmJournalFilter& filter, qint64 beforeId, int limit) const
 {
     QList<AlarmJournalEntry> result;
-    if (!m_db || limit <= 0)
+    if (limit <= 0)
         return result;
     // Paged by id rather than OFFSET, so a late page costs what the first does.
     const QByteArray sql = QByteArrayLiteral("SELECT ") + Columns + " FROM journal" + filterClause(filter)
         + " AND id < ?5 ORDER BY id DESC LIMIT ?6";
-    SqliteStatement select = m_db->prepare(sql.constData());
-    bindFilter(select, filter);
-    select.bind(5, beforeId > 0 ? beforeId : std::numeric_limits<qint64>::max()).bind(6, limit);
-    result.reserve(limit);
-    while (select.step())
-        result.append(read(select));
-    return result;
+    const bool ok = m_file.read([&] {
+        SqliteStatement select = m_file.db().prepare(sql.constData());
+        bindFilter(select, filter);
+        select.bind(5, beforeId > 0 ? beforeId : std::numeric_limits<qint64>::max()).bind(6, limit);
+        result.reserve(limit);
+        while (select.step())
+            result.append(AlarmJournal::read(select));
+    });
+    return ok ? result : QList<AlarmJournalEntry>();
 }
 
 qint64 AlarmJournal::count(const AlarmJournalFilter& filter) const
 {
-    if (!m_db)
-        return 0;
+    qint64 n = 0;
     const QByteArray sql = QByteArrayLiteral("SELECT count(*) FROM journal") + filterClause(filter);
-    SqliteStatement select = m_db->prepare(sql.constData());
-    bindFilter(select, filter);
-    return select.step() ? select.int64(0) : 0;
+    m_file.read([&] {
+        SqliteStatement select = m_file.db().prepare(sql.constData());
+        bindFilter(select, filter);
+        n = select.step() ? select.int64(0) : 0;
+    });
+    return n;
 }
 
 int AlarmJournal::removeOlderThan(qint64 cutoffMs, int batch)
 {
-    if (!m_db)
+    if (!m_file.isOpen())
         return 0;
-    // The newest entry of an alarm stays: it is what a restart restores an unacknowledged alarm from.
-    SqliteStatement remove = m_db->prepare("DELETE FROM journal WHERE id IN (SELECT id FROM journal WHERE time < ?1 "
-                                           "AND id NOT IN (SELECT max(id) FROM journal GROUP BY alarm) ORDER BY time LIMIT ?2)");
-    remove.bind(1, cutoffMs).bind(2, batch).run();
-    return sqlite3_changes(m_db->handle());
+    int removed = 0;
+    m_file.write([&] {
+        SqliteStatement remove = m_file.db().prepare(Trim);
+        remove.bind(1, cutoffMs).bind(2, batch).run();
+        removed = sqlite3_changes(m_file.db().handle());
+    });
+    return removed;
 }

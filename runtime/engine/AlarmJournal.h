@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SqliteDatabase.h"
+#include "JournalFile.h"
 
 #include <QHash>
 #include <QList>
@@ -36,14 +36,15 @@ struct AlarmJournalFilter {
 };
 
 /// \brief The alarm journal: every alarm transition in a SQLite file, so history and the alarms still
-/// waiting for acknowledgement survive a restart.
+/// waiting for acknowledgement survive a restart. The file is kept as the archive is (JournalFile): a
+/// damaged one is moved aside and a fresh one takes the rows; reads of a damaged file give nothing.
 class AlarmJournal final {
 public:
     static constexpr int SchemaVersion = 3;
     /// Rows held in memory while the file refuses them; beyond it the oldest are dropped.
     static constexpr int HoldLimit = 10000;
 
-    AlarmJournal() = default;
+    AlarmJournal();
     ~AlarmJournal();
     AlarmJournal(const AlarmJournal&) = delete;
     AlarmJournal& operator=(const AlarmJournal&) = delete;
@@ -51,7 +52,9 @@ public:
     /// Empty on success, otherwise why not; `notice` as for ArchiveStore::open.
     QString open(const QString& path, QString* notice = nullptr);
     void close();
-    bool isOpen() const { return m_db != nullptr; }
+    bool isOpen() const { return m_file.isOpen(); }
+    /// Told when a damaged file was moved aside in operation.
+    void setDamageHandler(JournalFile::DamageHandler handler) { m_file.setDamageHandler(std::move(handler)); }
 
     /// Writes the entries, after any still held, in one transaction. When the file refuses them (disk
     /// full, I/O error) they are held in memory in order and written by a later append() or retry().
@@ -79,8 +82,11 @@ public:
 
 private:
     static AlarmJournalEntry read(const SqliteStatement& row);
+    /// Writes every held entry in one transaction.
+    void writeHeld();
 
-    std::unique_ptr<SqliteDatabase> m_db;
+    /// Reads may replace a damaged file, so even the const ones change it.
+    mutable JournalFile m_file;
     QList<AlarmJournalEntry> m_held;
     QString m_writeFault;
     qint64 m_dropped = 0;

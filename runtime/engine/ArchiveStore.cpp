@@ -135,7 +135,7 @@ QString ArchiveStore::open(const QString& path, QString* notice)
     } catch (const KalvoraError& e) {
         resetStatements();
         m_db.reset();
-        return e.message();
+        return SqliteDatabase::unexpectedSchema(ArchiveWhat, path, e);
     }
     return {};
 }
@@ -213,17 +213,7 @@ void ArchiveStore::close()
 template <class F>
 bool ArchiveStore::guardedRead(F&& read) const
 {
-    if (!m_db)
-        return false;
-    try {
-        read();
-        return true;
-    } catch (const SqliteError& e) {
-        if (!SqliteDatabase::isDamage(e.code()))
-            throw;
-        replaceDamaged(e.message());
-        return false;
-    }
+    return m_db && SqliteDatabase::guarded(read, [this](const QString& reason) { replaceDamaged(reason); });
 }
 
 bool ArchiveStore::isEmpty() const
@@ -383,21 +373,15 @@ void ArchiveStore::replaceDamaged(const QString& reason) const
     // See the declaration: the store is never a const object.
     auto* self = const_cast<ArchiveStore*>(this);
     self->stopCheck();
-    const QString path = m_db->path();
     if (self->m_bulk) {
         self->m_bulk = false;
         m_db->rollback();
     }
     self->resetStatements();
     self->m_rollups.clear();
-    m_db->keepFileOnClose();
-    self->m_db.reset();
-    const QString why = QStringLiteral("The archive %1 is damaged: %2").arg(QDir::toNativeSeparators(path), reason);
-    SqliteDatabase::OpenResult fresh = SqliteDatabase::replaceDamaged(path, ArchiveWhat, why, SchemaVersion, createSchema);
-    QString notice = fresh.notice;
-    if (fresh.database) {
+    QString notice = SqliteDatabase::replaceDamaged(self->m_db, ArchiveWhat, reason, SchemaVersion, createSchema);
+    if (m_db) {
         try {
-            self->m_db = std::move(fresh.database);
             self->prepareStatements();
             self->bindTrendIds();
         } catch (const KalvoraError& e) {
@@ -405,8 +389,6 @@ void ArchiveStore::replaceDamaged(const QString& reason) const
             self->m_db.reset();
             notice = e.message();
         }
-    } else {
-        notice = fresh.error;
     }
     qCritical().noquote() << "Archive:" << notice;
     if (!self->m_db) {
@@ -621,12 +603,11 @@ void ArchiveStore::startCheck()
     stopCheck();
     if (!m_db)
         return;
-    // The worker reads the main file without locks, so the main file must be complete and stay as it
-    // is: pending WAL content goes in first, and no checkpoint writes into it until the check is done.
-    sqlite3_wal_checkpoint_v2(m_db->handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    // The worker reads through the WAL like any other reader; no checkpoint writes into the main file
+    // until the check is done, so a damaged file is moved aside as it was found.
     sqlite3_wal_autocheckpoint(m_db->handle(), 0);
     const quint64 generation = ++m_checkGeneration;
-    const QByteArray uri = "file:" + QUrl::fromLocalFile(m_db->path()).path(QUrl::FullyEncoded).toUtf8() + "?immutable=1";
+    const QByteArray uri = "file:" + QUrl::fromLocalFile(m_db->path()).path(QUrl::FullyEncoded).toUtf8();
     m_check = std::make_unique<Check>();
     Check* check = m_check.get();
     QPointer<ArchiveStore> self(this);
@@ -635,18 +616,8 @@ void ArchiveStore::startCheck()
         sqlite3* db = nullptr;
         int rc = sqlite3_open_v2(uri.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
         if (rc == SQLITE_OK) {
-            sqlite3_progress_handler(db, 1000, [](void* flag) { return static_cast<std::atomic<bool>*>(flag)->load() ? 1 : 0; }, &check->cancel);
-            sqlite3_stmt* stmt = nullptr;
-            rc = sqlite3_prepare_v2(db, "PRAGMA quick_check(20)", -1, &stmt, nullptr);
-            QStringList rows;
-            if (rc == SQLITE_OK)
-                while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
-                        rows.append(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))));
-            if (rc == SQLITE_DONE && !(rows.size() == 1 && rows.first() == QLatin1String("ok")))
-                problem = QStringLiteral("quick_check found: %1").arg(rows.join(QStringLiteral("; ")));
-            else if (rc != SQLITE_DONE && rc != SQLITE_INTERRUPT && SqliteDatabase::isDamage(sqlite3_extended_errcode(db)))
-                problem = QString::fromUtf8(sqlite3_errmsg(db));
-            sqlite3_finalize(stmt);
+            sqlite3_busy_timeout(db, 1000);
+            problem = SqliteDatabase::quickCheck(db, &check->cancel);
         } else if (SqliteDatabase::isDamage(rc)) {
             problem = QString::fromUtf8(sqlite3_errstr(rc));
         }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SqliteDatabase.h"
+#include "JournalFile.h"
 
 #include <QList>
 #include <QString>
@@ -20,12 +20,12 @@ struct AuditEntry {
 };
 
 /// \brief The audit journal: every operator write, accepted or not, with station, user, old and new
-/// value, in a SQLite file beside the alarm journal.
+/// value, in a SQLite file beside the alarm journal, kept as the archive is (JournalFile).
 class AuditJournal final {
 public:
     static constexpr int SchemaVersion = 1;
 
-    AuditJournal() = default;
+    AuditJournal();
     ~AuditJournal();
     AuditJournal(const AuditJournal&) = delete;
     AuditJournal& operator=(const AuditJournal&) = delete;
@@ -33,9 +33,12 @@ public:
     /// Empty on success, otherwise why not; `notice` as for ArchiveStore::open.
     QString open(const QString& path, QString* notice = nullptr);
     void close();
-    bool isOpen() const { return m_db != nullptr; }
+    bool isOpen() const { return m_file.isOpen(); }
+    /// Told when a damaged file was moved aside in operation.
+    void setDamageHandler(JournalFile::DamageHandler handler) { m_file.setDamageHandler(std::move(handler)); }
 
-    /// Writes one entry in its own transaction. Throws KalvoraError when the file refuses it.
+    /// Writes one entry in its own transaction; a damaged file is replaced first. Throws KalvoraError
+    /// when the file refuses it.
     void append(const AuditEntry& entry);
     /// Newest first, at most `limit` entries.
     QList<AuditEntry> history(int limit) const;
@@ -44,5 +47,6 @@ public:
     static QString valueText(const QVariant& value);
 
 private:
-    std::unique_ptr<SqliteDatabase> m_db;
+    /// Reads may replace a damaged file, so even the const ones change it.
+    mutable JournalFile m_file;
 };

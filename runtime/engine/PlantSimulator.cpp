@@ -59,7 +59,16 @@ double clamp(double value, double low, double high)
 void deriveFlags(PlantState& state, const SimulationParameters& parameters)
 {
     const UnitParameters& p = parameters.unit;
-    for (PlantUnitState& u : state.units) {
+    for (size_t i = 0; i < state.units.size(); ++i) {
+        PlantUnitState& u = state.units[i];
+        const UnitInitialState& unit = parameters.units[static_cast<qsizetype>(i)];
+        // The thermostat switches with hysteresis, so the burner runs in spells rather than flickering;
+        // it only lets the flame burn, the operator's switch still decides whether it may.
+        const double band = unit.switchingDifference / 2.0;
+        if (unit.setPoint <= 0.0 || u.waterTemperature <= unit.setPoint - band)
+            u.heating = true;
+        else if (u.waterTemperature >= unit.setPoint + band)
+            u.heating = false;
         if (u.water >= p.waterCapacity)
             u.full = true;
         else if (u.water < p.fullResetLevel)
@@ -70,7 +79,7 @@ void deriveFlags(PlantState& state, const SimulationParameters& parameters)
             u.tripped = false;
         // Water flows only while there is some to pump.
         u.fillOn = u.valveOn && state.waterPumpOn && !u.full && state.storageWater > 0.0;
-        u.burnerOn = u.switchOn && u.fuelPumpOn && u.fuel > 0.0 && !u.tripped;
+        u.burnerOn = u.switchOn && u.fuelPumpOn && u.fuel > 0.0 && !u.tripped && u.heating;
     }
 }
 
@@ -192,34 +201,41 @@ void PlantSimulator::step(double dt)
     }
     m_state.storageWater = std::max(0.0, m_state.storageWater);
 
-    // The consumers' heat demand follows the day: none at the start of a period, most in its middle.
-    const double heatDemand = 0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * m_state.seconds / m_parameters.demandPeriodSeconds));
+    // The consumers' heat demand follows the day: least at the start of a period, most in its middle.
+    const double day = 0.5 * (1.0 - std::cos(2.0 * std::numbers::pi * m_state.seconds / m_parameters.demandPeriodSeconds));
+    const double heatDemand = p.baseDemand + (1.0 - p.baseDemand) * day;
     for (size_t i = 0; i < m_state.units.size(); ++i) {
         PlantUnitState& u = m_state.units[i];
-        const double loss = p.waterLoss + p.demandLoss * heatDemand * m_parameters.units[static_cast<qsizetype>(i)].demandScale;
+        const UnitInitialState& unit = m_parameters.units[static_cast<qsizetype>(i)];
+        const double loss = p.waterLoss * unit.lossScale + p.demandLoss * heatDemand * unit.demandScale;
         double flame = 0.0;
         if (u.burnerOn) {
-            const double want = p.fuelConsumption * dt * (1.0 + p.noise * noise());
+            const double want = p.fuelConsumption * unit.burnerScale * dt * (1.0 + p.noise * noise());
             const double burnt = std::min(u.fuel, want);
             u.fuel -= burnt;
             m_state.fuelBurned += burnt;
             flame = want > 0.0 ? burnt / want : 0.0;
         }
-        const double heat = p.burnerHeat * dt * flame * (1.0 + p.noise * noise());
+        const double heat = p.burnerHeat * unit.burnerScale * dt * flame * (1.0 + p.noise * noise());
         const double wet = std::min(1.0, u.water / p.wetLevel);
         const double difference = u.boilerTemperature - u.waterTemperature;
         u.boilerTemperature += heat - p.boilerLoss * (u.boilerTemperature - ambient) * dt - p.boilerToWater * wet * difference * dt;
 
-        u.condensate = 0.0;
+        // A hot boiler raises steam from the tank's water; the consumers condense it and it runs back to
+        // the storage tank. It stops soon after the flame goes out, as the boiler cools below steamStart.
+        const double steam = std::min(u.water, p.steamPerDegree * std::max(0.0, u.boilerTemperature - p.steamStart) * wet * dt);
+        u.water -= steam;
+        m_state.storageWater += steam;
+        u.condensate = steam / dt;
         if (u.water >= 1.0) {
             const double gained = p.heatTransfer * wet * difference * dt - loss * (u.waterTemperature - ambient) * u.water * dt;
             u.waterTemperature += gained / u.water;
             if (u.waterTemperature > p.boilingPoint) {
                 // Heat beyond the boiling point turns water into steam, which returns as condensate.
-                const double steam = std::min(u.water, (u.waterTemperature - p.boilingPoint) * u.water / p.latentHeat);
-                u.water -= steam;
-                m_state.storageWater += steam;
-                u.condensate = steam / dt;
+                const double boiled = std::min(u.water, (u.waterTemperature - p.boilingPoint) * u.water / p.latentHeat);
+                u.water -= boiled;
+                m_state.storageWater += boiled;
+                u.condensate += boiled / dt;
                 u.waterTemperature = p.boilingPoint;
             }
         } else {
@@ -338,6 +354,7 @@ QJsonObject PlantSimulator::saveState() const
             {QStringLiteral("switchOn"), u.switchOn},
             {QStringLiteral("full"), u.full},
             {QStringLiteral("tripped"), u.tripped},
+            {QStringLiteral("heating"), u.heating},
             {QStringLiteral("deliveryDueIn"), u.deliveryDueIn},
         });
     }
@@ -381,6 +398,8 @@ bool PlantSimulator::restoreState(const QJsonObject& saved)
         u.switchOn = o.value(QStringLiteral("switchOn")).toBool(u.switchOn);
         u.full = o.value(QStringLiteral("full")).toBool(false);
         u.tripped = o.value(QStringLiteral("tripped")).toBool(false);
+        // A snapshot from before the thermostat lets it decide afresh from the water temperature.
+        u.heating = o.value(QStringLiteral("heating")).toBool(u.waterTemperature < m_parameters.units[i].setPoint);
         u.deliveryDueIn = std::min(o.value(QStringLiteral("deliveryDueIn")).toDouble(-1.0), m_parameters.delivery.delaySeconds);
     }
     // A restored plant may not hold more water than its storage tank takes.

@@ -29,6 +29,7 @@ struct PlantUnitState {
     bool switchOn = false;
     bool full = false;               ///< the tank's full switch, released below the reset level
     bool tripped = false;            ///< the overheat guard has put the flame out
+    bool heating = true;             ///< the thermostat calls for heat
     bool fillOn = false;
     bool burnerOn = false;
     double deliveryDueIn = -1.0;     ///< s until the ordered fuel arrives; negative: none ordered
@@ -55,8 +56,8 @@ struct PlantState {
 };
 
 /// \brief The plant model: storage tank, water pump and supply pipe, and per unit a fill valve, water
-/// tank, fuel tank and pump, burner, boiler and condensate line. Deterministic: the same state and the
-/// same steps give the same result on every machine.
+/// tank, fuel tank and pump, burner with its thermostat, boiler and condensate line. Deterministic:
+/// the same state and the same steps give the same result on every machine.
 class PlantSimulator final {
 public:
     explicit PlantSimulator(SimulationParameters parameters);

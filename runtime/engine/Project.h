@@ -24,6 +24,9 @@ struct UnitParameters {
     double resetTemperature = 950.0;  ///< °C: ... and lets it burn again below this
     double noise = 0.03;              ///< relative variation of fuel flow and flame
     double demandLoss = 0.0013;       ///< 1/s, heat the consumers draw from the water at the daily peak
+    double baseDemand = 0.0;          ///< share of the peak demand that the consumers draw all night too
+    double steamStart = 0.0;          ///< °C of the boiler above which it raises steam from the tank's water
+    double steamPerDegree = 0.0;      ///< l/s of steam per °C the boiler stands above steamStart
 };
 
 struct FuelDelivery {
@@ -51,6 +54,11 @@ struct UnitInitialState {
     bool fuelPumpOn = false;
     bool switchOn = false;
     double demandScale = 1.0;   ///< this unit's share of the daily heat demand
+    double lossScale = 1.0;     ///< this unit's heat loss against the common waterLoss (its insulation)
+    double burnerScale = 1.0;   ///< this unit's burner against the common burnerHeat and fuelConsumption
+    /// °C of water this unit's thermostat holds; 0: no thermostat, the burner burns while switched on.
+    double setPoint = 0.0;
+    double switchingDifference = 0.0; ///< °C between the thermostat's on and off points around setPoint
 };
 
 struct SimulationParameters {

@@ -32,11 +32,11 @@ const QHash<QString, QStringList>& knownFields()
         {QStringLiteral("variables"), {QStringLiteral("variables")}},
         {QStringLiteral("variable"), {QStringLiteral("name"), QStringLiteral("type"), QStringLiteral("unit"), QStringLiteral("writable"), QStringLiteral("min"), QStringLiteral("max")}},
         {QStringLiteral("simulation"), {QStringLiteral("prefix"), QStringLiteral("tickMilliseconds"), QStringLiteral("speed"), QStringLiteral("seed"), QStringLiteral("ambientTemperature"), QStringLiteral("supplyTemperature"), QStringLiteral("demandPeriodSeconds"), QStringLiteral("unit"), QStringLiteral("fuelDelivery"), QStringLiteral("storage"), QStringLiteral("initial"), QStringLiteral("units")}},
-        {QStringLiteral("unit"), {QStringLiteral("waterCapacity"), QStringLiteral("fillFlow"), QStringLiteral("fullResetLevel"), QStringLiteral("fuelCapacity"), QStringLiteral("fuelConsumption"), QStringLiteral("burnerHeat"), QStringLiteral("boilerLoss"), QStringLiteral("boilerToWater"), QStringLiteral("heatTransfer"), QStringLiteral("waterLoss"), QStringLiteral("boilingPoint"), QStringLiteral("latentHeat"), QStringLiteral("wetLevel"), QStringLiteral("tripTemperature"), QStringLiteral("resetTemperature"), QStringLiteral("noise"), QStringLiteral("demandLoss")}},
+        {QStringLiteral("unit"), {QStringLiteral("waterCapacity"), QStringLiteral("fillFlow"), QStringLiteral("fullResetLevel"), QStringLiteral("fuelCapacity"), QStringLiteral("fuelConsumption"), QStringLiteral("burnerHeat"), QStringLiteral("boilerLoss"), QStringLiteral("boilerToWater"), QStringLiteral("heatTransfer"), QStringLiteral("waterLoss"), QStringLiteral("boilingPoint"), QStringLiteral("latentHeat"), QStringLiteral("wetLevel"), QStringLiteral("tripTemperature"), QStringLiteral("resetTemperature"), QStringLiteral("noise"), QStringLiteral("demandLoss"), QStringLiteral("baseDemand"), QStringLiteral("steamStart"), QStringLiteral("steamPerDegree")}},
         {QStringLiteral("fuelDelivery"), {QStringLiteral("orderBelow"), QStringLiteral("delaySeconds"), QStringLiteral("amount")}},
         {QStringLiteral("storage"), {QStringLiteral("capacity"), QStringLiteral("outletFlow"), QStringLiteral("refillBelow"), QStringLiteral("refillUpTo"), QStringLiteral("refillFlow")}},
         {QStringLiteral("initial"), {QStringLiteral("waterPump"), QStringLiteral("outletValve"), QStringLiteral("storageWater")}},
-        {QStringLiteral("units"), {QStringLiteral("name"), QStringLiteral("water"), QStringLiteral("waterTemperature"), QStringLiteral("fuel"), QStringLiteral("boilerTemperature"), QStringLiteral("valveOn"), QStringLiteral("fuelPumpOn"), QStringLiteral("switchOn"), QStringLiteral("demandScale")}},
+        {QStringLiteral("units"), {QStringLiteral("name"), QStringLiteral("water"), QStringLiteral("waterTemperature"), QStringLiteral("fuel"), QStringLiteral("boilerTemperature"), QStringLiteral("valveOn"), QStringLiteral("fuelPumpOn"), QStringLiteral("switchOn"), QStringLiteral("demandScale"), QStringLiteral("lossScale"), QStringLiteral("burnerScale"), QStringLiteral("setPoint"), QStringLiteral("switchingDifference")}},
         {QStringLiteral("alarms"), {QStringLiteral("groups"), QStringLiteral("alarms")}},
         {QStringLiteral("group"), {QStringLiteral("name"), QStringLiteral("priority")}},
         {QStringLiteral("alarm"), {QStringLiteral("id"), QStringLiteral("group"), QStringLiteral("variable"), QStringLiteral("condition"), QStringLiteral("limit"), QStringLiteral("deadband"), QStringLiteral("delaySeconds"), QStringLiteral("text"), QStringLiteral("textGroup"), QStringLiteral("help")}},
@@ -180,6 +180,9 @@ void readSimulation(const QString& folder, Project& project)
         file.fail(QStringLiteral("unit.resetTemperature"), QStringLiteral("must be below tripTemperature (%1)").arg(p.tripTemperature));
     p.noise = file.number(u, up, "noise", 0.0, 0, 0.5);
     p.demandLoss = file.number(u, up, "demandLoss", 0.0, 0, 0.5);
+    p.baseDemand = file.number(u, up, "baseDemand", 0.0, 0, 1);
+    p.steamStart = file.number(u, up, "steamStart", 0.0, 0, 1e4);
+    p.steamPerDegree = file.number(u, up, "steamPerDegree", 0.0, 0, 1e3);
 
     const QJsonObject d = file.object(root, {}, "fuelDelivery");
     file.known(d, QStringLiteral("fuelDelivery"), QStringLiteral("fuelDelivery"));
@@ -223,6 +226,10 @@ void readSimulation(const QString& folder, Project& project)
         unit.fuelPumpOn = file.boolean(entry, place, "fuelPumpOn");
         unit.switchOn = file.boolean(entry, place, "switchOn");
         unit.demandScale = file.number(entry, place, "demandScale", 1.0, 0, 10);
+        unit.lossScale = file.number(entry, place, "lossScale", 1.0, 0, 10);
+        unit.burnerScale = file.number(entry, place, "burnerScale", 1.0, 0, 10);
+        unit.setPoint = file.number(entry, place, "setPoint", 0.0, 0, p.boilingPoint);
+        unit.switchingDifference = file.number(entry, place, "switchingDifference", 0.0, 0, p.boilingPoint);
         water += unit.water;
         sim.units.append(unit);
 

@@ -59,10 +59,14 @@ Runtime::Runtime(RuntimeOptions options, QObject* parent)
         [this](const QString& name, const QVariant& value, const QString& reason) {
             journalWrite(writeRequest(name, value), QStringLiteral("refused"), reason);
         });
-    connect(m_archive, &ArchiveStore::damagedReplaced, this, [this](const QString& notice) {
+    const auto damaged = [this](const QString& notice) {
         m_notices.append(notice);
         m_archiveDamagedUntil = now() + DamageShownMs;
-    });
+    };
+    connect(m_archive, &ArchiveStore::damagedReplaced, this, damaged);
+    // The journals are kept as the archive is, and a damaged one raises the same fault.
+    m_alarms->journal().setDamageHandler(damaged);
+    m_audit.setDamageHandler(damaged);
 }
 
 PlantSimulator* Runtime::simulator()

@@ -55,7 +55,7 @@ public:
     Q_ENUM(State)
 
     /// The runtime's own status variable: true while the archive or the alarm journal cannot write
-    /// (and for one recording after a damaged archive was replaced). A project alarm watches it.
+    /// (and for DamageShownMs after a damaged archive or journal was replaced). A project alarm watches it.
     static constexpr const char* ArchiveFaultVariable = "Ch1.Kalvora.System.ArchiveFault";
     /// Recordings between two tries of alarm journal rows the file refused.
     static constexpr int JournalRetryEvery = 10;

@@ -6,11 +6,17 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -22,7 +28,7 @@ QString nativePath(const QString& path)
 
 QString sqliteMessage(sqlite3* db, int code)
 {
-    const char* message = db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
+    const char* message = db && sqlite3_errcode(db) != SQLITE_OK ? sqlite3_errmsg(db) : sqlite3_errstr(code);
     return QString::fromUtf8(message ? message : sqlite3_errstr(code));
 }
 
@@ -159,6 +165,31 @@ SqliteDatabase::~SqliteDatabase()
         rollback();
     // Closing the last connection checkpoints the WAL into the main file.
     sqlite3_close_v2(m_db);
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+}
+
+bool SqliteDatabase::lockOwner(QString& error)
+{
+    // A lock of its own rather than SQLite's exclusive locking mode: readers stay welcome, a second
+    // writer is turned away. flock belongs to the open file, so a second open in this process is
+    // turned away too, and the kernel lets go of it when the process dies, however it dies.
+    const QByteArray lockPath = QFile::encodeName(m_path + QStringLiteral("-lock"));
+    // Opened for reading: flock needs no more, and a lock file left by another user does not get in
+    // the way of saying what is wrong with the data file itself.
+    m_lockFd = ::open(lockPath.constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (m_lockFd < 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (::flock(m_lockFd, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    const int code = errno;
+    error = QString::fromLocal8Bit(std::strerror(code));
+    ::close(m_lockFd);
+    m_lockFd = -1;
+    errno = code;
+    return false;
 }
 
 bool SqliteDatabase::isDamage(int code)
@@ -184,10 +215,14 @@ QString SqliteDatabase::notWritable(const QString& path)
     if (::access(native.constData(), W_OK) == 0 && folderOk)
         return {};
     const QFileInfo blocker = ::access(native.constData(), W_OK) == 0 ? QFileInfo(file.absolutePath()) : target;
+    // The mode as ls and chmod write it (0444); Qt's permission flags are no file mode.
+    struct stat st {};
+    const QString mode = ::stat(QFile::encodeName(blocker.absoluteFilePath()).constData(), &st) == 0
+        ? QStringLiteral("0%1").arg(st.st_mode & 07777, 3, 8, QLatin1Char('0'))
+        : QStringLiteral("mode unknown");
     return QStringLiteral("%1 is not writable for this program (user %2); it is owned by %3 (%4)")
         .arg(nativePath(blocker.absoluteFilePath()), QString::fromLocal8Bit(qgetenv("USER")).isEmpty() ? QString::number(::geteuid()) : QString::fromLocal8Bit(qgetenv("USER")),
-            blocker.owner().isEmpty() ? QString::number(blocker.ownerId()) : blocker.owner(),
-            QString::number(static_cast<uint>(blocker.permissions()), 16));
+            blocker.owner().isEmpty() ? QString::number(blocker.ownerId()) : blocker.owner(), mode);
 }
 
 SqliteDatabase::Failure SqliteDatabase::classify(int code)
@@ -206,14 +241,24 @@ SqliteDatabase::Failure SqliteDatabase::classify(int code)
     }
 }
 
-SqliteDatabase::OpenResult SqliteDatabase::tryOpen(const QString& path, const QString& what, int schemaVersion, const Upgrade& upgrade, Failure& failure)
+SqliteDatabase::OpenResult SqliteDatabase::tryOpen(const QString& path, const QString& what, int schemaVersion, const Upgrade& upgrade, bool checkNow, Failure& failure)
 {
     OpenResult result;
     failure = Failure::None;
-    sqlite3* raw = nullptr;
+    std::unique_ptr<SqliteDatabase> db(new SqliteDatabase(nullptr, path));
+    if (QString why; !db->lockOwner(why)) {
+        failure = errno == EWOULDBLOCK ? Failure::Locked : Failure::Other;
+        if (failure == Failure::Locked)
+            result.error = QStringLiteral("The %1 %2 is locked by another program (is a second Kalvora running?)").arg(what, nativePath(path));
+        else if (const QString blocked = notWritable(path + QStringLiteral("-lock")); !blocked.isEmpty())
+            result.error = QStringLiteral("Cannot open the %1 %2: %3").arg(what, nativePath(path), blocked);
+        else
+            result.error = QStringLiteral("Cannot open the %1 %2: its lock file cannot be made (%3)").arg(what, nativePath(path), why);
+        return result;
+    }
+    sqlite3*& raw = db->m_db;
     const int openCode = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw,
         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    std::unique_ptr<SqliteDatabase> db(new SqliteDatabase(raw, path));
     const auto fail = [&](int code, const QString& action) {
         failure = classify(code);
         switch (failure) {
@@ -237,11 +282,12 @@ SqliteDatabase::OpenResult SqliteDatabase::tryOpen(const QString& path, const QS
     sqlite3_extended_result_codes(raw, 1);
     sqlite3_busy_timeout(raw, BusyTimeoutMs);
 
-    // Exclusive locking before the first access: the file belongs to this runtime while it runs, and
-    // WAL then keeps its index in process memory, so nothing is left behind by a killed process but the WAL.
+    // A file SQLite could only open for reading is refused here, before anything tries to write it.
+    if (sqlite3_db_readonly(raw, "main") == 1)
+        return fail(SQLITE_READONLY, QStringLiteral("open"));
+    // Normal locking: other programs read the file live through the WAL and its shared-memory index;
+    // the owner's lock above keeps out a second writer.
     const auto exec = [&](const char* sql) { return sqlite3_exec(raw, sql, nullptr, nullptr, nullptr); };
-    if (const int rc = exec("PRAGMA locking_mode=EXCLUSIVE"); rc != SQLITE_OK)
-        return fail(rc, QStringLiteral("open"));
     {
         sqlite3_stmt* stmt = nullptr;
         int rc = sqlite3_prepare_v2(raw, "PRAGMA journal_mode=WAL", -1, &stmt, nullptr);
@@ -257,8 +303,9 @@ SqliteDatabase::OpenResult SqliteDatabase::tryOpen(const QString& path, const QS
             return result;
         }
     }
-    // NORMAL in WAL mode loses nothing committed when the process dies; only a power cut can cost the
-    // last transactions, never the file's consistency.
+    // NORMAL in WAL mode loses nothing committed when the process dies (a commit is in the WAL, in the
+    // kernel's hands, before COMMIT returns); only a power cut can cost the last transactions, never
+    // the file's consistency.
     if (const int rc = exec("PRAGMA synchronous=NORMAL"); rc != SQLITE_OK)
         return fail(rc, QStringLiteral("configure"));
     exec("PRAGMA cache_size=-16384");
@@ -269,7 +316,16 @@ SqliteDatabase::OpenResult SqliteDatabase::tryOpen(const QString& path, const QS
         return fail(rc, QStringLiteral("read"));
     try {
         const QString stored = db->metaValue(QStringLiteral("schema_version"));
-        const int version = stored.isEmpty() ? 0 : stored.toInt();
+        bool understood = true;
+        const int version = stored.isEmpty() ? 0 : stored.toInt(&understood);
+        // Anything but a whole number from 1 up was not written by this program; taking it for an
+        // empty file would build the schema over tables that exist.
+        if (!understood || (!stored.isEmpty() && version < 1)) {
+            failure = Failure::Other;
+            result.error = QStringLiteral("The %1 %2 has a schema version this program does not understand (\"%3\"); it is left as it is")
+                               .arg(what, nativePath(path), stored.left(40));
+            return result;
+        }
         if (version > schemaVersion) {
             failure = Failure::Other;
             result.error = QStringLiteral("The %1 %2 was written by a newer Kalvora (schema version %3; this program knows up to %4)")
@@ -285,6 +341,14 @@ SqliteDatabase::OpenResult SqliteDatabase::tryOpen(const QString& path, const QS
                 db->setMetaValue(QStringLiteral("created"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
         }
         db->commit();
+        if (checkNow) {
+            if (const QString problem = quickCheck(raw); !problem.isEmpty()) {
+                failure = Failure::Damaged;
+                result.error = QStringLiteral("The %1 %2 is damaged: %3").arg(what, nativePath(path), problem);
+                db->keepFileOnClose();
+                return result;
+            }
+        }
     } catch (const KalvoraError& e) {
         const auto* sqlite = dynamic_cast<const SqliteError*>(&e);
         const int code = sqlite ? sqlite->code() : sqlite3_extended_errcode(raw);
@@ -320,13 +384,13 @@ QString SqliteDatabase::moveAside(const QString& path, QString& error)
     return target;
 }
 
-SqliteDatabase::OpenResult SqliteDatabase::open(const QString& path, const QString& what, int schemaVersion, const Upgrade& upgrade)
+SqliteDatabase::OpenResult SqliteDatabase::open(const QString& path, const QString& what, int schemaVersion, const Upgrade& upgrade, bool checkNow)
 {
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder))
         return {nullptr, QStringLiteral("Cannot create the data folder %1 for the %2").arg(nativePath(folder), what), {}};
     Failure failure = Failure::None;
-    OpenResult first = tryOpen(path, what, schemaVersion, upgrade, failure);
+    OpenResult first = tryOpen(path, what, schemaVersion, upgrade, checkNow, failure);
     if (failure != Failure::Damaged)
         return first;
     first.database.reset();
@@ -340,10 +404,53 @@ SqliteDatabase::OpenResult SqliteDatabase::replaceDamaged(const QString& path, c
     if (movedTo.isEmpty())
         return {nullptr, QStringLiteral("%1; %2").arg(reason, moveError), {}};
     Failure failure = Failure::None;
-    OpenResult fresh = tryOpen(path, what, schemaVersion, upgrade, failure);
+    OpenResult fresh = tryOpen(path, what, schemaVersion, upgrade, false, failure);
     if (fresh.database)
         fresh.notice = QStringLiteral("%1. It was moved to %2 and a new %3 was started.").arg(reason, nativePath(movedTo), what);
     return fresh;
+}
+
+QString SqliteDatabase::replaceDamaged(std::unique_ptr<SqliteDatabase>& db, const QString& what, const QString& reason, int schemaVersion, const Upgrade& upgrade)
+{
+    const QString path = db->path();
+    db->rollback();
+    db->keepFileOnClose();
+    db.reset();
+    const QString why = QStringLiteral("The %1 %2 is damaged: %3").arg(what, nativePath(path), reason);
+    OpenResult fresh = replaceDamaged(path, what, why, schemaVersion, upgrade);
+    db = std::move(fresh.database);
+    return db ? fresh.notice : fresh.error;
+}
+
+QString SqliteDatabase::quickCheck(sqlite3* db, const std::atomic<bool>* cancel)
+{
+    if (cancel) {
+        sqlite3_progress_handler(db, 1000, [](void* flag) { return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0; },
+            const_cast<std::atomic<bool>*>(cancel));
+    }
+    QString problem;
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db, "PRAGMA quick_check(20)", -1, &stmt, nullptr);
+    QStringList rows;
+    if (rc == SQLITE_OK)
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+            rows.append(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))));
+    if (rc == SQLITE_DONE && !(rows.size() == 1 && rows.first() == QLatin1String("ok")))
+        problem = QStringLiteral("quick_check found: %1").arg(rows.join(QStringLiteral("; ")));
+    else if (rc != SQLITE_DONE && rc != SQLITE_INTERRUPT && isDamage(sqlite3_extended_errcode(db)))
+        problem = QString::fromUtf8(sqlite3_errmsg(db));
+    sqlite3_finalize(stmt);
+    if (cancel)
+        sqlite3_progress_handler(db, 0, nullptr, nullptr);
+    return problem;
+}
+
+QString SqliteDatabase::unexpectedSchema(const QString& what, const QString& path, const KalvoraError& fault)
+{
+    const auto* sqlite = dynamic_cast<const SqliteError*>(&fault);
+    if (!sqlite || (sqlite->code() & 0xff) != SQLITE_ERROR)
+        return fault.message();
+    return QStringLiteral("The %1 %2 does not hold the tables this program writes (%3); it is left as it is").arg(what, nativePath(path), fault.message());
 }
 
 void SqliteDatabase::exec(const char* sql)

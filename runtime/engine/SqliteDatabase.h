@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -62,8 +63,9 @@ private:
     bool m_dirty = false;
 };
 
-/// \brief A SQLite file opened the way the runtime keeps its data: WAL, exclusive to this process,
-/// versioned schema in a `meta` table. A file that is not a database is moved aside and started anew.
+/// \brief A SQLite file opened the way the runtime keeps its data: WAL with shared memory, so other
+/// programs may read it live; one owner at a time, held by a lock on "<file>-lock"; versioned schema
+/// in a `meta` table. A file that is not a database is moved aside and started anew.
 class SqliteDatabase final {
 public:
     /// Brings the schema from `fromVersion` (0: empty file) to the current version inside the open
@@ -79,10 +81,37 @@ public:
     };
 
     /// Opens or creates `path`. `what` names the file in messages ("archive", "alarm journal").
-    static OpenResult open(const QString& path, const QString& what, int schemaVersion, const Upgrade& upgrade);
+    /// `checkNow` runs a quick_check before the file is handed out, for files small enough to check
+    /// during the start; a damaged file is then moved aside as one found damaged at opening.
+    static OpenResult open(const QString& path, const QString& what, int schemaVersion, const Upgrade& upgrade, bool checkNow = false);
     /// Moves the damaged file at `path` aside with its WAL (never overwriting anything) and starts a
     /// fresh one; `reason` says what was found. The notice names where the old file went.
     static OpenResult replaceDamaged(const QString& path, const QString& what, const QString& reason, int schemaVersion, const Upgrade& upgrade);
+    /// Replaces the damaged file `db` holds by a fresh one in place: closed without a checkpoint, moved
+    /// aside with its WAL, started anew (`db` is null when that failed). Statements prepared on it must
+    /// be gone. Returns what the operator is told, naming the file and where it went.
+    static QString replaceDamaged(std::unique_ptr<SqliteDatabase>& db, const QString& what, const QString& reason, int schemaVersion, const Upgrade& upgrade);
+    /// Runs `work`; when it finds the file damaged, `onDamage` gets SQLite's reason and false is
+    /// returned. Other failures go on to the caller.
+    template <class Work, class OnDamage>
+    static bool guarded(Work&& work, OnDamage&& onDamage)
+    {
+        try {
+            work();
+            return true;
+        } catch (const SqliteError& e) {
+            if (!isDamage(e.code()))
+                throw;
+            onDamage(e.message());
+            return false;
+        }
+    }
+    /// PRAGMA quick_check on `db`: empty for a sound file, else what was found. Stops early, with no
+    /// finding, once `cancel` is set.
+    static QString quickCheck(sqlite3* db, const std::atomic<bool>* cancel = nullptr);
+    /// Why a file that opened cannot serve, from what preparing its work threw: a statement SQLite
+    /// refuses (no such table or column) means tables of another schema, said so; else the fault as is.
+    static QString unexpectedSchema(const QString& what, const QString& path, const KalvoraError& fault);
     /// SQLITE_CORRUPT or SQLITE_NOTADB, extended codes included.
     static bool isDamage(int code);
 
@@ -115,13 +144,16 @@ private:
     SqliteDatabase(sqlite3* db, QString path);
     enum class Failure { None, Locked, Damaged, Other };
     static Failure classify(int code);
-    static OpenResult tryOpen(const QString& path, const QString& what, int schemaVersion, const Upgrade& upgrade, Failure& failure);
+    static OpenResult tryOpen(const QString& path, const QString& what, int schemaVersion, const Upgrade& upgrade, bool checkNow, Failure& failure);
+    /// Takes the owner's lock on "<path>-lock"; false when another holder has it.
+    bool lockOwner(QString& error);
     static QString moveAside(const QString& path, QString& error);
     /// "not writable, owned by ..." for a file or folder the process may not write, else empty.
     static QString notWritable(const QString& path);
 
     sqlite3* m_db = nullptr;
     QString m_path;
+    int m_lockFd = -1;
     bool m_inTransaction = false;
 };
 

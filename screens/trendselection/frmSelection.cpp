@@ -51,6 +51,22 @@ void writeSlot(QObject& chart, const char* word, int slot, const QVariant& value
         throw KalvoraError(QStringLiteral("The chart %1 has no property %2").arg(chart.objectName(), QString::fromLatin1(name)));
 }
 
+// Qt makes an entry current without highlighting it when a list takes the focus or loses its current
+// entry; only the highlighted entry is one the operator picked, by click or by key.
+template <class Item, class View>
+Item* pickedEntry(const View& view)
+{
+    const QList<Item*> picked = view.selectedItems();
+    return picked.size() == 1 ? picked.first() : nullptr;
+}
+
+// Before entries go, the list drops its current entry: otherwise Qt makes the next one current and
+// highlights it, and the next ">" or "<" would move an entry nobody picked.
+void forgetPick(QAbstractItemView& view)
+{
+    view.setCurrentIndex(QModelIndex());
+}
+
 QString readSlot(const QObject& chart, const char* word, int slot)
 {
     const QByteArray name = slotProperty(word, slot);
@@ -188,9 +204,6 @@ void frmSelection::appendRow(const QString& trend, const QString& archive)
 {
     QTreeWidget& rows = lvwSelected();
     new QTreeWidgetItem(&rows, QStringList{trend, archive});
-    // A list view with rows always has a current row, the first one until the operator picks another.
-    if (!rows.currentItem())
-        rows.setCurrentItem(rows.topLevelItem(0));
 }
 
 void frmSelection::LoadSelectedTrends()
@@ -232,21 +245,23 @@ void frmSelection::cboArchives_Click()
 void frmSelection::addOne()
 {
     QListWidget& available = lstAll();
-    const int current = available.currentRow();
-    if (current < 0)
+    QListWidgetItem* current = pickedEntry<QListWidgetItem>(available);
+    if (!current)
         return;
     if (lvwSelected().topLevelItemCount() >= MaxRows) {
         showMessage(QStringLiteral("Sie haben bereits 8 Trends ausgewählt!"));
         return;
     }
-    appendRow(available.item(current)->text(), shownArchive());
-    delete available.takeItem(current);
+    appendRow(current->text(), shownArchive());
+    forgetPick(available);
+    delete current;
 }
 
 void frmSelection::addAll()
 {
     QListWidget& available = lstAll();
     const int count = available.count();
+    forgetPick(available);
     for (int i = 0; i < count; ++i) {
         if (lvwSelected().topLevelItemCount() >= MaxRows) {
             showMessage(QStringLiteral("Die restlichen Trends konnten nicht übernommen werden, da schon 8 Trends ausgewählt sind!"));
@@ -260,11 +275,12 @@ void frmSelection::addAll()
 void frmSelection::removeOne()
 {
     QTreeWidget& rows = lvwSelected();
-    QTreeWidgetItem* current = rows.currentItem();
-    if (rows.topLevelItemCount() == 0 || !current)
+    QTreeWidgetItem* current = pickedEntry<QTreeWidgetItem>(rows);
+    if (!current)
         return;
     if (current->text(1) == shownArchive())
         lstAll().addItem(current->text(0));
+    forgetPick(rows);
     delete current;
 }
 

@@ -3,6 +3,7 @@
 #include "AlarmHistoryModel.h"
 #include "BlinkClock.h"
 #include "EngineTestSupport.h"
+#include "QMSAlarmLine.h"
 #include "QMSAlarmList.h"
 #include "TagStore.h"
 #include "TextDatabase.h"
@@ -299,15 +300,22 @@ private Q_SLOTS:
 
     void oneBlinkClockWhileSomethingWaits()
     {
-        BlinkClock& clock = BlinkClock::instance();
+        BlinkClock& clock = BlinkClock::of(*m_runtime);
         QMSAlarmList left(*m_runtime, nullptr);
         left.setAlarmGroup(G1);
         QMSAlarmList right(*m_runtime, nullptr);
         right.setAlarmGroup(G2);
+        QMSAlarmLine line(*m_runtime, nullptr);
+        line.setBlinkUnacknowledged(true);
+        line.setAlarmGroup(G2);
         QVERIFY(!clock.isRunning());
         run(right, QStringLiteral("WaterPump=off@0;Storage.WaterTank=1000@10"));
-        QCOMPARE(clock.subscribers(), 2);
+        QCOMPARE(clock.subscribers(), 3);
         QVERIFY(clock.isRunning());
+        // Another runtime keeps a rhythm of its own.
+        Runtime other;
+        QVERIFY(&BlinkClock::of(other) != &clock);
+        QVERIFY(!BlinkClock::of(other).isRunning());
         QVERIFY(QTest::qWaitFor([&] { return !clock.isOn(); }, 2000));
         QVERIFY(!right.isFlashing(0));
         QVERIFY(QTest::qWaitFor([&] { return clock.isOn(); }, 2000));

@@ -51,6 +51,9 @@ private Q_SLOTS:
         QTest::newRow("start window of absurd size")
             << QStringLiteral("layouts/FStart.ui") << QByteArray("<width>520</width>") << QByteArray("<width>2147483647</width>")
             << 0 << QStringList{QStringLiteral("FStart.ui:5:"), QStringLiteral("width 2147483647 is outside 1 to 4096")};
+        QTest::newRow("start control names no project")
+            << QStringLiteral("layouts/FStart.ui") << QByteArray("\"projectName\"><string>Kalvora<") << QByteArray("\"projectName\"><string><")
+            << int(SIGTERM) << QStringList{QStringLiteral("start failed: "), QStringLiteral("No runtime project was named")};
         QTest::newRow("project field misspelt")
             << QStringLiteral("project/Kalvora/variables.json") << QByteArray("\"writable\"") << QByteArray("\"writabel\"")
             << int(SIGTERM) << QStringList{QStringLiteral("start failed: "), QStringLiteral("variables.json"), QStringLiteral("writabel: unknown field")};

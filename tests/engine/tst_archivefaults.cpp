@@ -1,6 +1,7 @@
 #include "AlarmEngine.h"
 #include "AlarmJournal.h"
 #include "ArchiveTestSupport.h"
+#include "AuditJournal.h"
 #include "EngineTestSupport.h"
 #include "TagStore.h"
 
@@ -24,6 +25,7 @@ namespace faulty {
 sqlite3_vfs* real = nullptr;
 sqlite3_vfs vfs;
 QStringList failing; // name fragments of the files that refuse writes now
+QString corruptOnce; // a name fragment: the next write to that file reports it damaged, once
 
 struct File {
     sqlite3_file base;
@@ -45,6 +47,10 @@ int xClose(sqlite3_file* f) { return of(f)->inner()->pMethods->xClose(of(f)->inn
 int xRead(sqlite3_file* f, void* b, int n, sqlite3_int64 o) { return of(f)->inner()->pMethods->xRead(of(f)->inner(), b, n, o); }
 int xWrite(sqlite3_file* f, const void* b, int n, sqlite3_int64 o)
 {
+    if (!corruptOnce.isEmpty() && QString::fromUtf8(of(f)->path ? of(f)->path : "").contains(corruptOnce)) {
+        corruptOnce.clear();
+        return SQLITE_CORRUPT;
+    }
     return refuses(of(f)->path) ? SQLITE_FULL : of(f)->inner()->pMethods->xWrite(of(f)->inner(), b, n, o);
 }
 int xTruncate(sqlite3_file* f, sqlite3_int64 s) { return of(f)->inner()->pMethods->xTruncate(of(f)->inner(), s); }
@@ -121,6 +127,57 @@ void writeArchive(const QString& path)
     store.endBulk(true);
 }
 
+/// What each of the runtime's files is called in messages.
+QString whatIs(const QString& file)
+{
+    return file == QLatin1String("alarms.sqlite") ? QStringLiteral("alarm journal")
+        : file == QLatin1String("audit.sqlite")   ? QStringLiteral("audit journal")
+                                                  : QStringLiteral("archive");
+}
+
+/// A file of the kind `file` names, of a few MB, as the runtime writes it.
+void writeFile(const QString& file, const QString& path)
+{
+    if (file == QLatin1String("archive.sqlite"))
+        return writeArchive(path);
+    if (file == QLatin1String("alarms.sqlite")) {
+        AlarmJournal journal;
+        QCOMPARE(journal.open(path), QString());
+        QList<AlarmJournalEntry> rows;
+        for (int i = 0; i < 30000; ++i)
+            rows.append({1717228800000 + i * 1000, QStringLiteral("Alarm%1").arg(i % 40), QStringLiteral("Group%1").arg(i % 3),
+                QStringLiteral("came"), AlarmState::ActiveUnacknowledged, 1717228800000, 0, 0, i * 0.5, {}, 0, 0});
+        journal.append(rows);
+        QCOMPARE(journal.heldCount(), 0);
+        return;
+    }
+    AuditJournal audit;
+    QCOMPARE(audit.open(path), QString());
+    for (int i = 0; i < 4000; ++i)
+        audit.append({1717228800000 + i * 1000, QStringLiteral("station"), QStringLiteral("operator"), QStringLiteral("Ch1.Kalvora.Var%1").arg(i % 50),
+            QString::number(i), QString::number(i + 1), QStringLiteral("refused"), QString(300, QLatin1Char('x'))});
+}
+
+/// Opens the file as the runtime's store of its kind; the error, empty on success.
+QString openFile(const QString& file, const QString& path)
+{
+    if (file == QLatin1String("alarms.sqlite"))
+        return AlarmJournal().open(path);
+    if (file == QLatin1String("audit.sqlite"))
+        return AuditJournal().open(path);
+    ArchiveStore store(nullptr);
+    store.setSettings(settings());
+    return store.open(path);
+}
+
+/// The files moved aside for `file`, without their WAL.
+QStringList movedAside(const QString& folder, const QString& file)
+{
+    QStringList aside = QDir(folder).entryList({file + QStringLiteral(".damaged-*")});
+    aside.removeIf([](const QString& name) { return name.endsWith(QLatin1String("-wal")) || name.endsWith(QLatin1String("-shm")); });
+    return aside;
+}
+
 /// Writes garbage over part of the file ("tail", "middle" or "header"); returns the damaged bytes.
 QByteArray spoil(const QString& path, const QString& damage)
 {
@@ -142,14 +199,25 @@ class tst_ArchiveFaults : public QObject {
 
 private slots:
     void initTestCase() { faulty::install(); }
-    void cleanup() { faulty::failing.clear(); }
+    void cleanup()
+    {
+        faulty::failing.clear();
+        faulty::corruptOnce.clear();
+    }
     void fullDiskKeepsThePlantRunning_data();
     void fullDiskKeepsThePlantRunning();
     void holdBufferDropsOnlyTheOldest();
     void damagedArchiveIsKeptAside_data();
     void damagedArchiveIsKeptAside();
+    void damagedJournalIsKeptAside_data();
+    void damagedJournalIsKeptAside();
+    void foreignFileIsRefusedAndKept_data();
+    void foreignFileIsRefusedAndKept();
+    void readOnlyArchiveSaysWhy_data();
     void readOnlyArchiveSaysWhy();
     void damageInOperationRaisesTheAlarm();
+    void journalDamagedInOperationIsReplaced_data();
+    void journalDamagedInOperationIsReplaced();
     void runtimeChecksItsArchiveAfterStart();
 };
 
@@ -306,6 +374,41 @@ void tst_ArchiveFaults::damageInOperationRaisesTheAlarm()
     QVERIFY(!runtime.alarms().alarm(FaultAlarm).isAcknowledged());
 }
 
+void tst_ArchiveFaults::journalDamagedInOperationIsReplaced_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("alarm journal") << QStringLiteral("alarms.sqlite");
+    QTest::newRow("audit journal") << QStringLiteral("audit.sqlite");
+}
+
+/// A journal found damaged while the station runs is replaced; the row that found it goes into the
+/// fresh file, and the operator is told as for the archive.
+void tst_ArchiveFaults::journalDamagedInOperationIsReplaced()
+{
+    QFETCH(QString, file);
+    QTemporaryDir dir;
+    copyProject(dir.path());
+    Runtime runtime(testOptions(dir.path()));
+    QCOMPARE(startAndWait(runtime), QString());
+    runtime.tags().write(Pump, true);
+    runtime.advance(20);
+    const QString folder = QDir(dir.path()).filePath(QStringLiteral("data/Kalvora"));
+    const QString path = QDir(folder).filePath(file);
+    faulty::corruptOnce = file;
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^The %1 .*%2 is damaged.*moved").arg(whatIs(file), file)));
+    runtime.tags().write(Pump, false); // an audit row at once, the pump alarm's row a little later
+    runtime.advance(5);
+    QVERIFY(faulty::corruptOnce.isEmpty());
+    QCOMPARE(movedAside(folder, file).size(), 1);
+    QVERIFY2(runtime.notices().size() == 1 && runtime.notices().first().contains(whatIs(file)), qPrintable(runtime.notices().join(QLatin1Char('\n'))));
+    if (file == QLatin1String("audit.sqlite"))
+        QCOMPARE(sqliteCount(path, "SELECT count(*) FROM audit"), 1);
+    else
+        QCOMPARE(sqliteCount(path, "SELECT count(*) FROM journal WHERE alarm = 'WaterPump.Off'"), 1);
+    QVERIFY(runtime.alarms().alarm(FaultAlarm).isActive());
+    QCOMPARE(runtime.state(), Runtime::State::Running);
+}
+
 void tst_ArchiveFaults::runtimeChecksItsArchiveAfterStart()
 {
     QTemporaryDir dir;
@@ -334,20 +437,24 @@ void tst_ArchiveFaults::runtimeChecksItsArchiveAfterStart()
     QCOMPARE(runtime.state(), Runtime::State::Running);
 }
 
+void tst_ArchiveFaults::readOnlyArchiveSaysWhy_data()
+{
+    QTest::addColumn<QString>("file");
+    for (const char* file : {"archive.sqlite", "alarms.sqlite", "audit.sqlite"})
+        QTest::newRow(file) << QString::fromLatin1(file);
+}
+
 /// SQLite itself only says "disk I/O error" or "attempt to write a readonly database".
 void tst_ArchiveFaults::readOnlyArchiveSaysWhy()
 {
+    QFETCH(QString, file);
     QTemporaryDir dir;
-    const QString path = QDir(dir.path()).filePath(QStringLiteral("archive.sqlite"));
-    writeArchive(path);
+    const QString path = QDir(dir.path()).filePath(file);
+    writeFile(file, path);
     QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
-    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadOther));
+    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     const auto restore = qScopeGuard([&] { QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); });
-    const auto openError = [&] {
-        ArchiveStore store(nullptr);
-        store.setSettings(settings());
-        return store.open(path);
-    };
+    const auto openError = [&] { return openFile(file, path); };
     QString error;
     if (::geteuid() != 0) {
         error = openError();
@@ -378,7 +485,88 @@ void tst_ArchiveFaults::readOnlyArchiveSaysWhy()
     }
     QVERIFY2(error.contains(QStringLiteral("is not writable for this program")), qPrintable(error));
     QVERIFY2(error.contains(QStringLiteral("owned by %1").arg(QFileInfo(path).owner())), qPrintable(error));
-    QVERIFY2(error.contains(QStringLiteral("archive.sqlite")), qPrintable(error));
+    QVERIFY2(error.contains(QStringLiteral("the %1 %2").arg(whatIs(file), QDir::toNativeSeparators(path))), qPrintable(error));
+    QVERIFY2(error.contains(QStringLiteral("(0444)")), qPrintable(error));
+}
+
+void tst_ArchiveFaults::damagedJournalIsKeptAside_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("damage");
+    for (const char* file : {"alarms.sqlite", "audit.sqlite"}) {
+        QTest::addRow("%s, garbage over the last pages", file) << QString::fromLatin1(file) << QStringLiteral("tail");
+        QTest::addRow("%s, 64 KB of garbage in the middle", file) << QString::fromLatin1(file) << QStringLiteral("middle");
+        QTest::addRow("%s, garbage over the header", file) << QString::fromLatin1(file) << QStringLiteral("header");
+    }
+}
+
+/// A journal is checked before the start goes on; a damaged one is kept aside and a fresh one records.
+void tst_ArchiveFaults::damagedJournalIsKeptAside()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, damage);
+    QTemporaryDir dir;
+    copyProject(dir.path());
+    const RuntimeOptions options = testOptions(dir.path());
+    const QString folder = QDir(options.dataDirectory).filePath(QStringLiteral("Kalvora"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = QDir(folder).filePath(file);
+    writeFile(file, path);
+    const QByteArray bytes = spoil(path, damage);
+    QVERIFY(bytes.size() > 1 << 20);
+
+    Runtime runtime(options);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("is damaged")));
+    QCOMPARE(startAndWait(runtime), QString());
+    const QString told = runtime.notices().join(QLatin1Char('\n'));
+    QVERIFY2(runtime.notices().size() == 1 && told.contains(QStringLiteral("The %1 %2 is damaged").arg(whatIs(file), QDir::toNativeSeparators(path)))
+            && told.contains(QStringLiteral("moved")), qPrintable(told));
+    const QStringList aside = movedAside(folder, file);
+    QCOMPARE(aside.size(), 1);
+    QCOMPARE(readAll(QDir(folder).filePath(aside.first())), bytes);
+
+    // The fresh file takes what happens next, and another program reads it while the station runs.
+    runtime.tags().write(Pump, true);
+    runtime.advance(5);
+    runtime.tags().write(Pump, false);
+    runtime.advance(5);
+    QVERIFY(runtime.alarms().alarm(QStringLiteral("WaterPump.Off")).isActive());
+    if (file == QLatin1String("audit.sqlite"))
+        QCOMPARE(sqliteCount(path, "SELECT count(*) FROM audit"), 2);
+    else
+        QCOMPARE(sqliteCount(path, "SELECT count(*) FROM journal WHERE alarm = 'WaterPump.Off'"), 1);
+    QCOMPARE(runtime.state(), Runtime::State::Running);
+}
+
+void tst_ArchiveFaults::foreignFileIsRefusedAndKept_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("change");
+    QTest::addColumn<QString>("told");
+    const QString foreign = QStringLiteral("does not hold the tables this program writes");
+    QTest::newRow("archive, foreign samples table") << QStringLiteral("archive.sqlite") << QByteArray("ALTER TABLE samples RENAME COLUMN v TO value") << foreign;
+    QTest::newRow("alarm journal, foreign table") << QStringLiteral("alarms.sqlite") << QByteArray("ALTER TABLE journal RENAME COLUMN time TO t") << foreign;
+    QTest::newRow("audit journal, foreign table") << QStringLiteral("audit.sqlite") << QByteArray("ALTER TABLE audit RENAME COLUMN time TO t") << foreign;
+    const QString version = QStringLiteral("schema version this program does not understand");
+    for (const char* file : {"archive.sqlite", "alarms.sqlite", "audit.sqlite"})
+        QTest::addRow("%s, schema version abc", file) << QString::fromLatin1(file) << QByteArray("UPDATE meta SET value = 'abc' WHERE key = 'schema_version'") << version;
+}
+
+/// Nothing is written into a file whose tables cannot hold it: it is refused, named and left alone.
+void tst_ArchiveFaults::foreignFileIsRefusedAndKept()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, change);
+    QFETCH(QString, told);
+    QTemporaryDir dir;
+    const QString path = QDir(dir.path()).filePath(file);
+    writeFile(file, path);
+    (void)sqliteCount(path, change.constData());
+    const QByteArray before = readAll(path);
+    const QString error = openFile(file, path);
+    QVERIFY2(error.contains(told) && error.contains(QStringLiteral("The %1 %2").arg(whatIs(file), QDir::toNativeSeparators(path))), qPrintable(error));
+    QCOMPARE(readAll(path), before);
+    QVERIFY(movedAside(dir.path(), file).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_ArchiveFaults)

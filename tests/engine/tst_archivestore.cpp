@@ -25,6 +25,7 @@ private slots:
     void valuesThatAreNoNumbersAreSkipped();
     void damagedFileIsMovedAsideNeverOverwritten();
     void fileInUseIsReportedAsLocked();
+    void newerFileIsRefusedAndKept_data();
     void newerFileIsRefusedAndKept();
 };
 
@@ -206,8 +207,21 @@ void tst_ArchiveStore::fileInUseIsReportedAsLocked()
     first.store.commit();
 }
 
+void tst_ArchiveStore::newerFileIsRefusedAndKept_data()
+{
+    QTest::addColumn<QByteArray>("version");
+    QTest::addColumn<QString>("told");
+    QTest::newRow("newer") << QByteArray("99") << QStringLiteral("newer");
+    // Versions no program of ours writes are refused, not taken for an empty file.
+    QTest::newRow("not a number") << QByteArray("abc") << QStringLiteral("schema version this program does not understand (\"abc\")");
+    QTest::newRow("beyond int") << QByteArray("1e20") << QStringLiteral("schema version this program does not understand (\"1e20\")");
+    QTest::newRow("zero") << QByteArray("0") << QStringLiteral("does not understand");
+}
+
 void tst_ArchiveStore::newerFileIsRefusedAndKept()
 {
+    QFETCH(QByteArray, version);
+    QFETCH(QString, told);
     QTemporaryDir dir;
     const QString path = QDir(dir.path()).filePath(QStringLiteral("archive.sqlite"));
     {
@@ -215,11 +229,18 @@ void tst_ArchiveStore::newerFileIsRefusedAndKept()
         store.setSettings(settings());
         QCOMPARE(store.open(path), QString());
     }
-    QCOMPARE(sqliteCount(path, "UPDATE meta SET value = '99' WHERE key = 'schema_version' RETURNING 1"), 1);
+    const QByteArray update = "UPDATE meta SET value = '" + version + "' WHERE key = 'schema_version' RETURNING 1";
+    QCOMPARE(sqliteCount(path, update.constData()), 1);
+    const auto bytes = [&] {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const QByteArray before = bytes();
     ArchiveStore store(nullptr);
     store.setSettings(settings());
     const QString error = store.open(path);
-    QVERIFY2(error.contains(QStringLiteral("newer")), qPrintable(error));
+    QVERIFY2(error.contains(told) && error.contains(QDir::toNativeSeparators(path)), qPrintable(error));
+    QCOMPARE(bytes(), before);
     QVERIFY(QDir(dir.path()).entryList({QStringLiteral("*.damaged-*")}).isEmpty());
 }
 

@@ -1,3 +1,4 @@
+#include "PlantLiveliness.h"
 #include "PlantSimulator.h"
 #include "ProjectLoader.h"
 #include "TagStore.h"
@@ -10,12 +11,17 @@
 
 namespace {
 
-SimulationParameters projectParameters()
+Project sourceProject()
 {
     const ProjectLoadResult loaded = ProjectLoader::load(QStringLiteral(KALVORA_SOURCE_PROJECT));
     if (!loaded.ok())
         qFatal("%s", qPrintable(loaded.error));
-    return loaded.project.simulation;
+    return loaded.project;
+}
+
+SimulationParameters projectParameters()
+{
+    return sourceProject().simulation;
 }
 
 using Setup = std::function<void(PlantState&)>;
@@ -41,6 +47,9 @@ private slots:
     void projectStartShowsMotion();
     void savedStateResumesIdentically();
     void switchesByName();
+    void thermostatOnlyActsWhileSwitchedOn();
+    void plantLivesOnTheCharts_data();
+    void plantLivesOnTheCharts();
 };
 
 void tst_PlantSimulator::waterIsConservedAndLevelsStayInBounds_data()
@@ -286,6 +295,54 @@ void tst_PlantSimulator::switchesByName()
     QCOMPARE(tags.value(QStringLiteral("Ch1.Kalvora.Unit2.Boiler.BurnerOn")).value, QVariant(false));
     QCOMPARE(tags.value(QStringLiteral("Ch1.Kalvora.Storage.WaterTank")).value.toDouble(), sim.state().storageWater);
     QCOMPARE(sim.variableCount(), 3 + 3 * 10);
+}
+
+void tst_PlantSimulator::thermostatOnlyActsWhileSwitchedOn()
+{
+    PlantSimulator sim(projectParameters());
+    const QString unit1 = QStringLiteral("Ch1.Kalvora.Unit1.Boiler.");
+    int spells = 0;
+    bool wasOn = sim.state().units[0].burnerOn;
+    for (int i = 0; i < 4 * 3600; ++i) {
+        sim.advance(1.0);
+        spells += sim.state().units[0].burnerOn && !wasOn;
+        wasOn = sim.state().units[0].burnerOn;
+    }
+    QVERIFY2(spells >= 4, qPrintable(QString::number(spells)));
+
+    // Switched off by the operator, the burner stays off however cold the water gets.
+    QVERIFY(sim.setSwitch(unit1 + QStringLiteral("SwitchOn"), false));
+    for (int i = 0; i < 3600; ++i) {
+        sim.advance(1.0);
+        QVERIFY(!sim.state().units[0].burnerOn);
+    }
+    QVERIFY(sim.state().units[0].heating);
+    QVERIFY(sim.setSwitch(unit1 + QStringLiteral("SwitchOn"), true));
+    QVERIFY(sim.state().units[0].burnerOn);
+}
+
+void tst_PlantSimulator::plantLivesOnTheCharts_data()
+{
+    // The day a first start writes into the archive, without its start-up hour: every curve moves
+    // across a good part of its chart, and no two units' curves of one kind hide each other.
+    const Project project = sourceProject();
+    const PlantLiveliness figures = measureLiveliness(project, simulateArchivedTrends(project, 86400));
+    QTest::addColumn<double>("value");
+    QTest::addColumn<double>("atLeast");
+    QTest::addColumn<double>("atMost");
+    QTest::newRow("pairs of unit curves") << double(figures.overlaps.size()) << 12.0 << 12.0;
+    for (const auto& s : figures.spreads)
+        QTest::addRow("spread of %s, %% of range", qPrintable(s.trend)) << s.percent << 5.0 << 100.0;
+    for (const auto& o : figures.overlaps)
+        QTest::addRow("%s on %s, %% of minutes", qPrintable(o.first), qPrintable(o.second)) << o.percent << 0.0 << 20.0;
+}
+
+void tst_PlantSimulator::plantLivesOnTheCharts()
+{
+    QFETCH(double, value);
+    QFETCH(double, atLeast);
+    QFETCH(double, atMost);
+    QVERIFY2(value >= atLeast && value <= atMost, qPrintable(QString::number(value)));
 }
 
 QTEST_GUILESS_MAIN(tst_PlantSimulator)

@@ -229,6 +229,8 @@ void tst_ProjectLoader::faultsNameFileAndPlace_data()
         {QStringLiteral("simulation.json, field initial.storageWater"), QStringLiteral("exceeds the storage capacity")});
     row("negative flow", "simulation.json", "\"fillFlow\": 8", "\"fillFlow\": -8",
         {QStringLiteral("simulation.json, field unit.fillFlow"), QStringLiteral("outside")});
+    row("thermostat above boiling", "simulation.json", "\"setPoint\": 75", "\"setPoint\": 175",
+        {QStringLiteral("simulation.json, field units[0] \"Unit1\".setPoint"), QStringLiteral("outside")});
     row("alarm on unknown variable", "alarms.json", "Ch1.Kalvora.Unit1.Boiler.Temperature", "Ch1.Kalvora.Unit1.Boiler.Temp",
         {QStringLiteral("alarms.json, field alarms[0] \"Unit1.BoilerOverheat\".variable"), QStringLiteral("no process variable")});
     row("alarm in unknown group", "alarms.json", "\"group\": \"FCentralAlarms1\"", "\"group\": \"FCentralAlarms9\"",

@@ -9,7 +9,10 @@
 #include "TextDatabase.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -49,6 +52,7 @@ private slots:
     void stopKeepsEverythingAndRestartResumes();
     void faultStopsCleanly();
     void secondRuntimeOnTheSameArchiveIsTold();
+    void otherProgramsReadWhileRecording();
     void damagedArchiveIsMovedAsideAtStart();
     void stopDuringHistoryLeavesNoHalfOfIt();
     void textsFollowTheLanguage();
@@ -308,6 +312,60 @@ void tst_Runtime::secondRuntimeOnTheSameArchiveIsTold()
     const QString reason = startAndWait(second);
     QVERIFY2(reason.contains(QStringLiteral("locked")) && reason.contains(QStringLiteral("archive.sqlite")), qPrintable(reason));
     first.advance(2); // the first one records on, undisturbed
+}
+
+/// A report script or a chart tool reads the files live, each time a consistent state, and the
+/// runtime records on undisturbed by it.
+void tst_Runtime::otherProgramsReadWhileRecording()
+{
+    QTemporaryDir dir;
+    copyProject(dir.path());
+    Runtime runtime(testOptions(dir.path()));
+    QCOMPARE(startAndWait(runtime), QString());
+    runtime.tags().write(QStringLiteral("Ch1.Kalvora.WaterPump"), true);
+    runtime.advance(20);
+    const QString data = QDir(dir.path()).filePath(QStringLiteral("data/Kalvora"));
+    sqlite3* reader = nullptr;
+    QCOMPARE(sqlite3_open_v2(QFile::encodeName(QDir(data).filePath(QStringLiteral("archive.sqlite"))).constData(), &reader, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    const auto closeReader = qScopeGuard([&] { sqlite3_close(reader); });
+    const auto number = [&](const char* sql) {
+        sqlite3_stmt* stmt = nullptr;
+        qint64 n = -1;
+        if (sqlite3_prepare_v2(reader, sql, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
+            n = sqlite3_column_int64(stmt, 0);
+        else
+            qWarning() << sqlite3_errmsg(reader);
+        sqlite3_finalize(stmt);
+        return n;
+    };
+    // Every recording is one transaction: each second the reader sees holds as many samples as the newest.
+    const char* halfWritten = "SELECT count(*) FROM (SELECT t FROM samples GROUP BY t "
+                              "HAVING count(*) <> (SELECT count(*) FROM samples WHERE t = (SELECT max(t) FROM samples)))";
+    const qint64 first = number("SELECT count(*) FROM samples");
+    QVERIFY(first > 0);
+    QCOMPARE(number(halfWritten), 0);
+
+    // A reader inside its own transaction keeps its snapshot while the runtime commits on.
+    QCOMPARE(sqlite3_exec(reader, "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK);
+    const qint64 snapshot = number("SELECT count(*) FROM samples");
+    runtime.advance(20);
+    QCOMPARE(number("SELECT count(*) FROM samples"), snapshot);
+    QCOMPARE(sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    QVERIFY(number("SELECT count(*) FROM samples") > snapshot);
+    QCOMPARE(number(halfWritten), 0);
+    QCOMPARE(number("SELECT max(t) FROM samples"), runtime.now() / 1000 * 1000);
+    QCOMPARE(runtime.archive().writeFault(), QString());
+
+    // The journals too.
+    sqlite3_close(reader);
+    reader = nullptr;
+    QCOMPARE(sqlite3_open_v2(QFile::encodeName(QDir(data).filePath(QStringLiteral("audit.sqlite"))).constData(), &reader, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    QCOMPARE(number("SELECT count(*) FROM audit"), 1);
+    sqlite3_close(reader);
+    reader = nullptr;
+    QCOMPARE(sqlite3_open_v2(QFile::encodeName(QDir(data).filePath(QStringLiteral("alarms.sqlite"))).constData(), &reader, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    QCOMPARE(number("SELECT count(*) FROM journal"), runtime.alarms().journal().history(100000).size());
+    QCOMPARE(runtime.state(), Runtime::State::Running);
 }
 
 void tst_Runtime::damagedArchiveIsMovedAsideAtStart()

@@ -346,6 +346,63 @@ private Q_SLOTS:
         QTEST(available(), "availableAfter");
     }
 
+    void onlyAPickedEntryMoves_data()
+    {
+        QTest::addColumn<QStringList>("curves");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QStringList>("curvesAfter");
+        QTest::addColumn<QStringList>("messages");
+        const auto with = [](const QString& curve) { return storedRows + QStringList{curve}; };
+        const auto without = [](int row) { QStringList left = storedRows; left.removeAt(row); return left; };
+        // Steps: >, >> and < press the buttons; "click" and "dclick" a row of a list; "key Down" to the focused list.
+        QTest::newRow("> at once") << storedRows << ">" << storedRows << QStringList();
+        const QStringList eightElsewhere = storedRows + fuelRows
+            + QStringList{QStringLiteral("bTemperature1@BoilerTemperaturen"), QStringLiteral("bTemperature2@BoilerTemperaturen")};
+        QTest::newRow("> at once, eight rows") << eightElsewhere << ">" << eightElsewhere << QStringList(); // Wasser, shown first, has all four left
+        QTest::newRow("< at once") << storedRows << "<" << storedRows << QStringList();
+        QTest::newRow("a click, then > twice") << storedRows << "click lstAll 2;>;>" << with(QStringLiteral("WaterTank2@Wasser")) << QStringList();
+        QTest::newRow("an arrow key, then > twice") << storedRows << "key Down;>;>" << with(QStringLiteral("WaterTank1@Wasser")) << QStringList();
+        QTest::newRow("a double click, then >") << storedRows << "dclick lstAll 3;>" << with(QStringLiteral("WaterTank3@Wasser")) << QStringList();
+        QTest::newRow("a pick moved by >>, then >") << storedRows + fuelRows.mid(0, 2) << "click lstAll 0;>>;>"
+                                                  << storedRows + fuelRows.mid(0, 2) + QStringList{QStringLiteral("WaterTank@Wasser"), QStringLiteral("WaterTank1@Wasser"), QStringLiteral("WaterTank2@Wasser")}
+                                                  << QStringList{msgRest};
+        QTest::newRow("a click, then < twice") << storedRows << "click lvwSelected 1;<;<" << without(1) << QStringList();
+        QTest::newRow("a double click, then <") << storedRows << "dclick lvwSelected 0;<" << without(0) << QStringList();
+    }
+
+    void onlyAPickedEntryMoves()
+    {
+        QFETCH(QStringList, curves);
+        QFETCH(QString, steps);
+        startStation();
+        setSlots(curves);
+        chart().ApplyCurveSettings();
+        requestFromChart([&] {
+            // The operator's first look: the dialog in front, the focus where the window system puts it.
+            QTRY_COMPARE(QApplication::focusWidget(), &lstAll());
+            for (const QString& step : steps.split(QLatin1Char(';'))) {
+                const QStringList word = step.split(QLatin1Char(' '));
+                if (step == QLatin1String(">>")) {
+                    press("cmdAddAll");
+                } else if (step == QLatin1String(">") || step == QLatin1String("<")) {
+                    press(step == QLatin1String(">") ? "cmdAdd" : "cmdRemove");
+                } else if (word[0] == QLatin1String("key")) {
+                    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+                } else {
+                    QAbstractItemView& view = word[1] == QLatin1String("lstAll") ? static_cast<QAbstractItemView&>(lstAll()) : lvwSelected();
+                    const QRect item = view.visualRect(view.model()->index(word[2].toInt(), 0));
+                    if (word[0] == QLatin1String("dclick"))
+                        doubleClick(view, item);
+                    else
+                        QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, item.center());
+                }
+            }
+            press("cmdOK");
+        });
+        QTEST(slotTexts(true), "curvesAfter");
+        QTEST(m_messages, "messages");
+    }
+
     void okWritesTheRowsIntoTheSlots_data()
     {
         QTest::addColumn<QStringList>("picks");

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "AuditChain.h"
+
+#include <QList>
+#include <QString>
+
+/// \brief Reads the rows of an audit journal file (SQLite, read only) for AuditChain::verify.
+class AuditFile final {
+public:
+    AuditFile() = delete;
+
+    struct Rows {
+        QList<AuditRow> rows;
+        QString error;        ///< the file could not be read as an audit journal
+        bool noChain = false; ///< the journal's table has no hash column: written before rows were chained
+    };
+    /// The columns a chained journal's table "audit" must have.
+    static QStringList columns();
+    static Rows read(const QString& path);
+};

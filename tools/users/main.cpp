@@ -1,0 +1,170 @@
+// kalvora-users: manages the operator accounts of a runtime's data folder and checks its audit chain.
+// Passwords are asked for without echo on a terminal and read one per line otherwise.
+// Exit codes: 0 done, 1 refused or failed, 2 wrong use, 3 (verify-audit) the journal has no chain yet.
+#include "AccountStore.h"
+#include "AuditChain.h"
+#include "AuditFile.h"
+#include "Credentials.h"
+#include "PasswordPrompt.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QStandardPaths>
+
+#include <cstdio>
+
+namespace {
+
+struct Command {
+    const char* name;
+    int arguments; ///< the least number of arguments after the command
+    int most;      ///< and the most
+    const char* usage;
+};
+
+const Command commands[] = {
+    {"list", 0, 0, "list"},
+    {"add", 2, 1000, "add USER ROLE [FULL NAME]"},
+    {"remove", 1, 1, "remove USER"},
+    {"set-role", 2, 2, "set-role USER ROLE"},
+    {"reset-password", 1, 1, "reset-password USER"},
+    {"unlock", 1, 1, "unlock USER"},
+    {"verify-audit", 0, 1, "verify-audit [AUDIT FILE]"},
+};
+
+void print(const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    std::fputc('\n', stdout);
+}
+
+int fail(const QString& message, int code = 1)
+{
+    std::fprintf(stderr, "kalvora-users: %s\n", message.toLocal8Bit().constData());
+    return code;
+}
+
+/// The runtime's data folder of the project, as the runtime itself computes it.
+QString dataFolder(const QString& root, const QString& project)
+{
+    const QString base = root.isEmpty()
+        ? QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)).filePath(QStringLiteral("Kalvora"))
+        : root;
+    return QDir(base).filePath(project);
+}
+
+int list(const AccountStore& store)
+{
+    if (store.accounts().isEmpty())
+        print(QStringLiteral("No accounts in %1").arg(store.path()));
+    for (const Account& a : store.accounts()) {
+        QString line = QStringLiteral("%1\t%2\t%3").arg(a.userName, roleName(a.role), a.fullName);
+        if (a.lockedUntilMs > 0)
+            line += QStringLiteral("\tlocked until %1").arg(QDateTime::fromMSecsSinceEpoch(a.lockedUntilMs).toString(Qt::ISODate));
+        else if (a.failedSignIns > 0)
+            line += QStringLiteral("\t%1 failed sign-ins").arg(a.failedSignIns);
+        print(line);
+    }
+    return 0;
+}
+
+int verifyAudit(const QString& path)
+{
+    const AuditFile::Rows file = AuditFile::read(path);
+    if (!file.error.isEmpty())
+        return fail(file.error);
+    if (file.noChain) {
+        print(QStringLiteral("%1: the audit journal has no hash chain yet (written before rows were chained); nothing to verify").arg(path));
+        return 3;
+    }
+    const AuditChain::Verdict verdict = AuditChain::verify(file.rows);
+    if (!verdict.ok)
+        return fail(QStringLiteral("%1: the chain is broken at row %2: %3").arg(path).arg(verdict.id).arg(verdict.reason));
+    print(QStringLiteral("%1: %2 rows, the chain is intact").arg(path).arg(verdict.checked));
+    return 0;
+}
+
+std::optional<Role> roleArgument(const QString& text)
+{
+    const std::optional<Role> role = parseRole(text);
+    if (!role)
+        fail(QStringLiteral("unknown role \"%1\"; the roles are %2").arg(text, roleNames().join(QStringLiteral(", "))));
+    return role;
+}
+
+int run(const QString& command, const QStringList& args, const QString& folder)
+{
+    if (command == QLatin1String("verify-audit"))
+        return verifyAudit(args.isEmpty() ? QDir(folder).filePath(QStringLiteral("audit.sqlite")) : args.first());
+    AccountStore store(QDir(folder).filePath(AccountStore::fileName()));
+    if (const QString error = store.load(); !error.isEmpty())
+        return fail(error);
+    if (command == QLatin1String("list"))
+        return list(store);
+    const QString& user = args.first();
+    QString error;
+    if (command == QLatin1String("add") || command == QLatin1String("reset-password")) {
+        const std::optional<Role> role = command == QLatin1String("add") ? roleArgument(args.at(1)) : Role::Viewer;
+        if (!role)
+            return 1;
+        if (const QString why = Credentials::checkUserName(user); command == QLatin1String("add") && !why.isEmpty())
+            return fail(why);
+        if (command == QLatin1String("add") && store.find(user))
+            return fail(QStringLiteral("the user \"%1\" exists already").arg(store.find(user)->userName));
+        if (command == QLatin1String("reset-password") && !store.find(user))
+            return fail(QStringLiteral("there is no user \"%1\"").arg(user));
+        const PasswordPrompt::Answer answer = PasswordPrompt::ask(QStringLiteral("Password for %1: ").arg(user), true);
+        if (!answer.error.isEmpty())
+            return fail(answer.error);
+        error = command == QLatin1String("add") ? store.add(user, args.mid(2).join(QLatin1Char(' ')), *role, answer.password)
+                                                : store.resetPassword(user, answer.password);
+    } else if (command == QLatin1String("remove")) {
+        error = store.remove(user);
+    } else if (command == QLatin1String("set-role")) {
+        const std::optional<Role> role = roleArgument(args.at(1));
+        if (!role)
+            return 1;
+        error = store.setRole(user, *role);
+    } else if (command == QLatin1String("unlock")) {
+        error = store.unlock(user);
+    }
+    if (!error.isEmpty())
+        return fail(error);
+    print(QStringLiteral("%1: done (%2)").arg(command, store.path()));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kalvora-users"));
+    QCommandLineParser parser;
+    QString description = QStringLiteral("Manages the operator accounts of a Kalvora runtime and checks its audit chain.\nCommands:");
+    for (const Command& c : commands)
+        description += QStringLiteral("\n  ") + QLatin1String(c.usage);
+    description += QStringLiteral("\nRoles: ") + roleNames().join(QStringLiteral(", "));
+    parser.setApplicationDescription(description);
+    parser.addHelpOption();
+    parser.addOption({QStringLiteral("data"), QStringLiteral("The runtime's data folder (default: the user's data folder)."), QStringLiteral("folder")});
+    parser.addOption({QStringLiteral("project"), QStringLiteral("The runtime project (default: Kalvora)."), QStringLiteral("name"), QStringLiteral("Kalvora")});
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do, see above."));
+    parser.process(app);
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty())
+        return fail(QStringLiteral("no command given; see --help"), 2);
+    const QString command = positional.first();
+    const QStringList args = positional.mid(1);
+    for (const Command& c : commands) {
+        if (command == QLatin1String(c.name)) {
+            if (args.size() < c.arguments || args.size() > c.most)
+                return fail(QStringLiteral("usage: kalvora-users %1").arg(QLatin1String(c.usage)), 2);
+            return run(command, args, dataFolder(parser.value(QStringLiteral("data")), parser.value(QStringLiteral("project"))));
+        }
+    }
+    return fail(QStringLiteral("unknown command \"%1\"; see --help").arg(command), 2);
+}
