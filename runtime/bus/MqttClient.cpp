@@ -153,14 +153,14 @@ void MqttClient::connectToBroker()
         attempt();
 }
 
-void MqttClient::disconnectFromBroker()
+void MqttClient::disconnectFromBroker(bool publishWill)
 {
     m_retryTimer->stop();
     m_answerTimer->stop();
     const bool wasOpen = m_state == State::Connected || m_state == State::Connecting;
     m_state = State::Idle;
     if (m_handle && wasOpen)
-        mosquitto_disconnect(m_handle);
+        mosquitto_disconnect_v5(m_handle, publishWill ? MQTT_RC_DISCONNECT_WITH_WILL_MSG : MQTT_RC_NORMAL_DISCONNECTION, nullptr);
     unwatchSocket();
 }
 

@@ -67,8 +67,10 @@ public:
     void setBackOff(int firstDelayMs, int maximumDelayMs);
 
     void connectToBroker();
-    /// A clean DISCONNECT: the broker drops the will. No further attempts.
-    void disconnectFromBroker();
+    /// A clean DISCONNECT: the broker drops the will, unless `publishWill` asks it to publish it (MQTT 5
+    /// reason "disconnect with will message"), so an orderly stop says what a crash would. No further
+    /// attempts.
+    void disconnectFromBroker(bool publishWill = false);
 
     State state() const { return m_state; }
     bool isConnected() const { return m_state == State::Connected; }

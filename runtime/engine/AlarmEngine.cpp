@@ -86,6 +86,8 @@ AlarmInfo AlarmEngine::info(int index) const
     a.helpTopic = def.helpTopic;
     a.value = live.value;
     a.shelvedUntilMs = live.shelvedUntilMs;
+    a.acknowledgedBy = live.acknowledgedBy;
+    a.shelvedBy = live.shelvedBy;
     return a;
 }
 
@@ -130,14 +132,13 @@ AlarmInfo AlarmEngine::alarm(const QString& id) const
 }
 
 void AlarmEngine::record(int index, const QString& event, qint64 timeMs, QList<AlarmJournalEntry>& entries, QSet<QString>& touched,
-                         bool byOperator)
+                         const QString& by)
 {
     const AlarmDefinition& def = m_definitions.at(index);
     const Live& live = m_live[static_cast<size_t>(index)];
     AlarmJournalEntry entry{timeMs, def.id, def.group, event, live.state, live.cameMs, live.wentMs, live.acknowledgedMs, live.value, {}};
     entry.shelvedUntilMs = live.shelvedUntilMs;
-    if (byOperator)
-        entry.station = m_operator;
+    entry.station = by;
     entries.append(entry);
     noteChanged(index, touched);
 }
@@ -156,6 +157,7 @@ void AlarmEngine::evaluate(qint64 nowMs)
         Live& live = m_live[static_cast<size_t>(i)];
         if (live.shelvedUntilMs > 0 && nowMs >= live.shelvedUntilMs) {
             live.shelvedUntilMs = 0;
+            live.shelvedBy.clear();
             record(static_cast<int>(i), QStringLiteral("shelve-expired"), nowMs, entries, touched);
         }
     }
@@ -211,6 +213,7 @@ void AlarmEngine::evaluate(qint64 nowMs)
         live.cameMs = nowMs;
         live.wentMs = 0;
         live.acknowledgedMs = 0;
+        live.acknowledgedBy.clear();
         live.pendingSinceMs = -1;
         live.value = v;
         record(static_cast<int>(i), QStringLiteral("came"), nowMs, entries, touched);
@@ -219,7 +222,7 @@ void AlarmEngine::evaluate(qint64 nowMs)
     announce(touched);
 }
 
-bool AlarmEngine::acknowledgeAt(int index, qint64 nowMs, QList<AlarmJournalEntry>& entries, QSet<QString>& touched)
+bool AlarmEngine::acknowledgeAt(int index, qint64 nowMs, const QString& by, QList<AlarmJournalEntry>& entries, QSet<QString>& touched)
 {
     Live& live = m_live[static_cast<size_t>(index)];
     if (live.state == AlarmState::ActiveUnacknowledged)
@@ -229,11 +232,17 @@ bool AlarmEngine::acknowledgeAt(int index, qint64 nowMs, QList<AlarmJournalEntry
     else
         return false;
     live.acknowledgedMs = nowMs;
-    record(index, QStringLiteral("acknowledged"), nowMs, entries, touched, true);
+    live.acknowledgedBy = by;
+    record(index, QStringLiteral("acknowledged"), nowMs, entries, touched, by);
     return true;
 }
 
 int AlarmEngine::acknowledge(const QString& group)
+{
+    return acknowledge(group, m_operator);
+}
+
+int AlarmEngine::acknowledge(const QString& group, const QString& by)
 {
     const qint64 now = m_clock();
     QList<AlarmJournalEntry> entries;
@@ -242,7 +251,7 @@ int AlarmEngine::acknowledge(const QString& group)
     for (qsizetype i = 0; i < m_definitions.size(); ++i)
         // A shelved alarm is not on the list the operator acknowledges.
         if (m_definitions.at(i).group == group && m_live[static_cast<size_t>(i)].shelvedUntilMs == 0
-            && acknowledgeAt(static_cast<int>(i), now, entries, touched))
+            && acknowledgeAt(static_cast<int>(i), now, by, entries, touched))
             ++count;
     write(entries);
     announce(touched);
@@ -251,12 +260,17 @@ int AlarmEngine::acknowledge(const QString& group)
 
 bool AlarmEngine::acknowledgeAlarm(const QString& id)
 {
+    return acknowledgeAlarm(id, m_operator);
+}
+
+bool AlarmEngine::acknowledgeAlarm(const QString& id, const QString& by)
+{
     const int index = m_byId.value(id, -1);
     if (index < 0)
         return false;
     QList<AlarmJournalEntry> entries;
     QSet<QString> touched;
-    const bool done = acknowledgeAt(index, m_clock(), entries, touched);
+    const bool done = acknowledgeAt(index, m_clock(), by, entries, touched);
     write(entries);
     announce(touched);
     return done;
@@ -264,14 +278,20 @@ bool AlarmEngine::acknowledgeAlarm(const QString& id)
 
 bool AlarmEngine::shelve(const QString& id, qint64 durationMs)
 {
+    return shelve(id, durationMs, m_operator);
+}
+
+bool AlarmEngine::shelve(const QString& id, qint64 durationMs, const QString& by)
+{
     const int index = m_byId.value(id, -1);
     if (index < 0 || durationMs <= 0 || durationMs > MaxShelveMs)
         return false;
     const qint64 now = m_clock();
     m_live[static_cast<size_t>(index)].shelvedUntilMs = now + durationMs;
+    m_live[static_cast<size_t>(index)].shelvedBy = by;
     QList<AlarmJournalEntry> entries;
     QSet<QString> touched;
-    record(index, QStringLiteral("shelved"), now, entries, touched, true);
+    record(index, QStringLiteral("shelved"), now, entries, touched, by);
     write(entries);
     announce(touched);
     return true;
@@ -279,13 +299,19 @@ bool AlarmEngine::shelve(const QString& id, qint64 durationMs)
 
 bool AlarmEngine::unshelve(const QString& id)
 {
+    return unshelve(id, m_operator);
+}
+
+bool AlarmEngine::unshelve(const QString& id, const QString& by)
+{
     const int index = m_byId.value(id, -1);
     if (index < 0 || m_live[static_cast<size_t>(index)].shelvedUntilMs == 0)
         return false;
     m_live[static_cast<size_t>(index)].shelvedUntilMs = 0;
+    m_live[static_cast<size_t>(index)].shelvedBy.clear();
     QList<AlarmJournalEntry> entries;
     QSet<QString> touched;
-    record(index, QStringLiteral("unshelved"), m_clock(), entries, touched, true);
+    record(index, QStringLiteral("unshelved"), m_clock(), entries, touched, by);
     write(entries);
     announce(touched);
     return true;
@@ -335,6 +361,11 @@ QString AlarmEngine::openJournal(const QString& path, QString* notice)
         live.value = it->value;
         // A shelf whose time ran out while the station was down ends with the next evaluation.
         live.shelvedUntilMs = it->shelvedUntilMs;
+        // Who did it is known when it was the last thing that happened to the alarm.
+        if (it->event == QLatin1String("acknowledged"))
+            live.acknowledgedBy = it->station;
+        if (it->event == QLatin1String("shelved"))
+            live.shelvedBy = it->station;
         live.pendingSinceMs = -1;
         noteChanged(static_cast<int>(i), touched);
     }

@@ -59,6 +59,10 @@ public:
     int acknowledge(const QString& group);
     /// Acknowledges one alarm, shelved or not; false if it is unknown or needs no acknowledgement.
     bool acknowledgeAlarm(const QString& id);
+    /// The same for a command from elsewhere (a station through the server): `by` is journalled as who
+    /// did it, "station/user", instead of this runtime's operator.
+    int acknowledge(const QString& group, const QString& by);
+    bool acknowledgeAlarm(const QString& id, const QString& by);
 
     /// The longest an operator may shelve an alarm: one shift.
     static constexpr qint64 MaxShelveMs = 8 * 60 * 60 * 1000LL;
@@ -67,6 +71,8 @@ public:
     bool shelve(const QString& id, qint64 durationMs);
     /// Brings a shelved alarm back now; false if it is unknown or not shelved. Journalled with the operator.
     bool unshelve(const QString& id);
+    bool shelve(const QString& id, qint64 durationMs, const QString& by);
+    bool unshelve(const QString& id, const QString& by);
 
     /// Checks every condition against the current values at `nowMs`, and brings back the shelved
     /// alarms whose time is up.
@@ -90,11 +96,13 @@ private:
         qint64 pendingSinceMs = -1;
         double value = 0.0;
         qint64 shelvedUntilMs = 0;
+        QString acknowledgedBy;
+        QString shelvedBy;
     };
     AlarmInfo info(int index) const;
     void record(int index, const QString& event, qint64 timeMs, QList<AlarmJournalEntry>& entries, QSet<QString>& touched,
-                bool byOperator = false);
-    bool acknowledgeAt(int index, qint64 nowMs, QList<AlarmJournalEntry>& entries, QSet<QString>& touched);
+                const QString& by = {});
+    bool acknowledgeAt(int index, qint64 nowMs, const QString& by, QList<AlarmJournalEntry>& entries, QSet<QString>& touched);
     void announce(const QSet<QString>& groups);
     void noteChanged(int index, QSet<QString>& touched);
     void write(const QList<AlarmJournalEntry>& entries);

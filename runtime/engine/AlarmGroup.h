@@ -22,6 +22,8 @@ struct AlarmInfo {
     QString helpTopic;
     double value = 0.0;         ///< the process value at the last transition
     qint64 shelvedUntilMs = 0;  ///< while shelved, when it comes back by itself; 0 when not shelved
+    QString acknowledgedBy;     ///< "station/user" of the acknowledgement; empty until acknowledged
+    QString shelvedBy;          ///< "station/user" who shelved it; empty when not shelved
 
     bool isShelved() const { return shelvedUntilMs > 0; }
     bool isActive() const { return state == AlarmState::ActiveUnacknowledged || state == AlarmState::ActiveAcknowledged; }

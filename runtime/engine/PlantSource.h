@@ -14,6 +14,8 @@ struct WriteRequest {
     QVariant value;
     QVariant oldValue;
     qint64 requestedMs = 0;
+    QString station; ///< who asked, for the audit journal; empty: this machine and its logged-in user
+    QString user;
 };
 
 /// \brief Where the runtime's process values come from: publishes every variable it serves into the

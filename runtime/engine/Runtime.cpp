@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QTimer>
@@ -52,11 +53,11 @@ Runtime::Runtime(RuntimeOptions options, QObject* parent)
         [this](const QString& name, const QVariant& value) {
             if (!m_source)
                 return false;
-            m_source->write({m_nextWrite++, name, value, m_tags->value(name).value, now()});
+            m_source->write(writeRequest(name, value));
             return true;
         },
         [this](const QString& name, const QVariant& value, const QString& reason) {
-            journalWrite({m_nextWrite++, name, value, m_tags->value(name).value, now()}, QStringLiteral("refused"), reason);
+            journalWrite(writeRequest(name, value), QStringLiteral("refused"), reason);
         });
     const auto damaged = [this](const QString& notice) {
         m_notices.append(notice);
@@ -83,9 +84,28 @@ QString Runtime::commFaultVariable(const Project& project)
     return statusPrefix(project) + QStringLiteral("CommFault");
 }
 
+WriteRequest Runtime::writeRequest(const QString& name, const QVariant& value)
+{
+    return {m_nextWrite++, name, value, m_tags->value(name).value, now(), m_writeStation, m_writeUser};
+}
+
+void Runtime::writeFrom(const QString& station, const QString& user, const QString& name, const QVariant& value)
+{
+    m_writeStation = station;
+    m_writeUser = user;
+    // Reset however the write ends: the next local click is this machine's again.
+    const auto reset = qScopeGuard([this] {
+        m_writeStation.clear();
+        m_writeUser.clear();
+    });
+    m_tags->write(name, value);
+}
+
 void Runtime::journalWrite(const WriteRequest& request, const QString& result, const QString& reason)
 {
-    const AuditEntry entry{now(), QSysInfo::machineHostName(), qEnvironmentVariable("USER", qEnvironmentVariable("USERNAME")), request.variable,
+    const bool remote = !request.station.isEmpty();
+    const AuditEntry entry{now(), remote ? request.station : QSysInfo::machineHostName(),
+                           remote ? request.user : qEnvironmentVariable("USER", qEnvironmentVariable("USERNAME")), request.variable,
                            AuditJournal::valueText(request.oldValue), AuditJournal::valueText(request.value), result, reason};
     if (result != QStringLiteral("ok"))
         qWarning().noquote() << QStringLiteral("Operator write %1 = %2 %3: %4").arg(entry.variable, entry.newValue, result, reason);

@@ -114,6 +114,11 @@ public:
     /// Plant time per tick = tick length × speed; a demonstration runs at 10 or 60.
     void setSpeed(double factor);
 
+    /// An operator write from another station (through the server): the same checks and the same way
+    /// to the plant as TagStore::write from a local control, journalled with the given station and user
+    /// instead of this machine's. Throws KalvoraError with the reason when the checks refuse it.
+    void writeFrom(const QString& station, const QString& user, const QString& name, const QVariant& value);
+
 Q_SIGNALS:
     void progress(const QString& step);
     void started();
@@ -141,6 +146,7 @@ private:
     void publishStatus(qint64 nowMs);
     void sourceUpdated(qint64 nowMs);
     void journalWrite(const WriteRequest& request, const QString& result, const QString& reason);
+    WriteRequest writeRequest(const QString& name, const QVariant& value);
     void publishArchiveFault(qint64 nowMs);
 
     RuntimeOptions m_options;
@@ -157,6 +163,9 @@ private:
     PlantSource* m_source = nullptr;
     AuditJournal m_audit;
     quint64 m_nextWrite = 1;
+    /// Who the write under way comes from (writeFrom); empty for a local control.
+    QString m_writeStation;
+    QString m_writeUser;
     std::vector<int> m_trendSource;
     std::deque<Step> m_steps;
     qint64 m_virtualNow = 0;

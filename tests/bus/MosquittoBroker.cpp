@@ -1,7 +1,6 @@
 #include "MosquittoBroker.h"
 
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QHostAddress>
 #include <QTcpServer>
 
@@ -10,19 +9,12 @@
 namespace {
 
 const QString brokerProgram = QStringLiteral("/usr/sbin/mosquitto");
-const QString passwordProgram = QStringLiteral("/usr/bin/mosquitto_passwd");
 
 quint16 freeLoopbackPort()
 {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
-}
-
-bool writeText(const QString& path, const QString& text)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text.toUtf8()) == text.toUtf8().size();
 }
 
 } // namespace
@@ -44,8 +36,7 @@ MosquittoBroker::~MosquittoBroker()
 
 void MosquittoBroker::addAccount(const QString& user, const QString& password, const QStringList& access)
 {
-    m_passwords << user << password;
-    m_access << QStringLiteral("user %1").arg(user) << access << QString();
+    m_config.accounts.append({user, password, access});
 }
 
 QString MosquittoBroker::caFile() const
@@ -64,7 +55,9 @@ bool MosquittoBroker::enableTls()
         m_error = QStringLiteral("openssl cannot make a certificate: %1").arg(QString::fromLocal8Bit(openssl.readAllStandardError()));
         return false;
     }
-    m_tlsPort = freeLoopbackPort();
+    m_config.tlsPort = freeLoopbackPort();
+    m_config.certFile = caFile();
+    m_config.keyFile = m_folder.filePath(QStringLiteral("broker.key"));
     return true;
 }
 
@@ -74,43 +67,16 @@ bool MosquittoBroker::writeFiles()
         m_error = QStringLiteral("no temporary folder: %1").arg(m_folder.errorString());
         return false;
     }
-    const QString passwords = m_folder.filePath(QStringLiteral("passwords"));
-    if (!writeText(passwords, QString()))
-        return false;
-    for (qsizetype i = 0; i + 1 < m_passwords.size(); i += 2) {
-        QProcess hash;
-        hash.start(passwordProgram, {QStringLiteral("-b"), passwords, m_passwords.at(i), m_passwords.at(i + 1)});
-        if (!hash.waitForFinished(10000) || hash.exitCode() != 0) {
-            m_error = QStringLiteral("mosquitto_passwd failed: %1").arg(QString::fromLocal8Bit(hash.readAllStandardError()));
-            return false;
-        }
-    }
-    const QString access = m_folder.filePath(QStringLiteral("access"));
-    m_port = freeLoopbackPort();
+    m_config.port = freeLoopbackPort();
     // As root the broker would change to the user mosquitto, who cannot read a private temporary
     // folder; "user root" keeps it as it is (and is ignored when the tests do not run as root).
-    const QString config = QStringList{
-        QStringLiteral("per_listener_settings false"),
-        QStringLiteral("user root"),
-        QStringLiteral("listener %1 127.0.0.1").arg(m_port),
-        QStringLiteral("allow_anonymous false"),
-        QStringLiteral("password_file %1").arg(passwords),
-        QStringLiteral("acl_file %1").arg(access),
-        QStringLiteral("persistence false"),
-        QStringLiteral("log_dest stderr"),
-        QStringLiteral("log_type all"),
-        QString()}.join(u'\n')
-        + (m_tlsPort ? QStringList{QStringLiteral("listener %1 127.0.0.1").arg(m_tlsPort),
-                           QStringLiteral("certfile %1").arg(caFile()),
-                           QStringLiteral("keyfile %1").arg(m_folder.filePath(QStringLiteral("broker.key"))),
-                           QString()}.join(u'\n')
-                     : QString());
-    const QString configPath = m_folder.filePath(QStringLiteral("mosquitto.conf"));
-    if (!writeText(access, m_access.join(u'\n') + u'\n') || !writeText(configPath, config)) {
-        m_error = QStringLiteral("cannot write the broker's files in %1").arg(m_folder.path());
+    m_config.stayRoot = true;
+    m_config.verboseLog = true;
+    if (const QString error = m_config.write(m_folder.path()); !error.isEmpty()) {
+        m_error = error;
         return false;
     }
-    m_process.setArguments({QStringLiteral("-c"), configPath});
+    m_process.setArguments({QStringLiteral("-c"), BrokerConfig::configPath(m_folder.path())});
     m_written = true;
     return true;
 }
@@ -130,7 +96,7 @@ bool MosquittoBroker::start()
     while (!m_log.contains(" running")) {
         if (m_process.state() != QProcess::Running || deadline.hasExpired()) {
             m_log += m_process.readAllStandardError();
-            m_error = QStringLiteral("mosquitto did not come up on port %1:\n%2").arg(m_port).arg(log());
+            m_error = QStringLiteral("mosquitto did not come up on port %1:\n%2").arg(m_config.port).arg(log());
             return false;
         }
         m_process.waitForReadyRead(static_cast<int>(deadline.remainingTime()));

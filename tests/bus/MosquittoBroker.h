@@ -1,5 +1,7 @@
 #pragma once
 
+#include "BrokerConfig.h"
+
 #include <QObject>
 #include <QProcess>
 #include <QStringList>
@@ -22,7 +24,9 @@ public:
     /// A second listener with TLS, its certificate made here (self-signed for 127.0.0.1). Before start().
     bool enableTls();
     QString caFile() const;
-    quint16 tlsPort() const { return m_tlsPort; }
+    quint16 tlsPort() const { return m_config.tlsPort; }
+    /// The broker's folder (configuration, password file, access list).
+    QString folder() const { return m_folder.path(); }
 
     /// Writes the files (the first time), starts the broker and returns once it accepts connections;
     /// false with errorString() when it does not come up within ten seconds.
@@ -33,7 +37,7 @@ public:
     void pause();
     void resume();
 
-    quint16 port() const { return m_port; }
+    quint16 port() const { return m_config.port; }
     QString errorString() const { return m_error; }
     QString log() const { return QString::fromLocal8Bit(m_log); }
 
@@ -43,10 +47,7 @@ private:
 
     QTemporaryDir m_folder;
     QProcess m_process;
-    QStringList m_passwords;  // user, password, user, password, ...
-    QStringList m_access;
-    quint16 m_port = 0;
-    quint16 m_tlsPort = 0;
+    BrokerConfig m_config;
     bool m_written = false;
     QString m_error;
     QByteArray m_log;

@@ -4,7 +4,7 @@
 
 class QSocketNotifier;
 
-/// \brief Turns SIGTERM, SIGINT and SIGHUP into a Qt signal on the GUI thread, so the runtime is stopped in
+/// \brief Turns SIGTERM, SIGINT and SIGHUP into a Qt signal on the main thread, so the runtime is stopped in
 /// order (and its archive closed) instead of the process dying in the middle of a write.
 class TerminationSignals final : public QObject {
     Q_OBJECT

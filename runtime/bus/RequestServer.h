@@ -1,0 +1,40 @@
+#pragma once
+
+#include "BusReply.h"
+#include "BusRequest.h"
+#include "KalvoraTopics.h"
+#include "MqttClient.h"
+
+#include <QObject>
+
+class Runtime;
+
+/// \brief Answers the stations' requests on kalvora/<project>/request/<station> (PROTOCOL.md): every
+/// command goes through the runtime's own checks and paths, as a local click does, with the station
+/// (from the topic, which the broker pins to the station's log-in) and the user as who did it; history
+/// reads are answered from the archive and the alarm journal.
+class RequestServer final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(RequestServer)
+
+public:
+    RequestServer(Runtime& runtime, MqttClient& client, const QString& project, QObject* parent);
+
+    /// The subscription filter for every station's requests.
+    QString filter() const { return m_topics.requestsFilter(); }
+    /// Handles the message if it is a request: true then, whatever came of it.
+    bool handle(const MqttMessage& message);
+
+    /// Runs one decoded request for `station`.
+    BusReply execute(const QString& station, const BusRequest& request);
+
+Q_SIGNALS:
+    void answered(const QString& station, const QString& op, bool ok);
+
+private:
+    BusReply run(const QString& station, const BusRequest& request);
+
+    Runtime& m_runtime;
+    MqttClient& m_client;
+    KalvoraTopics m_topics;
+};

@@ -1,0 +1,3 @@
+#include "ServerLog.h"
+
+Q_LOGGING_CATEGORY(serverLog, "kalvora.server")

@@ -1,0 +1,609 @@
+#include "AlarmEngine.h"
+#include "AlarmPublisher.h"
+#include "BrokerConfig.h"
+#include "BrokerSettings.h"
+#include "BusReply.h"
+#include "EngineTestSupport.h"
+#include "MosquittoBroker.h"
+#include "PlantPublisher.h"
+#include "ProjectFingerprint.h"
+#include "Server.h"
+#include "ServerStatus.h"
+#include "SparkplugCodec.h"
+#include "TagStore.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <signal.h>
+
+using Type = SparkplugMessageType;
+
+namespace {
+
+const QString project = QStringLiteral("Kalvora");
+const QString childProject = QStringLiteral("Plant2");
+const QString valve = QStringLiteral("Ch1.Kalvora.Unit1.WaterTank.ValveOn");
+const QString setpoint = QStringLiteral("Ch1.Kalvora.Test.Setpoint");
+
+QString nodeTopic(Type type, const QString& node)
+{
+    return SparkplugTopic::node(type, QStringLiteral("Kalvora"), node).toString();
+}
+
+} // namespace
+
+class TestServer final : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void birthNamesEveryVariable();
+    void dataByException();
+    void rebirthOnCommand();
+    void requests_data();
+    void requests();
+    void answersOnlyToTheStationsOwnTopic();
+    void acknowledgementSeenByEveryStation();
+    void accessList_data();
+    void accessList();
+    void serverEnds_data();
+    void serverEnds();
+    void refusedLogInEndsTheServer();
+    void brokerConfigFiles();
+    void alarmStateDecoding_data();
+    void alarmStateDecoding();
+    void settingsFile_data();
+    void settingsFile();
+
+private:
+    MqttSettings login(const QString& user) const;
+    std::unique_ptr<MqttClient> connectStation(const QString& user, QList<MqttMessage>& inbox, const QStringList& filters);
+    /// The first message on `topic` from `from` on in the inbox (waiting for it); empty topic if none came.
+    MqttMessage waitFor(const QString& topic, qsizetype from = 0, int timeoutMs = 10000);
+    BusReply ask(const QByteArray& body);
+    SparkplugPayload decodeOrFail(const MqttMessage& message, Type type);
+
+    QTemporaryDir m_dir;
+    MosquittoBroker m_broker;
+    std::unique_ptr<Server> m_server;
+    std::unique_ptr<MqttClient> m_station;
+    QList<MqttMessage> m_inbox;
+    SparkplugAliasTable m_aliases;
+    int m_correlation = 0;
+};
+
+MqttSettings TestServer::login(const QString& user) const
+{
+    MqttSettings settings;
+    settings.port = m_broker.port();
+    settings.userName = user;
+    settings.password = user + QStringLiteral("-pw");
+    return settings;
+}
+
+std::unique_ptr<MqttClient> TestServer::connectStation(const QString& user, QList<MqttMessage>& inbox, const QStringList& filters)
+{
+    auto client = std::make_unique<MqttClient>();
+    client->setSettings(login(user));
+    connect(client.get(), &MqttClient::messageReceived, this, [&inbox](const MqttMessage& m) { inbox.append(m); });
+    QSignalSpy connected(client.get(), &MqttClient::connected);
+    client->connectToBroker();
+    if (!connected.wait(10000))
+        return nullptr;
+    QSignalSpy subscribed(client.get(), &MqttClient::subscribed);
+    for (const QString& filter : filters)
+        client->subscribe(filter, 1);
+    if (!QTest::qWaitFor([&] { return subscribed.size() == filters.size(); }, 5000))
+        return nullptr;
+    for (const auto& granted : subscribed)
+        if (granted.at(1).value<QList<int>>().value(0, 128) >= 128)
+            return nullptr;
+    return client;
+}
+
+MqttMessage TestServer::waitFor(const QString& topic, qsizetype from, int timeoutMs)
+{
+    MqttMessage found;
+    (void)QTest::qWaitFor(
+        [&] {
+            for (qsizetype i = from; i < m_inbox.size(); ++i)
+                if (m_inbox.at(i).topic == topic) {
+                    found = m_inbox.at(i);
+                    return true;
+                }
+            return false;
+        },
+        timeoutMs);
+    return found;
+}
+
+SparkplugPayload TestServer::decodeOrFail(const MqttMessage& message, Type type)
+{
+    const auto decoded = SparkplugCodec::decode(message.payload, type, &m_aliases);
+    if (!decoded.ok())
+        qWarning() << "cannot decode" << message.topic << decoded.error;
+    return decoded.value.value_or(SparkplugPayload{});
+}
+
+BusReply TestServer::ask(const QByteArray& body)
+{
+    const QByteArray correlation = QByteArray::number(++m_correlation);
+    const KalvoraTopics topics(project);
+    m_station->publish({topics.request(QStringLiteral("A")), body, 1, false, topics.response(QStringLiteral("A")), correlation});
+    BusReply reply = BusReply::refused(QStringLiteral("no answer"));
+    (void)QTest::qWaitFor(
+        [&] {
+            for (const MqttMessage& m : std::as_const(m_inbox))
+                if (m.topic == topics.response(QStringLiteral("A")) && m.correlationData == correlation) {
+                    const auto parsed = BusReply::parse(m.payload);
+                    reply = parsed.ok() ? *parsed.value : BusReply::refused(QStringLiteral("unreadable answer: ") + parsed.error);
+                    return true;
+                }
+            return false;
+        },
+        10000);
+    return reply;
+}
+
+void TestServer::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    const QString projects = copyProject(m_dir.path());
+    // One writable quantity with a range, for the range check.
+    QVERIFY(replaceInFile(QDir(projects).filePath(QStringLiteral("Kalvora/variables.json")), R"("variables": [)",
+        R"("variables": [ {"name": "Ch1.Kalvora.Test.Setpoint", "type": "double", "min": 0, "max": 120, "writable": true},)"));
+    // A second project for the server run as a child process, so its node does not meet this one's.
+    QDir().mkpath(QDir(projects).filePath(childProject));
+    for (const QString& file : QDir(QDir(projects).filePath(project)).entryList(QDir::Files))
+        QFile::copy(QDir(projects).filePath(project + u'/' + file), QDir(projects).filePath(childProject + u'/' + file));
+
+    m_broker.addAccount(QStringLiteral("server"), QStringLiteral("server-pw"),
+        BrokerConfig::serverAccess(project) + BrokerConfig::serverAccess(childProject));
+    for (const QString& station : {QStringLiteral("A"), QStringLiteral("B")})
+        m_broker.addAccount(station, station + QStringLiteral("-pw"),
+            BrokerConfig::stationAccess(project, station) + BrokerConfig::stationAccess(childProject, station));
+    QVERIFY2(m_broker.start(), qPrintable(m_broker.errorString()));
+
+    const KalvoraTopics topics(project);
+    m_station = connectStation(QStringLiteral("A"), m_inbox,
+        {QStringLiteral("spBv1.0/Kalvora/+/Kalvora"), QStringLiteral("spBv1.0/Kalvora/+/Plant2"), topics.server(),
+         KalvoraTopics(childProject).server(), topics.alarmsFilter(), topics.response(QStringLiteral("A"))});
+    QVERIFY(m_station);
+
+    ServerOptions options;
+    options.runtime = testOptions(m_dir.path());
+    options.project = project;
+    options.broker = login(QStringLiteral("server"));
+    options.broker.password = QStringLiteral("server-pw");
+    m_server = std::make_unique<Server>(options);
+    QSignalSpy running(m_server.get(), &Server::running);
+    m_server->start();
+    QVERIFY(running.wait(20000));
+    const MqttMessage birth = waitFor(nodeTopic(Type::NBIRTH, project));
+    QVERIFY(!birth.topic.isEmpty());
+    const auto decoded = SparkplugCodec::decode(birth.payload, Type::NBIRTH);
+    QVERIFY2(decoded.ok(), qPrintable(decoded.error));
+    m_aliases = SparkplugAliasTable(*decoded.value);
+}
+
+void TestServer::cleanupTestCase()
+{
+    if (m_server) {
+        QSignalSpy finished(m_server.get(), &Server::finished);
+        m_server->stop();
+        QCOMPARE(finished.size(), 1);
+    }
+}
+
+void TestServer::birthNamesEveryVariable()
+{
+    const SparkplugPayload birth = decodeOrFail(waitFor(nodeTopic(Type::NBIRTH, project)), Type::NBIRTH);
+    TagStore& tags = m_server->runtime().tags();
+    QCOMPARE(birth.seq, 0u);
+    QCOMPARE(birth.metric(QStringLiteral("bdSeq"))->value, QVariant(qlonglong(m_server->plant()->bdSeq())));
+    QCOMPARE(birth.metrics.size(), tags.names().size() + 2);
+    for (const QString& name : tags.names()) {
+        const SparkplugMetric* metric = birth.metric(name);
+        QVERIFY2(metric, qPrintable(name));
+        QVERIFY(metric->alias);
+        const TagDefinition& def = *tags.definition(name);
+        QCOMPARE(metric->type, PlantPublisher::dataTypeOf(def.type));
+        QCOMPARE(PlantPublisher::tagQualityOf(metric->quality), tags.value(name).quality);
+        QCOMPARE(metric->timestampMs, quint64(tags.value(name).timestampMs));
+    }
+    // Every variable the simulation serves is delivered, so good.
+    QCOMPARE(birth.metric(valve)->quality, SparkplugQuality::Good);
+    QCOMPARE(birth.metric(valve)->value, tags.value(valve).value);
+    // The server announces the project it runs.
+    const auto status = ServerStatus::parse(waitFor(KalvoraTopics(project).server()).payload);
+    QVERIFY2(status.ok(), qPrintable(status.error));
+    QVERIFY(status.value->online);
+    QCOMPARE(status.value->fingerprint, ProjectFingerprint::of(m_server->runtime().projectDirectory()));
+    QCOMPARE(status.value->fingerprint.size(), 64);
+}
+
+void TestServer::dataByException()
+{
+    const qsizetype from = m_inbox.size();
+    const MqttMessage birth = waitFor(nodeTopic(Type::NBIRTH, project));
+    TagStore& tags = m_server->runtime().tags();
+    // A quality change alone is news.
+    const QString level = QStringLiteral("Ch1.Kalvora.Unit1.WaterTank");
+    tags.publish(level, tags.value(level).value, TagQuality::Bad, m_server->runtime().now());
+    const SparkplugPayload first = decodeOrFail(waitFor(nodeTopic(Type::NDATA, project), from), Type::NDATA);
+    QCOMPARE(first.metrics.size(), 1);
+    QCOMPARE(first.metrics.first().name, level);
+    QCOMPARE(first.metrics.first().quality, SparkplugQuality::Bad);
+    const quint64 seq = *first.seq;
+
+    // One tick: every variable that changed in it, once, in one message with the next seq.
+    const qsizetype afterFirst = m_inbox.size();
+    QHash<QString, TagValue> before;
+    for (const QString& name : tags.names())
+        before.insert(name, tags.value(name));
+    m_server->runtime().advance(1);
+    QSet<QString> changed;
+    for (const QString& name : tags.names())
+        if (!(tags.value(name) == before.value(name)))
+            changed.insert(name);
+    const SparkplugPayload tick = decodeOrFail(waitFor(nodeTopic(Type::NDATA, project), afterFirst), Type::NDATA);
+    QCOMPARE(tick.seq, SparkplugEdgeSession::nextSeq(seq));
+    QVERIFY(tick.metrics.size() > 1);
+    QVERIFY(tick.metrics.size() < tags.names().size());
+    QSet<QString> names;
+    for (const SparkplugMetric& m : tick.metrics) {
+        QVERIFY2(!names.contains(m.name), qPrintable(m.name));
+        names.insert(m.name);
+        QCOMPARE(PlantPublisher::tagQualityOf(m.quality), tags.value(m.name).quality);
+        if (m.type == SparkplugDataType::Double)
+            QCOMPARE(m.value.toDouble(), tags.value(m.name).value.toDouble());
+    }
+    QCOMPARE(names, changed);
+    QVERIFY(names.contains(level));  // good again, read by the tick
+}
+
+void TestServer::rebirthOnCommand()
+{
+    const qsizetype from = m_inbox.size();
+    SparkplugPayload command;
+    command.timestampMs = 1;
+    command.metrics << SparkplugMetric{QStringLiteral("Node Control/Rebirth"), std::nullopt, std::nullopt, SparkplugDataType::Boolean, true,
+        SparkplugQuality::Good};
+    m_station->publish({nodeTopic(Type::NCMD, project), SparkplugCodec::encode(command, Type::NCMD), 1, false, {}, {}});
+    const SparkplugPayload birth = decodeOrFail(waitFor(nodeTopic(Type::NBIRTH, project), from), Type::NBIRTH);
+    QCOMPARE(birth.seq, 0u);
+    QCOMPARE(birth.metric(QStringLiteral("bdSeq"))->value, QVariant(qlonglong(m_server->plant()->bdSeq())));
+    QCOMPARE(birth.metrics.size(), m_server->runtime().tags().names().size() + 2);
+}
+
+void TestServer::requests_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("reason");    // empty: ok
+    QTest::addColumn<QString>("audit");     // the audit row it leaves: "ok", "refused", or none
+    QTest::addColumn<QString>("field");     // a field the answer carries
+    QTest::addColumn<bool>("malformed");    // refused unread, with a log line naming the topic
+    const auto row = [](const char* name, const QByteArray& body, const char* reason, const char* audit = nullptr, const char* field = nullptr) {
+        QTest::newRow(name) << body << QString::fromUtf8(reason) << QString::fromUtf8(audit) << QString::fromUtf8(field) << false;
+    };
+    const auto malformed = [](const char* name, const QByteArray& body, const char* reason) {
+        QTest::newRow(name) << body << QString::fromUtf8(reason) << QString() << QString() << true;
+    };
+    const QByteArray w = R"({"op":"write","user":"alice","variable":")";
+    const QByteArray v = valve.toUtf8();
+
+    row("write", w + v + R"(","value":true})", {}, "ok");
+    row("write 0 to on/off", w + v + R"(","value":0})", {}, "ok");
+    row("unknown variable", w + R"(Ch1.Kalvora.Nothing","value":1})", "no such process variable", "refused");
+    row("read-only", w + R"(Ch1.Kalvora.Unit1.WaterTank","value":5})", "read-only", "refused");
+    row("wrong type", w + v + R"(","value":"on"})", "expects on/off", "refused");
+    row("fraction to on/off", w + v + R"(","value":0.5})", "expects on/off", "refused");
+    row("out of range", w + setpoint.toUtf8() + R"(","value":500})", "outside 0 to 120", "refused");
+    row("unknown alarm", R"({"op":"acknowledgeAlarm","user":"u","id":"Nope"})", "no alarm \"Nope\"");
+    row("unknown group", R"({"op":"acknowledge","user":"u","group":"X"})", "no alarm group");
+    row("shelve too long", R"({"op":"shelve","user":"u","id":"WaterPump.Off","durationMs":28800001})", "at most 28800000");
+    row("catalogue", R"({"op":"catalogue","user":"u"})", {}, {}, "archives");
+    row("journal count", R"({"op":"journalCount","user":"u","filter":{}})", {}, {}, "count");
+    row("journal page", R"({"op":"journalPage","user":"u","filter":{"group":"FCentralAlarms2"},"before":0,"limit":10})", {}, {}, "entries");
+    row("reduced", R"({"op":"reduced","user":"u","archive":"Wasser","trend":"WaterTank","from":0,"to":4000000000000,"buckets":100})", {}, {},
+        "samples");
+    malformed("not JSON", "garbage{", "not JSON");
+    malformed("array", "[1]", "not a JSON object");
+    malformed("user not text", R"({"op":"write","user":5,"variable":"x","value":1})", "field \"user\": expected a text");
+    malformed("no user", R"({"op":"catalogue"})", "field \"user\": missing");
+    malformed("unknown op", R"({"op":"explode","user":"u"})", "unknown operation \"explode\"");
+    malformed("field of another op", R"({"op":"catalogue","user":"u","variable":"x"})", "unknown field \"variable\"");
+    malformed("value null", w + v + R"(","value":null})", "expected true, false, a number or a text");
+    malformed("filter not object", R"({"op":"journalCount","user":"u","filter":[]})", "expected an object");
+    malformed("range too long", R"({"op":"range","user":"u","archive":"Wasser","trend":"WaterTank","from":0,"to":21600001})", "at most 21600000");
+    malformed("limit too big", R"({"op":"journalPage","user":"u","filter":{},"before":0,"limit":5001})", "outside 1 to 5000");
+    malformed("huge", R"({"op":"catalogue","user":")" + QByteArray(70000, 'x') + R"("})", "above the limit of 65536");
+}
+
+void TestServer::requests()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QString, reason);
+    QFETCH(QString, audit);
+    QFETCH(QString, field);
+    QFETCH(bool, malformed);
+    Runtime& runtime = m_server->runtime();
+    const qsizetype auditBefore = runtime.audit().history(100000).size();
+    const QString variable = QString::fromUtf8(body).section(QStringLiteral("\"variable\":\""), 1).section(u'"', 0, 0);
+    const TagValue before = runtime.tags().value(variable);
+    if (malformed)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Request on kalvora/Kalvora/request/A dropped: .+")));
+
+    const BusReply reply = ask(body);
+    QCOMPARE(reply.ok, reason.isEmpty());
+    QVERIFY2(reply.reason.contains(reason), qPrintable(reply.reason));
+    QCOMPARE(reply.reason.startsWith(QLatin1String("malformed request: ")), malformed);
+    if (!field.isEmpty())
+        QVERIFY2(reply.fields.contains(field), qPrintable(QString::fromUtf8(reply.toJson())));
+
+    const QList<AuditEntry> journal = runtime.audit().history(100000);
+    QCOMPARE(journal.size(), auditBefore + (audit.isEmpty() ? 0 : 1));
+    if (!audit.isEmpty()) {
+        const AuditEntry& last = journal.first();
+        QCOMPARE(last.station, QStringLiteral("A"));
+        QCOMPARE(last.user, QStringLiteral("alice"));
+        QCOMPARE(last.variable, variable);
+        QCOMPARE(last.result, audit);
+        QVERIFY2(last.reason.contains(reason), qPrintable(last.reason));
+    }
+    if (!reason.isEmpty())
+        QCOMPARE(runtime.tags().value(variable), before);  // nothing reached the plant
+}
+
+void TestServer::answersOnlyToTheStationsOwnTopic()
+{
+    const KalvoraTopics topics(project);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Request on kalvora/Kalvora/request/A dropped: its response topic .*alarms")));
+    const qsizetype from = m_inbox.size();
+    // Steering the server's answer onto an alarm's retained topic: not answered, not executed.
+    m_station->publish({topics.request(QStringLiteral("A")), R"({"op":"catalogue","user":"u"})", 1, false,
+        topics.alarm(QStringLiteral("WaterPump.Off")), "x"});
+    QVERIFY(ask(R"({"op":"catalogue","user":"u"})").ok);
+    for (qsizetype i = from; i < m_inbox.size(); ++i)
+        QVERIFY2(m_inbox.at(i).correlationData != "x", qPrintable(m_inbox.at(i).topic));
+}
+
+void TestServer::acknowledgementSeenByEveryStation()
+{
+    const QString id = QStringLiteral("WaterPump.Off");
+    const QString alarmTopic = KalvoraTopics(project).alarm(id);
+    Runtime& runtime = m_server->runtime();
+    QVERIFY(ask(R"({"op":"write","user":"alice","variable":"Ch1.Kalvora.WaterPump","value":false})").ok);
+    qsizetype from = m_inbox.size();
+    runtime.advance(4);  // past the alarm's two seconds of delay
+    auto state = AlarmPublisher::parse(waitFor(alarmTopic, from).payload);
+    QVERIFY2(state.ok(), qPrintable(state.error));
+    QCOMPARE(state.value->state, AlarmState::ActiveUnacknowledged);
+
+    from = m_inbox.size();
+    const BusReply reply = ask(R"({"op":"acknowledgeAlarm","user":"bob","id":"WaterPump.Off"})");
+    QVERIFY(reply.ok);
+    QCOMPARE(reply.fields.value(QStringLiteral("acknowledged")).toBool(), true);
+    const MqttMessage acknowledged = waitFor(alarmTopic, from);
+    QVERIFY(acknowledged.retain || !acknowledged.topic.isEmpty());
+    state = AlarmPublisher::parse(acknowledged.payload);
+    QVERIFY2(state.ok(), qPrintable(state.error));
+    QCOMPARE(state.value->state, AlarmState::ActiveAcknowledged);
+    QCOMPARE(state.value->acknowledgedBy, QStringLiteral("A/bob"));
+    QCOMPARE(state.value->acknowledgedMs, runtime.alarms().alarm(id).acknowledgedMs);
+    QCOMPARE(runtime.alarms().journal().history(1).first().station, QStringLiteral("A/bob"));
+
+    // A station that comes later finds every alarm's state, this acknowledgement included.
+    QList<MqttMessage> late;
+    const auto b = connectStation(QStringLiteral("B"), late, {KalvoraTopics(project).alarmsFilter()});
+    QVERIFY(b);
+    QTRY_COMPARE(late.size(), runtime.alarms().definitions().size());
+    for (const MqttMessage& m : std::as_const(late)) {
+        QVERIFY(m.retain);
+        const auto mirrored = AlarmPublisher::parse(m.payload);
+        QVERIFY2(mirrored.ok(), qPrintable(mirrored.error));
+        const AlarmInfo real = runtime.alarms().alarm(mirrored.value->id);
+        QCOMPARE(mirrored.value->state, real.state);
+        QCOMPARE(mirrored.value->acknowledgedBy, real.acknowledgedBy);
+        QCOMPARE(mirrored.value->cameMs, real.cameMs);
+    }
+}
+
+void TestServer::accessList_data()
+{
+    QTest::addColumn<QString>("topic");
+    QTest::addColumn<bool>("allowed");
+    QTest::newRow("plant data") << nodeTopic(Type::NDATA, project) << false;
+    QTest::newRow("birth") << nodeTopic(Type::NBIRTH, project) << false;
+    QTest::newRow("death") << nodeTopic(Type::NDEATH, project) << false;
+    QTest::newRow("alarm state") << KalvoraTopics(project).alarm(QStringLiteral("WaterPump.Off")) << false;
+    QTest::newRow("server status") << KalvoraTopics(project).server() << false;
+    QTest::newRow("another station's request") << KalvoraTopics(project).request(QStringLiteral("B")) << false;
+    QTest::newRow("a response") << KalvoraTopics(project).response(QStringLiteral("A")) << false;
+    QTest::newRow("another station's STATE") << SparkplugTopic::state(QStringLiteral("B")).toString() << false;
+    QTest::newRow("own STATE") << SparkplugTopic::state(QStringLiteral("A")).toString() << true;
+}
+
+void TestServer::accessList()
+{
+    QFETCH(QString, topic);
+    QFETCH(bool, allowed);
+    QSignalSpy acknowledged(m_station.get(), &MqttClient::published);
+    const int id = m_station->publish({topic, R"({"online":true,"timestamp":1})", 1, false, {}, {}});
+    QVERIFY(id > 0);
+    QVERIFY(acknowledged.wait(5000));
+    QCOMPARE(acknowledged.first().at(0).toInt(), id);
+    const int reasonCode = acknowledged.first().at(1).toInt();
+    if (allowed)
+        QVERIFY2(reasonCode < 128, qPrintable(QString::number(reasonCode)));
+    else
+        QCOMPARE(reasonCode, 135);
+}
+
+void TestServer::serverEnds_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("killed") << int(SIGKILL);
+    QTest::newRow("terminated") << int(SIGTERM);
+}
+
+void TestServer::serverEnds()
+{
+    QFETCH(int, signalNumber);
+    const QString settings = m_dir.filePath(QStringLiteral("server.json"));
+    QFile file(settings);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(BrokerSettings::toJson(QStringLiteral("mqtt://127.0.0.1:%1").arg(m_broker.port()), QStringLiteral("server"),
+        QStringLiteral("server-pw")));
+    file.close();
+
+    const qsizetype from = m_inbox.size();
+    QProcess child;
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QStringLiteral(KALVORA_SERVER),
+        {QStringLiteral("--project"), childProject, QStringLiteral("--projects"), m_dir.filePath(QStringLiteral("projects")),
+         QStringLiteral("--data"), m_dir.filePath(QStringLiteral("child-") + QString::fromLatin1(QTest::currentDataTag())),
+         QStringLiteral("--settings"), settings, QStringLiteral("--backfill-hours"), QStringLiteral("0")});
+    const MqttMessage birth = waitFor(nodeTopic(Type::NBIRTH, childProject), from, 30000);
+    QVERIFY2(!birth.topic.isEmpty(), child.readAll().constData());
+    const auto born = SparkplugCodec::decode(birth.payload, Type::NBIRTH);
+    QVERIFY2(born.ok(), qPrintable(born.error));
+    const QString statusTopic = KalvoraTopics(childProject).server();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        std::any_of(m_inbox.begin() + from, m_inbox.end(),
+            [&](const MqttMessage& m) { return m.topic == statusTopic && ServerStatus::parse(m.payload).value.value_or(ServerStatus{}).online; }),
+        10000);
+
+    const qsizetype beforeEnd = m_inbox.size();
+    ::kill(static_cast<pid_t>(child.processId()), signalNumber);
+    QVERIFY(child.waitForFinished(20000));
+    if (signalNumber == SIGTERM) {
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+    }
+    const auto death = SparkplugCodec::decode(waitFor(nodeTopic(Type::NDEATH, childProject), beforeEnd).payload, Type::NDEATH);
+    QVERIFY2(death.ok(), qPrintable(death.error));
+    QCOMPARE(death.value->metric(QStringLiteral("bdSeq"))->value, born.value->metric(QStringLiteral("bdSeq"))->value);
+    const auto offline = ServerStatus::parse(waitFor(statusTopic, beforeEnd).payload);
+    QVERIFY2(offline.ok(), qPrintable(offline.error));
+    QVERIFY(!offline.value->online);
+    QCOMPARE(offline.value->fingerprint, ProjectFingerprint::of(m_dir.filePath(QStringLiteral("projects/") + childProject)));
+}
+
+void TestServer::refusedLogInEndsTheServer()
+{
+    // Retrying a wrong password only floods the broker's log: the server says so once and ends.
+    QProcess child;
+    child.start(QStringLiteral(KALVORA_SERVER),
+        {QStringLiteral("--project"), childProject, QStringLiteral("--projects"), m_dir.filePath(QStringLiteral("projects")),
+         QStringLiteral("--data"), m_dir.filePath(QStringLiteral("child-refused")), QStringLiteral("--backfill-hours"), QStringLiteral("0"),
+         QStringLiteral("--broker"), QStringLiteral("mqtt://127.0.0.1:%1").arg(m_broker.port())});
+    QVERIFY(child.waitForFinished(30000));
+    QCOMPARE(child.exitCode(), 2);
+    QVERIFY2(child.readAllStandardError().contains("The broker refused the server"), "no reason given");
+}
+
+void TestServer::brokerConfigFiles()
+{
+    const QString folder = m_dir.filePath(QStringLiteral("broker"));
+    QProcess tool;
+    tool.start(QStringLiteral(KALVORA_SERVER), {QStringLiteral("--write-broker-config"), folder, QStringLiteral("--stations"),
+                                                   QStringLiteral("A,Boilerhouse"), QStringLiteral("--port"), QStringLiteral("18830")});
+    QVERIFY(tool.waitForFinished(20000));
+    QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
+    const auto station = BrokerSettings::readFile(QDir(folder).filePath(QStringLiteral("station-Boilerhouse.json")));
+    QVERIFY2(station.ok(), qPrintable(station.error));
+    QCOMPARE(station.settings.userName, QStringLiteral("Boilerhouse"));
+    QCOMPARE(station.settings.port, 18830);
+    QVERIFY(station.settings.password.size() >= 24);
+    QVERIFY(BrokerSettings::readFile(QDir(folder).filePath(QStringLiteral("server.json"))).settings.password != station.settings.password);
+    QVERIFY(QFileInfo(QDir(folder).filePath(QStringLiteral("passwords"))).size() > 0);
+
+    tool.start(QStringLiteral(KALVORA_SERVER), {QStringLiteral("--write-broker-config"), folder, QStringLiteral("--stations"), QStringLiteral("server")});
+    QVERIFY(tool.waitForFinished(20000));
+    QCOMPARE(tool.exitCode(), 1);
+    QVERIFY(tool.readAllStandardError().contains("station \"server\""));
+}
+
+void TestServer::alarmStateDecoding_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QString>("error");  // empty: decodes and encodes back to the same bytes
+    AlarmInfo a;
+    a.id = QStringLiteral("Unit1.WaterEmpty");
+    a.group = QStringLiteral("FCentralAlarms1");
+    a.state = AlarmState::ReturnedUnacknowledged;
+    a.cameMs = 1700000000000;
+    a.wentMs = 1700000005000;
+    a.value = 412.5;
+    a.shelvedUntilMs = 1700003600000;
+    a.shelvedBy = QStringLiteral("B/eve");
+    const QByteArray good = AlarmPublisher::toJson(a);
+    QTest::newRow("round trip") << good << QString();
+    QTest::newRow("not JSON") << QByteArray("{\"id\":") << "not JSON";
+    QTest::newRow("unknown state") << QByteArray(good).replace("\"returned\"", "\"gone\"") << "unknown state \"gone\"";
+    QTest::newRow("time as text") << QByteArray(good).replace("1700000000000", "\"1700000000000\"") << "field \"cameMs\": expected a whole number";
+    QTest::newRow("negative time") << QByteArray(good).replace("1700000005000", "-1") << "field \"wentMs\": -1 is outside";
+    QTest::newRow("who as number") << QByteArray(good).replace("\"B/eve\"", "7") << "field \"shelvedBy\": expected a text";
+    QTest::newRow("unknown field") << QByteArray(good).replace("\"group\"", "\"groups\"") << "unknown field \"groups\"";
+    QTest::newRow("missing field") << QByteArray(R"({"id":"x"})") << "missing";
+    QTest::newRow("huge") << QByteArray(20000, ' ') + good << "above the limit";
+}
+
+void TestServer::alarmStateDecoding()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QString, error);
+    const auto parsed = AlarmPublisher::parse(json);
+    QCOMPARE(parsed.ok(), error.isEmpty());
+    if (!error.isEmpty())
+        QVERIFY2(parsed.error.contains(error), qPrintable(parsed.error));
+    else
+        QCOMPARE(AlarmPublisher::toJson(*parsed.value), json);
+}
+
+void TestServer::settingsFile_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QString>("error");  // empty: read
+    QTest::newRow("plain") << QByteArray(R"({"broker":"mqtt://plant-server:1884","user":"A","password":"p"})") << QString();
+    QTest::newRow("TLS, default port") << QByteArray(R"({"broker":"mqtts://plant-server","caFile":"/x/ca.crt"})") << QString();
+    QTest::newRow("misspelt field") << QByteArray(R"({"broker":"mqtt://h:1","pasword":"p"})") << "pasword";
+    QTest::newRow("no broker") << QByteArray(R"({"user":"A"})") << "broker";
+    QTest::newRow("other scheme") << QByteArray(R"({"broker":"http://h:1"})") << "not a broker address";
+    QTest::newRow("with a path") << QByteArray(R"({"broker":"mqtt://h:1/x"})") << "not a broker address";
+    QTest::newRow("certificate without key") << QByteArray(R"({"broker":"mqtts://h","certFile":"c.pem"})") << "needs its key";
+    QTest::newRow("password as number") << QByteArray(R"({"broker":"mqtt://h","password":5})") << "password";
+    QTest::newRow("twice") << QByteArray(R"({"broker":"mqtt://h","broker":"mqtt://g"})") << "broker";
+}
+
+void TestServer::settingsFile()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QString, error);
+    const QString path = m_dir.filePath(QStringLiteral("settings-%1.json").arg(QString::fromLatin1(QTest::currentDataTag())));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(json);
+    file.close();
+    const auto read = BrokerSettings::readFile(path);
+    QCOMPARE(read.ok(), error.isEmpty());
+    if (!error.isEmpty()) {
+        QVERIFY2(read.error.contains(error) && read.error.contains(path), qPrintable(read.error));
+        return;
+    }
+    QCOMPARE(read.settings.host, QStringLiteral("plant-server"));
+    const bool tls = json.contains("mqtts");
+    QCOMPARE(read.settings.port, tls ? BrokerSettings::defaultTlsPort : quint16(1884));
+    QCOMPARE(read.settings.caFile.isEmpty(), !tls);
+}
+
+QTEST_MAIN(TestServer)
+#include "tst_server.moc"
