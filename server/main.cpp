@@ -54,8 +54,13 @@ int writeBrokerConfig(const QCommandLineParser& args)
             throw KalvoraError(QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
         file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
-    std::printf("Broker configuration for project %s and stations %s written to %s\n", qPrintable(project),
-        qPrintable(stations.join(QStringLiteral(", "))), qPrintable(QDir(folder).absolutePath()));
+    const QString where = QDir(folder).absolutePath();
+    // Started as root, mosquitto changes to its own user, who must be able to read the password file.
+    std::printf("Broker configuration for project %s and stations %s written to %s\n"
+                "Start the broker as the folder's owner: mosquitto -c %s\n"
+                "(started as root, mosquitto runs as user mosquitto: chown -R mosquitto %s first)\n",
+        qPrintable(project), qPrintable(stations.join(QStringLiteral(", "))), qPrintable(where),
+        qPrintable(BrokerConfig::configPath(where)), qPrintable(where));
     return 0;
 }
 

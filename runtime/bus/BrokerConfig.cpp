@@ -58,7 +58,9 @@ QString BrokerConfig::write(const QString& folder) const
         config << QStringLiteral("user root");
     config << QStringLiteral("listener %1 %2").arg(port).arg(listenAddress) << QStringLiteral("allow_anonymous false")
            << QStringLiteral("password_file %1").arg(passwords) << QStringLiteral("acl_file %1").arg(access)
-           << QStringLiteral("persistence false");
+           << QStringLiteral("persistence false")
+           // Refused by the broker before anyone reads it; the largest answer (a history page) is a few MB.
+           << QStringLiteral("max_packet_size %1").arg(maxPacketBytes);
     if (verboseLog)
         config << QStringLiteral("log_dest stderr") << QStringLiteral("log_type all");
     if (tlsPort)

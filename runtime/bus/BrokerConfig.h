@@ -21,6 +21,8 @@ public:
     static constexpr const char* passwordFileName = "passwords";
     static constexpr const char* accessFileName = "access";
     static constexpr const char* serverUser = "server";
+    /// The broker refuses larger packets (a client sending one is disconnected).
+    static constexpr int maxPacketBytes = 16 * 1024 * 1024;
 
     QString listenAddress = QStringLiteral("127.0.0.1");
     quint16 port = 1883;

@@ -229,6 +229,7 @@ void tst_AlarmEngine::journalBringsBackUnfinishedAlarms()
     QCOMPARE(a1.state, AlarmState::ActiveAcknowledged);
     QCOMPARE(a1.cameMs, 1000);
     QCOMPARE(a1.acknowledgedMs, 3000);
+    QCOMPARE(a1.acknowledgedBy, g.engine.operatorName());  // the acknowledgement was its last event
     const AlarmInfo a2 = g.engine.alarm(QStringLiteral("A2"));
     QCOMPARE(a2.state, AlarmState::ReturnedUnacknowledged);
     QCOMPARE(a2.cameMs, 2000);
@@ -341,6 +342,13 @@ void tst_AlarmEngine::shelvingIsJournalledAndSurvivesARestart()
     QVERIFY(!g.engine.alarm(QStringLiteral("A2")).isShelved());
     QVERIFY(g.engine.alarm(QStringLiteral("A1")).isShelved());
     QCOMPARE(g.engine.journal().history(1).first().event, QStringLiteral("shelve-expired"));
+    QCOMPARE(g.engine.alarm(QStringLiteral("A1")).shelvedBy, QStringLiteral("desk2/ben"));
+    // A command from another station names it instead of this runtime's operator.
+    QVERIFY(g.engine.shelve(QStringLiteral("A2"), 1000, QStringLiteral("B/eve")));
+    QCOMPARE(g.engine.alarm(QStringLiteral("A2")).shelvedBy, QStringLiteral("B/eve"));
+    QCOMPARE(g.engine.journal().history(1).first().station, QStringLiteral("B/eve"));
+    QVERIFY(g.engine.unshelve(QStringLiteral("A2"), QStringLiteral("B/eve")));
+    QVERIFY(g.engine.alarm(QStringLiteral("A2")).shelvedBy.isEmpty());
 }
 
 void tst_AlarmEngine::journalOfTheVersionBeforeShelvingOpens()

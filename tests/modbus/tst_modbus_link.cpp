@@ -389,7 +389,7 @@ void TestModbusLink::refusedWriteKeepsTheReading()
     QTRY_VERIFY(station.tags.value(QStringLiteral("S")).isGood());
     QSignalSpy finished(station.source.get(), &PlantSource::writeFinished);
     server.refuseWith = QModbusPdu::IllegalDataValue;
-    station.source->write({1, QStringLiteral("S"), false, true, 0});
+    station.source->write({1, QStringLiteral("S"), false, true, 0, {}, {}});
     QTRY_COMPARE(finished.size(), 1);
     QCOMPARE(finished.first().at(1).toBool(), false);
     QVERIFY2(finished.first().at(2).toString().contains(reason), qPrintable(finished.first().at(2).toString()));

@@ -55,7 +55,12 @@ private Q_SLOTS:
     void accessList();
     void serverEnds_data();
     void serverEnds();
+    void refusedLogInEndsTheServer();
     void brokerConfigFiles();
+    void alarmStateDecoding_data();
+    void alarmStateDecoding();
+    void settingsFile_data();
+    void settingsFile();
 
 private:
     MqttSettings login(const QString& user) const;
@@ -492,6 +497,19 @@ void TestServer::serverEnds()
     QCOMPARE(offline.value->fingerprint, ProjectFingerprint::of(m_dir.filePath(QStringLiteral("projects/") + childProject)));
 }
 
+void TestServer::refusedLogInEndsTheServer()
+{
+    // Retrying a wrong password only floods the broker's log: the server says so once and ends.
+    QProcess child;
+    child.start(QStringLiteral(KALVORA_SERVER),
+        {QStringLiteral("--project"), childProject, QStringLiteral("--projects"), m_dir.filePath(QStringLiteral("projects")),
+         QStringLiteral("--data"), m_dir.filePath(QStringLiteral("child-refused")), QStringLiteral("--backfill-hours"), QStringLiteral("0"),
+         QStringLiteral("--broker"), QStringLiteral("mqtt://127.0.0.1:%1").arg(m_broker.port())});
+    QVERIFY(child.waitForFinished(30000));
+    QCOMPARE(child.exitCode(), 2);
+    QVERIFY2(child.readAllStandardError().contains("The broker refused the server"), "no reason given");
+}
+
 void TestServer::brokerConfigFiles()
 {
     const QString folder = m_dir.filePath(QStringLiteral("broker"));
@@ -512,6 +530,79 @@ void TestServer::brokerConfigFiles()
     QVERIFY(tool.waitForFinished(20000));
     QCOMPARE(tool.exitCode(), 1);
     QVERIFY(tool.readAllStandardError().contains("station \"server\""));
+}
+
+void TestServer::alarmStateDecoding_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QString>("error");  // empty: decodes and encodes back to the same bytes
+    AlarmInfo a;
+    a.id = QStringLiteral("Unit1.WaterEmpty");
+    a.group = QStringLiteral("FCentralAlarms1");
+    a.state = AlarmState::ReturnedUnacknowledged;
+    a.cameMs = 1700000000000;
+    a.wentMs = 1700000005000;
+    a.value = 412.5;
+    a.shelvedUntilMs = 1700003600000;
+    a.shelvedBy = QStringLiteral("B/eve");
+    const QByteArray good = AlarmPublisher::toJson(a);
+    QTest::newRow("round trip") << good << QString();
+    QTest::newRow("not JSON") << QByteArray("{\"id\":") << "not JSON";
+    QTest::newRow("unknown state") << QByteArray(good).replace("\"returned\"", "\"gone\"") << "unknown state \"gone\"";
+    QTest::newRow("time as text") << QByteArray(good).replace("1700000000000", "\"1700000000000\"") << "field \"cameMs\": expected a whole number";
+    QTest::newRow("negative time") << QByteArray(good).replace("1700000005000", "-1") << "field \"wentMs\": -1 is outside";
+    QTest::newRow("who as number") << QByteArray(good).replace("\"B/eve\"", "7") << "field \"shelvedBy\": expected a text";
+    QTest::newRow("unknown field") << QByteArray(good).replace("\"group\"", "\"groups\"") << "unknown field \"groups\"";
+    QTest::newRow("missing field") << QByteArray(R"({"id":"x"})") << "missing";
+    QTest::newRow("huge") << QByteArray(20000, ' ') + good << "above the limit";
+}
+
+void TestServer::alarmStateDecoding()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QString, error);
+    const auto parsed = AlarmPublisher::parse(json);
+    QCOMPARE(parsed.ok(), error.isEmpty());
+    if (!error.isEmpty())
+        QVERIFY2(parsed.error.contains(error), qPrintable(parsed.error));
+    else
+        QCOMPARE(AlarmPublisher::toJson(*parsed.value), json);
+}
+
+void TestServer::settingsFile_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QString>("error");  // empty: read
+    QTest::newRow("plain") << QByteArray(R"({"broker":"mqtt://plant-server:1884","user":"A","password":"p"})") << QString();
+    QTest::newRow("TLS, default port") << QByteArray(R"({"broker":"mqtts://plant-server","caFile":"/x/ca.crt"})") << QString();
+    QTest::newRow("misspelt field") << QByteArray(R"({"broker":"mqtt://h:1","pasword":"p"})") << "pasword";
+    QTest::newRow("no broker") << QByteArray(R"({"user":"A"})") << "broker";
+    QTest::newRow("other scheme") << QByteArray(R"({"broker":"http://h:1"})") << "not a broker address";
+    QTest::newRow("with a path") << QByteArray(R"({"broker":"mqtt://h:1/x"})") << "not a broker address";
+    QTest::newRow("certificate without key") << QByteArray(R"({"broker":"mqtts://h","certFile":"c.pem"})") << "needs its key";
+    QTest::newRow("password as number") << QByteArray(R"({"broker":"mqtt://h","password":5})") << "password";
+    QTest::newRow("twice") << QByteArray(R"({"broker":"mqtt://h","broker":"mqtt://g"})") << "broker";
+}
+
+void TestServer::settingsFile()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QString, error);
+    const QString path = m_dir.filePath(QStringLiteral("settings-%1.json").arg(QString::fromLatin1(QTest::currentDataTag())));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(json);
+    file.close();
+    const auto read = BrokerSettings::readFile(path);
+    QCOMPARE(read.ok(), error.isEmpty());
+    if (!error.isEmpty()) {
+        QVERIFY2(read.error.contains(error) && read.error.contains(path), qPrintable(read.error));
+        return;
+    }
+    QCOMPARE(read.settings.host, QStringLiteral("plant-server"));
+    const bool tls = json.contains("mqtts");
+    QCOMPARE(read.settings.port, tls ? BrokerSettings::defaultTlsPort : quint16(1884));
+    QCOMPARE(read.settings.caFile.isEmpty(), !tls);
 }
 
 QTEST_MAIN(TestServer)
