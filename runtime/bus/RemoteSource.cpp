@@ -218,6 +218,7 @@ void RemoteSource::requestRebirth(const QString& reason)
     command.metrics.append({QString(SparkplugCodec::rebirthMetric), std::nullopt, std::nullopt, SparkplugDataType::Boolean, true, SparkplugQuality::Good});
     const QString topic = SparkplugTopic::node(SparkplugMessageType::NCMD, QString(PlantPublisher::groupId), m_topics.project()).toString();
     m_client->publish({topic, SparkplugCodec::encode(command, SparkplugMessageType::NCMD), 0, false, {}, {}});
+    m_rebirthAsked.start();
     Q_EMIT rebirthRequested(reason);
 }
 
@@ -294,7 +295,7 @@ void RemoteSource::data(const MqttMessage& message)
 {
     if (!m_born) {
         qCWarning(busLog).noquote() << QStringLiteral("Data on %1 dropped: no birth holds").arg(message.topic);
-        if (!m_mismatch)
+        if (!m_mismatch && (!m_rebirthAsked.isValid() || m_rebirthAsked.hasExpired(m_options.seqGapMs)))
             requestRebirth(QStringLiteral("data before a birth"));
         return;
     }

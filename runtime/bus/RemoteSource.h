@@ -7,6 +7,7 @@
 #include "SparkplugAliasTable.h"
 #include "SparkplugPayload.h"
 
+#include <QElapsedTimer>
 #include <QStringList>
 
 #include <functional>
@@ -111,4 +112,6 @@ private:
     bool m_refused = false;
     bool m_lastFaulty = true;
     int m_probeId = -1;
+    /// Since the last rebirth request; data before the birth it brings ask for no second one.
+    QElapsedTimer m_rebirthAsked;
 };
