@@ -1,5 +1,6 @@
 #include "RemoteSource.h"
 
+#include "AlarmEngine.h"
 #include "BusLog.h"
 #include "PlantPublisher.h"
 #include "ProjectFingerprint.h"
@@ -41,6 +42,7 @@ RemoteSource::RemoteSource(const StationLink& link, RemoteStationOptions options
     : PlantSource(link.tags, link.parent)
     , m_options(std::move(options))
     , m_tagStore(link.tags)
+    , m_alarmEngine(link.alarms)
     , m_topics(link.project.name)
     , m_station(m_options.broker.userName)
     , m_projectFolder(link.projectFolder)
@@ -190,6 +192,10 @@ void RemoteSource::serverGone()
     const qint64 t = nowMs();
     for (const QString& name : std::as_const(m_variables))
         m_tagStore.publish(name, m_tagStore.value(name).value, TagQuality::Bad, t);
+    // The alarms on the communication fault are this station's to raise now: the server cannot.
+    for (const AlarmDefinition& def : m_alarmEngine.definitions())
+        if (def.variable == m_commFault && m_alarmEngine.alarm(def.id).state == AlarmState::Normal)
+            m_alarmEngine.raiseLocally(def.id, QString(ServerLinkText), t);
     update();
 }
 

@@ -36,7 +36,8 @@ struct RemoteStationOptions {
 /// operator writes, alarm commands and history reads to the server as requests. The station goes live
 /// once its project is the server's (same fingerprint), the birth is in and every alarm has its state.
 /// Without the server (broker gone, link silent, the server's death) every value turns bad and the
-/// source is faulty until a new birth.
+/// source is faulty until a new birth; the alarms on the communication fault then say "no connection
+/// to the server" (text ServerLinkText) until the server's states come again.
 class RemoteSource final : public PlantSource {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(RemoteSource)
@@ -47,6 +48,7 @@ public:
 
     /// What RuntimeOptions::remoteSource takes.
     static std::function<PlantSource*(const StationLink&)> factory(RemoteStationOptions options);
+    static constexpr QLatin1StringView ServerLinkText{"AlarmServerVerbindung"};
 
     void start(qint64 nowMs) override;
     void stop() override;
@@ -85,6 +87,7 @@ private:
 
     RemoteStationOptions m_options;
     TagStore& m_tagStore;
+    AlarmEngine& m_alarmEngine;
     KalvoraTopics m_topics;
     QString m_station;
     QString m_projectFolder;

@@ -77,7 +77,7 @@ AlarmInfo AlarmEngine::info(int index) const
     a.id = def.id;
     a.number = index + 1;
     a.group = def.group;
-    a.text = m_texts.text(def.textGroup, def.textKey);
+    a.text = m_texts.text(def.textGroup, live.textKey.isEmpty() ? def.textKey : live.textKey);
     a.state = live.state;
     a.cameMs = live.cameMs;
     a.wentMs = live.wentMs;
@@ -360,10 +360,28 @@ bool AlarmEngine::applyState(const AlarmInfo& state)
     live.value = state.value;
     live.shelvedUntilMs = state.shelvedUntilMs;
     live.shelvedBy = state.shelvedBy;
+    live.textKey.clear();
     live.pendingSinceMs = -1;
     QSet<QString> touched;
     noteChanged(index, touched);
     announce(touched);
+    return true;
+}
+
+bool AlarmEngine::raiseLocally(const QString& id, const QString& textKey, qint64 nowMs)
+{
+    const int index = m_byId.value(id, -1);
+    if (index < 0)
+        return false;
+    AlarmInfo state = info(index);
+    state.state = AlarmState::ActiveUnacknowledged;
+    state.cameMs = nowMs;
+    state.wentMs = 0;
+    state.acknowledgedMs = 0;
+    state.acknowledgedBy.clear();
+    state.value = 1.0;
+    applyState(state);
+    m_live[static_cast<size_t>(index)].textKey = textKey;
     return true;
 }
 

@@ -81,6 +81,10 @@ public:
     bool isMirror() const { return m_sink != nullptr; }
     /// Takes over the state of one alarm as its owner announced it; false for an unknown id.
     bool applyState(const AlarmInfo& state);
+    /// A mirror's own word on one alarm while its owner cannot be heard (a station without its server):
+    /// active and unacknowledged since `nowMs`, shown with the text `textKey` of the alarm's text group
+    /// until the owner's next state for it.
+    bool raiseLocally(const QString& id, const QString& textKey, qint64 nowMs);
     /// A command the sink could not carry out: announced as commandFailed().
     void reportCommandFailed(const QString& what, const QString& reason) { Q_EMIT commandFailed(what, reason); }
 
@@ -110,6 +114,7 @@ private:
         qint64 shelvedUntilMs = 0;
         QString acknowledgedBy;
         QString shelvedBy;
+        QString textKey;  ///< instead of the definition's while set
     };
     AlarmInfo info(int index) const;
     void record(int index, const QString& event, qint64 timeMs, QList<AlarmJournalEntry>& entries, QSet<QString>& touched,

@@ -8,6 +8,7 @@
 #include "Server.h"
 #include "SparkplugCodec.h"
 #include "TagStore.h"
+#include "TextDatabase.h"
 
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -333,6 +334,10 @@ void TestStation::brokerGoneAndBack()
     QTRY_VERIFY_WITH_TIMEOUT(m_a->tags().value(level).quality == TagQuality::Bad, KeepAliveSeconds * 1500);
     QVERIFY(gone.elapsed() <= KeepAliveSeconds * 1500);
     QCOMPARE(m_a->tags().value(commFault).value, QVariant(true));
+    const AlarmInfo linkAlarm = m_a->alarms().alarm(QStringLiteral("System.CommFault"));
+    QCOMPARE(linkAlarm.state, AlarmState::ActiveUnacknowledged);
+    QCOMPARE(linkAlarm.text, m_a->texts().text(QStringLiteral("Indextexte"), QString(RemoteSource::ServerLinkText)));
+    QVERIFY(!linkAlarm.text.isEmpty() && linkAlarm.text != QString(RemoteSource::ServerLinkText));
     // A command without a server fails at once, and says why.
     QSignalSpy failed(m_a.get(), &Runtime::writeFailed);
     m_a->tags().write(pump, false);
@@ -345,6 +350,8 @@ void TestStation::brokerGoneAndBack()
         m_broker.resume();
     QVERIFY(advanceUntil([&] { return m_a->tags().value(level).isGood() && m_b->tags().value(level).isGood(); }, 40000));
     QTRY_COMPARE(m_a->tags().value(commFault).value, QVariant(false));
+    // The server's own state of the alarm replaces the station's word.
+    QTRY_COMPARE(m_a->alarms().alarm(QStringLiteral("System.CommFault")).state, AlarmState::Normal);
     QCOMPARE(stopped.size(), 0);
     QCOMPARE(m_a->state(), Runtime::State::Running);
 }
