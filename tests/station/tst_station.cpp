@@ -38,6 +38,7 @@ private Q_SLOTS:
     void writeReachesThePlantAndEveryStation();
     void acknowledgementSeenByOthersAndLateStations();
     void remoteReducedEqualsEmbedded();
+    void unansweredRequestFails();
     void sequenceGapAsksForRebirth();
     void malformedMessagesDropped_data();
     void malformedMessagesDropped();
@@ -212,6 +213,27 @@ void TestStation::remoteReducedEqualsEmbedded()
     }
 }
 
+void TestStation::unansweredRequestFails()
+{
+    // The server still lives but no longer hears this station's requests.
+    const QString requests = KalvoraTopics(project).requestsFilter();
+    QVERIFY(m_server->edgeClient().unsubscribe(requests) >= 0);
+    // The broker takes a client's packets in order: once this one is acknowledged, so is the above.
+    QSignalSpy published(&m_server->edgeClient(), &MqttClient::published);
+    m_server->edgeClient().publish({QStringLiteral("kalvora/Kalvora/test"), "-", 1, false, {}, {}});
+    QVERIFY(published.wait(5000));
+    QSignalSpy failed(m_a.get(), &Runtime::writeFailed);
+    QElapsedTimer asked;
+    asked.start();
+    m_a->tags().write(pump, false);
+    QVERIFY(failed.wait(6000));
+    QCOMPARE(failed.first().at(1).toString(), QStringLiteral("the server did not answer"));
+    QVERIFY(asked.elapsed() >= 2500);  // the time-out of 3 s (a coarse timer may fire 5 % early)
+    QSignalSpy subscribed(&m_server->edgeClient(), &MqttClient::subscribed);
+    m_server->edgeClient().subscribe(requests, 1);
+    QVERIFY(subscribed.wait(5000));
+}
+
 void TestStation::sequenceGapAsksForRebirth()
 {
     RemoteSource* source = sourceOf(*m_a);
@@ -275,12 +297,12 @@ void TestStation::malformedMessagesDropped()
     QSignalSpy published(&intruder, &MqttClient::published);
     intruder.publish({topic, payload, 1, false, {}, {}});
     QVERIFY(published.wait(5000));
-    QTest::qWait(300);  // the stations' copies are on their way; nothing to wait for but the log
-    QCOMPARE(m_a->state(), Runtime::State::Running);
     intruder.disconnectFromBroker();
-    // What was dropped left the station as it was: the server's next data still arrive.
+    // What was dropped left the station as it was: the server's next data, sent after it, still arrive.
     m_server->runtime().advance(2);
     QTRY_COMPARE(m_a->tags().value(level).value, m_server->runtime().tags().value(level).value);
+    QTRY_COMPARE(m_b->tags().value(level).value, m_server->runtime().tags().value(level).value);
+    QCOMPARE(m_a->state(), Runtime::State::Running);
 }
 
 void TestStation::startRefused_data()
