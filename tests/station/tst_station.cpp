@@ -54,6 +54,8 @@ private:
     void startServer();
     /// Advances the server's plant a tick at a time until `done` holds; false when it never does.
     bool advanceUntil(const std::function<bool()>& done, int timeoutMs = 10000);
+    /// A second client with the server's log-in, to send what the server never would.
+    bool connectAsServer(MqttClient& client);
     RemoteSource* sourceOf(Runtime& station) { return qobject_cast<RemoteSource*>(station.source()); }
 
     QTemporaryDir m_dir;
@@ -87,6 +89,14 @@ std::unique_ptr<Runtime> TestStation::makeStation(const QString& name, const QSt
     station.requestTimeoutMs = 3000;
     options.remoteSource = RemoteSource::factory(station);
     return std::make_unique<Runtime>(options);
+}
+
+bool TestStation::connectAsServer(MqttClient& client)
+{
+    client.setSettings(login(QStringLiteral("server")));
+    QSignalSpy connected(&client, &MqttClient::connected);
+    client.connectToBroker();
+    return connected.wait(10000);
 }
 
 void TestStation::startServer()
@@ -241,10 +251,7 @@ void TestStation::sequenceGapAsksForRebirth()
     QSignalSpy rebirth(source, &RemoteSource::rebirthRequested);
     // A data message that skips sequence numbers, as if some were lost on the way.
     MqttClient intruder;
-    intruder.setSettings(login(QStringLiteral("server")));
-    QSignalSpy connected(&intruder, &MqttClient::connected);
-    intruder.connectToBroker();
-    QVERIFY(connected.wait(10000));
+    QVERIFY(connectAsServer(intruder));
     SparkplugPayload skip;
     skip.timestampMs = 1;
     skip.seq = (m_server->plant()->bdSeq() + 200) % 256;
@@ -287,10 +294,7 @@ void TestStation::malformedMessagesDropped()
     QFETCH(QByteArray, payload);
     QFETCH(QString, logged);
     MqttClient intruder;
-    intruder.setSettings(login(QStringLiteral("server")));
-    QSignalSpy connected(&intruder, &MqttClient::connected);
-    intruder.connectToBroker();
-    QVERIFY(connected.wait(10000));
+    QVERIFY(connectAsServer(intruder));
     // Each station logs it once.
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(logged));
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(logged));
