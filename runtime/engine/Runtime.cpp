@@ -488,12 +488,16 @@ void Runtime::tick()
 
 void Runtime::record(qint64 nowMs)
 {
-    if (isStation())
-        return;
     const qint64 interval = m_project.archive.recordIntervalMs;
     const qint64 slot = nowMs / interval * interval;
     if (slot <= m_lastRecorded)
         return;
+    if (isStation()) {
+        // The server records; charts that follow the present read its new samples once per interval.
+        m_lastRecorded = slot;
+        Q_EMIT m_archive->recorded(slot);
+        return;
+    }
     if (!m_archive->isOpen()) {
         publishArchiveFault(nowMs);
         return;

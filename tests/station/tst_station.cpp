@@ -163,6 +163,9 @@ void TestStation::valuesArriveWithQuality()
     QTRY_COMPARE(m_a->tags().value(level).value, now);
     QTRY_COMPARE(m_b->tags().value(level).value, now);
     QCOMPARE(m_a->tags().value(level).timestampMs, server.tags().value(level).timestampMs);
+    // Charts that follow the present hear of new samples as on a runtime that records itself.
+    QSignalSpy recorded(&m_a->archive(), &ArchiveStore::recorded);
+    QVERIFY(advanceUntil([&] { return !recorded.isEmpty(); }));
 }
 
 void TestStation::writeReachesThePlantAndEveryStation()
@@ -301,12 +304,21 @@ void TestStation::malformedMessagesDropped()
     QSignalSpy published(&intruder, &MqttClient::published);
     intruder.publish({topic, payload, 1, false, {}, {}});
     QVERIFY(published.wait(5000));
+    // A birth asked for after it reaches the stations after it: then both have dealt with it.
+    QSignalSpy updatedA(sourceOf(*m_a), &PlantSource::updated);
+    QSignalSpy updatedB(sourceOf(*m_b), &PlantSource::updated);
+    SparkplugPayload rebirth;
+    rebirth.timestampMs = 1;
+    rebirth.metrics.append({QString(SparkplugCodec::rebirthMetric), std::nullopt, std::nullopt, SparkplugDataType::Boolean, true,
+                            SparkplugQuality::Good});
+    intruder.publish({m_server->plant()->topic(SparkplugMessageType::NCMD), SparkplugCodec::encode(rebirth, SparkplugMessageType::NCMD), 1,
+                      false, {}, {}});
+    QTRY_VERIFY(!updatedA.isEmpty() && !updatedB.isEmpty());
     intruder.disconnectFromBroker();
-    // What was dropped left the station as it was: the server's next data, sent after it, still arrive.
-    m_server->runtime().advance(2);
-    QTRY_COMPARE(m_a->tags().value(level).value, m_server->runtime().tags().value(level).value);
-    QTRY_COMPARE(m_b->tags().value(level).value, m_server->runtime().tags().value(level).value);
+    // What was dropped left the station as it was.
     QCOMPARE(m_a->state(), Runtime::State::Running);
+    QCOMPARE(m_a->tags().value(level).value, m_server->runtime().tags().value(level).value);
+    QVERIFY(m_a->tags().value(level).isGood());
 }
 
 void TestStation::startRefused_data()
