@@ -125,6 +125,9 @@ void Runtime::dropSource()
 {
     if (!m_source)
         return;
+    // A station's alarm commands and history reads went through the source: not past its end.
+    m_alarms->setCommandSink(nullptr);
+    m_history = &m_embeddedHistory;
     m_source->stop();
     delete m_source;
     m_source = nullptr;
@@ -299,8 +302,6 @@ void Runtime::loadProject()
     m_alarms->setDefinitions(m_project.alarmGroups, m_project.alarms);
     m_archive->setSettings(m_project.archive);
     dropSource();
-    m_alarms->setCommandSink(nullptr);
-    m_history = &m_embeddedHistory;
     if (isStation()) {
         // The server keeps the plant's time; values are stamped with the server's clock.
         m_options.realTime = true;
