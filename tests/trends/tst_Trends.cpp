@@ -4,6 +4,7 @@
 #include "QMTrend.h"
 #include "Runtime.h"
 #include "StationFixture.h"
+#include "TrendCurveCache.h"
 #include "Window.h"
 
 #include <QApplication>
@@ -23,6 +24,34 @@
 namespace {
 const QStringList charts{QStringLiteral("trdWasser"), QStringLiteral("trdFuel"), QStringLiteral("trdWaterTemp"), QStringLiteral("QMTrend3")};
 const QDateTime loadTime(QDate(2002, 6, 1), QTime(9, 0));
+/// History that answers only when told, as a server does: each read waits in `pending`.
+class LateHistory final : public HistoryReader {
+public:
+    struct Read {
+        qint64 from;
+        qint64 to;
+        Samples done;
+    };
+    std::vector<Read> pending;
+    void reduced(const QString&, const QString&, qint64 from, qint64 to, int, QObject*, Samples done) override
+    {
+        pending.push_back({from, to, std::move(done)});
+    }
+    void range(const QString&, const QString&, qint64, qint64, QObject*, Samples) override {}
+    void journalPage(const AlarmJournalFilter&, qint64, int, QObject*, Entries) override {}
+    void journalCount(const AlarmJournalFilter&, QObject*, Count) override {}
+    /// Answers the oldest read with one sample per second of its span.
+    void answerNext()
+    {
+        Read read = std::move(pending.front());
+        pending.erase(pending.begin());
+        QList<ArchiveSample> samples;
+        for (qint64 t = read.from; t <= read.to; t += 1000)
+            samples.append({t, static_cast<double>(t / 1000)});
+        read.done(samples, {});
+    }
+};
+
 } // namespace
 
 class TestTrends final : public QObject {
@@ -424,6 +453,36 @@ private Q_SLOTS:
             QVERIFY2(std::abs(outermost - edge) >= 3, "clear of the frame");
             QVERIFY2(redRows.size() <= 2, "a plain line, not marked");
         }
+    }
+
+    void curveCacheTakesLateAnswers()
+    {
+        LateHistory history;
+        TrendCurveCache cache;
+        int arrived = 0;
+        const auto cover = [&](qint64 from, qint64 to, qint64 bucket) {
+            cache.cover(history, this, QStringLiteral("A"), QStringLiteral("T"), from, to, bucket, false, [&arrived] { ++arrived; });
+        };
+        cover(0, 10000, 1000);
+        QCOMPARE(cache.points().size(), 0);
+        history.answerNext();
+        QCOMPARE(arrived, 1);
+        QCOMPARE(cache.points().size(), 10);
+        // Panned right while the new strip is asked for: its answer joins at the end, in order.
+        cover(3000, 13000, 1000);
+        QCOMPARE(cache.points().first().timeMs, 3000);
+        history.answerNext();
+        QCOMPARE(cache.points().size(), 10);
+        QCOMPARE(cache.points().last().timeMs, 12000);
+        // An answer for a zoom level left meanwhile is dropped, not mixed into the new one.
+        cover(0, 20000, 2000);
+        cover(0, 20000, 4000);
+        QCOMPARE(history.pending.size(), std::size_t(2));
+        history.answerNext();
+        QCOMPARE(cache.points().size(), 0);
+        history.answerNext();
+        QCOMPARE(cache.points().size(), 20);
+        QCOMPARE(arrived, 3);
     }
 
     void csvHoldsTheValuesAsArchived()
