@@ -37,7 +37,7 @@ private Q_SLOTS:
     void valuesArriveWithQuality();
     void writeReachesThePlantAndEveryStation();
     void acknowledgementSeenByOthersAndLateStations();
-    void remoteReducedEqualsEmbedded();
+    void remoteHistoryEqualsEmbedded();
     void unansweredRequestFails();
     void sequenceGapAsksForRebirth();
     void malformedMessagesDropped_data();
@@ -203,7 +203,7 @@ void TestStation::acknowledgementSeenByOthersAndLateStations()
     QVERIFY(advanceUntil([&] { return m_a->alarms().alarm(pumpAlarm).state == AlarmState::Normal; }));
 }
 
-void TestStation::remoteReducedEqualsEmbedded()
+void TestStation::remoteHistoryEqualsEmbedded()
 {
     Runtime& server = m_server->runtime();
     const ArchiveDefinition& archive = server.archive().archives().first();
@@ -223,6 +223,30 @@ void TestStation::remoteReducedEqualsEmbedded()
     for (qsizetype i = 0; i < remote.size(); ++i) {
         QCOMPARE(remote.at(i).timeMs, embedded.at(i).timeMs);
         QCOMPARE(remote.at(i).value, embedded.at(i).value);
+    }
+
+    // The alarm journal as the history dialog reads it: the count and a page, newest first.
+    const AlarmJournalFilter all;
+    qint64 count = -1;
+    m_a->history().journalCount(all, this, [&count](qint64 c, const QString& e) { count = e.isEmpty() ? c : -2; });
+    QTRY_VERIFY(count != -1);
+    QCOMPARE(count, server.alarms().journal().count(all));
+    QVERIFY(count > 0);
+    const QList<AlarmJournalEntry> local = server.alarms().journal().page(all, 0, 50);
+    QList<AlarmJournalEntry> page;
+    error = QStringLiteral("no answer");
+    m_a->history().journalPage(all, 0, 50, this, [&](const QList<AlarmJournalEntry>& entries, const QString& e) {
+        page = entries;
+        error = e;
+    });
+    QTRY_COMPARE(error, QString());
+    QCOMPARE(page.size(), local.size());
+    for (qsizetype i = 0; i < page.size(); ++i) {
+        QCOMPARE(page.at(i).id, local.at(i).id);
+        QCOMPARE(page.at(i).event, local.at(i).event);
+        QCOMPARE(page.at(i).state, local.at(i).state);
+        QCOMPARE(page.at(i).station, local.at(i).station);
+        QCOMPARE(page.at(i).cameMs, local.at(i).cameMs);
     }
 }
 
