@@ -293,6 +293,7 @@ void RemoteSource::birth(const MqttMessage& message)
         apply(metric, sent);
     m_born = !m_mismatch;
     m_requests->setAvailable(m_born);
+    qCInfo(busLog).noquote() << QStringLiteral("The server's birth: %1 metrics, bdSeq %2").arg(payload.value->metrics.size()).arg(m_bdSeq);
     update();
     checkLive();
 }
@@ -378,6 +379,7 @@ void RemoteSource::checkLive()
     if (m_live || m_refused || !m_born || !m_status || !m_status->online || m_mismatch || !m_alarms->complete())
         return;
     m_live = true;
+    qCInfo(busLog).noquote() << QStringLiteral("Station %1 has the server's values and alarm states").arg(m_station);
     Q_EMIT live();
 }
 
