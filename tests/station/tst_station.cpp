@@ -42,6 +42,7 @@ private Q_SLOTS:
     void sequenceGapAsksForRebirth();
     void malformedMessagesDropped_data();
     void malformedMessagesDropped();
+    void staleDeathIgnored();
     void startRefused_data();
     void startRefused();
     void brokerGoneAndBack_data();
@@ -56,6 +57,9 @@ private:
     bool advanceUntil(const std::function<bool()>& done, int timeoutMs = 10000);
     /// A second client with the server's log-in, to send what the server never would.
     bool connectAsServer(MqttClient& client);
+    /// Asks the server for a birth through `client` and waits until both stations have it: everything
+    /// `client` sent before has reached them by then.
+    bool bothStationsPast(MqttClient& client);
     RemoteSource* sourceOf(Runtime& station) { return qobject_cast<RemoteSource*>(station.source()); }
 
     QTemporaryDir m_dir;
@@ -97,6 +101,19 @@ bool TestStation::connectAsServer(MqttClient& client)
     QSignalSpy connected(&client, &MqttClient::connected);
     client.connectToBroker();
     return connected.wait(10000);
+}
+
+bool TestStation::bothStationsPast(MqttClient& client)
+{
+    QSignalSpy updatedA(sourceOf(*m_a), &PlantSource::updated);
+    QSignalSpy updatedB(sourceOf(*m_b), &PlantSource::updated);
+    SparkplugPayload rebirth;
+    rebirth.timestampMs = 1;
+    rebirth.metrics.append({QString(SparkplugCodec::rebirthMetric), std::nullopt, std::nullopt, SparkplugDataType::Boolean, true,
+                            SparkplugQuality::Good});
+    client.publish({m_server->plant()->topic(SparkplugMessageType::NCMD), SparkplugCodec::encode(rebirth, SparkplugMessageType::NCMD), 1,
+                    false, {}, {}});
+    return QTest::qWaitFor([&] { return !updatedA.isEmpty() && !updatedB.isEmpty(); }, 10000);
 }
 
 void TestStation::startServer()
@@ -328,21 +345,30 @@ void TestStation::malformedMessagesDropped()
     QSignalSpy published(&intruder, &MqttClient::published);
     intruder.publish({topic, payload, 1, false, {}, {}});
     QVERIFY(published.wait(5000));
-    // A birth asked for after it reaches the stations after it: then both have dealt with it.
-    QSignalSpy updatedA(sourceOf(*m_a), &PlantSource::updated);
-    QSignalSpy updatedB(sourceOf(*m_b), &PlantSource::updated);
-    SparkplugPayload rebirth;
-    rebirth.timestampMs = 1;
-    rebirth.metrics.append({QString(SparkplugCodec::rebirthMetric), std::nullopt, std::nullopt, SparkplugDataType::Boolean, true,
-                            SparkplugQuality::Good});
-    intruder.publish({m_server->plant()->topic(SparkplugMessageType::NCMD), SparkplugCodec::encode(rebirth, SparkplugMessageType::NCMD), 1,
-                      false, {}, {}});
-    QTRY_VERIFY(!updatedA.isEmpty() && !updatedB.isEmpty());
+    QVERIFY(bothStationsPast(intruder));
     intruder.disconnectFromBroker();
     // What was dropped left the station as it was.
     QCOMPARE(m_a->state(), Runtime::State::Running);
     QCOMPARE(m_a->tags().value(level).value, m_server->runtime().tags().value(level).value);
     QVERIFY(m_a->tags().value(level).isGood());
+}
+
+void TestStation::staleDeathIgnored()
+{
+    // The will of an older connection of the server, delivered late: the birth held now stands.
+    MqttClient intruder;
+    QVERIFY(connectAsServer(intruder));
+    SparkplugPayload death;
+    death.metrics.append({QString(SparkplugCodec::bdSeqMetric), std::nullopt, std::nullopt, SparkplugDataType::Int64,
+                          qlonglong((m_server->plant()->bdSeq() + 255) % 256), SparkplugQuality::Good});
+    intruder.publish({m_server->plant()->topic(SparkplugMessageType::NDEATH), SparkplugCodec::encode(death, SparkplugMessageType::NDEATH), 1,
+                      false, {}, {}});
+    QSignalSpy faults(sourceOf(*m_a), &PlantSource::faultChanged);
+    QVERIFY(bothStationsPast(intruder));
+    intruder.disconnectFromBroker();
+    QCOMPARE(faults.size(), 0);
+    QVERIFY(m_a->tags().value(level).isGood());
+    QVERIFY(sourceOf(*m_a)->hasBirth());
 }
 
 void TestStation::startRefused_data()
