@@ -1,4 +1,5 @@
 #include "AlarmEngine.h"
+#include "AlarmPublisher.h"
 #include "ArchiveStore.h"
 #include "BrokerConfig.h"
 #include "EngineTestSupport.h"
@@ -57,7 +58,7 @@ private:
     bool advanceUntil(const std::function<bool()>& done, int timeoutMs = 10000);
     /// A second client with the server's log-in, to send what the server never would.
     bool connectAsServer(MqttClient& client);
-    /// Asks the server for a birth through `client` and waits until both stations have it: everything
+    /// Sends a harmless marker through `client` and waits until both stations have it: everything
     /// `client` sent before has reached them by then.
     bool bothStationsPast(MqttClient& client);
     RemoteSource* sourceOf(Runtime& station) { return qobject_cast<RemoteSource*>(station.source()); }
@@ -105,15 +106,12 @@ bool TestStation::connectAsServer(MqttClient& client)
 
 bool TestStation::bothStationsPast(MqttClient& client)
 {
-    QSignalSpy updatedA(sourceOf(*m_a), &PlantSource::updated);
-    QSignalSpy updatedB(sourceOf(*m_b), &PlantSource::updated);
-    SparkplugPayload rebirth;
-    rebirth.timestampMs = 1;
-    rebirth.metrics.append({QString(SparkplugCodec::rebirthMetric), std::nullopt, std::nullopt, SparkplugDataType::Boolean, true,
-                            SparkplugQuality::Good});
-    client.publish({m_server->plant()->topic(SparkplugMessageType::NCMD), SparkplugCodec::encode(rebirth, SparkplugMessageType::NCMD), 1,
-                    false, {}, {}});
-    return QTest::qWaitFor([&] { return !updatedA.isEmpty() && !updatedB.isEmpty(); }, 10000);
+    // The server's own state of one alarm, sent again: it changes nothing, and the stations announce it.
+    const QString marker = QStringLiteral("Unit1.WaterEmpty");
+    QSignalSpy changedA(&m_a->alarms(), &AlarmEngine::changed);
+    QSignalSpy changedB(&m_b->alarms(), &AlarmEngine::changed);
+    client.publish({KalvoraTopics(project).alarm(marker), AlarmPublisher::toJson(m_server->runtime().alarms().alarm(marker)), 1, true, {}, {}});
+    return QTest::qWaitFor([&] { return !changedA.isEmpty() && !changedB.isEmpty(); }, 10000);
 }
 
 void TestStation::startServer()
