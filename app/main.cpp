@@ -1,5 +1,7 @@
+#include "BrokerSettings.h"
 #include "Fonts.h"
 #include "KalvoraApplication.h"
+#include "RemoteSource.h"
 #include "Runtime.h"
 #include "Shell.h"
 #include "TerminationSignals.h"
@@ -18,17 +20,49 @@ bool hasDisplay()
     return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
 
+/// The value of "--NAME VALUE" or "--NAME=VALUE"; empty when not given.
+QString argument(const QStringList& arguments, const QString& name)
+{
+    const QString option = QStringLiteral("--") + name;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (arguments.at(i) == option && i + 1 < arguments.size())
+            return arguments.at(i + 1);
+        if (arguments.at(i).startsWith(option + QLatin1Char('=')))
+            return arguments.at(i).mid(option.size() + 1);
+    }
+    return {};
+}
+
 /// The runtime project to run instead of the start window's: "--project NAME" or KALVORA_PROJECT, a
 /// folder name below "project" beside the executable (KalvoraModbus runs the plant from a PLC).
 QString chosenProject(const QStringList& arguments)
 {
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        if (arguments.at(i) == QLatin1String("--project") && i + 1 < arguments.size())
-            return arguments.at(i + 1);
-        if (arguments.at(i).startsWith(QLatin1String("--project=")))
-            return arguments.at(i).mid(10);
-    }
-    return qEnvironmentVariable("KALVORA_PROJECT");
+    const QString project = argument(arguments, QStringLiteral("project"));
+    return project.isEmpty() ? qEnvironmentVariable("KALVORA_PROJECT") : project;
+}
+
+/// "--station FILE" (the log-in file kalvora-server writes) and "--server URL" (overrides its broker)
+/// make this a station of that server; the reason when they do not fit.
+QString stationOptions(const QStringList& arguments, RuntimeOptions& options)
+{
+    const QString file = argument(arguments, QStringLiteral("station"));
+    const QString url = argument(arguments, QStringLiteral("server"));
+    if (file.isEmpty() && url.isEmpty())
+        return {};
+    if (file.isEmpty())
+        return QStringLiteral("--server needs --station FILE, the station's log-in for the broker");
+    const BrokerSettings::Result read = BrokerSettings::readFile(file);
+    if (!read.ok())
+        return read.error;
+    RemoteStationOptions station;
+    station.broker = read.settings;
+    if (!url.isEmpty())
+        if (const QString error = BrokerSettings::applyUrl(url, station.broker); !error.isEmpty())
+            return QStringLiteral("--server: %1").arg(error);
+    if (station.broker.userName.isEmpty())
+        return QStringLiteral("%1: \"user\" (the station's name) is missing").arg(file);
+    options.remoteSource = RemoteSource::factory(station);
+    return {};
 }
 
 } // namespace
@@ -42,6 +76,10 @@ try {
 
     RuntimeOptions options;
     options.projectOverride = chosenProject(QCoreApplication::arguments());
+    if (const QString error = stationOptions(QCoreApplication::arguments(), options); !error.isEmpty()) {
+        std::fprintf(stderr, "Kalvora: %s\n", qPrintable(error));
+        return 1;
+    }
     Runtime runtime(options);
     Shell shell(runtime, {});
 

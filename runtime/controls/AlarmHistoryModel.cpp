@@ -59,29 +59,31 @@ AlarmHistoryModel::AlarmHistoryModel(Runtime& runtime, AlarmJournalFilter filter
 
 void AlarmHistoryModel::takeNewEntries()
 {
-    if (!m_error.isEmpty())
+    if (!m_error.isEmpty() || m_fetching)
         return;
-    const qint64 newest = m_rows.isEmpty() ? 0 : m_rows.first().id;
-    QList<AlarmJournalEntry> page;
-    try {
-        page = m_runtime.alarms().journal().page(m_filter, 0, PageSize);
-    } catch (const KalvoraError& e) {
-        m_error = e.message();
-        return;
-    }
-    qsizetype fresh = 0;
-    while (fresh < page.size() && page.at(fresh).id > newest)
-        ++fresh;
-    if (fresh == 0)
-        return;
-    // More than a page came: read afresh rather than leave a hole between old and new.
-    if (fresh == page.size() && !m_rows.isEmpty())
-        return reload();
-    page.resize(fresh);
-    beginInsertRows({}, 0, static_cast<int>(fresh) - 1);
-    m_rows = page + m_rows;
-    m_total += fresh;
-    endInsertRows();
+    const quint64 generation = m_generation;
+    m_runtime.history().journalPage(m_filter, 0, PageSize, this, [this, generation](QList<AlarmJournalEntry> page, const QString& error) {
+        if (generation != m_generation)
+            return;
+        if (!error.isEmpty()) {
+            m_error = error;
+            return;
+        }
+        const qint64 newest = m_rows.isEmpty() ? 0 : m_rows.first().id;
+        qsizetype fresh = 0;
+        while (fresh < page.size() && page.at(fresh).id > newest)
+            ++fresh;
+        if (fresh == 0)
+            return;
+        // More than a page came: read afresh rather than leave a hole between old and new.
+        if (fresh == page.size() && !m_rows.isEmpty())
+            return reload();
+        page.resize(fresh);
+        beginInsertRows({}, 0, static_cast<int>(fresh) - 1);
+        m_rows = page + m_rows;
+        m_total += fresh;
+        endInsertRows();
+    });
 }
 
 void AlarmHistoryModel::setTimeSpan(qint64 fromMs, qint64 untilMs)
@@ -96,16 +98,22 @@ void AlarmHistoryModel::setTimeSpan(qint64 fromMs, qint64 untilMs)
 void AlarmHistoryModel::reload()
 {
     beginResetModel();
+    ++m_generation;
     m_rows.clear();
     m_atEnd = false;
+    m_fetching = false;
     m_error.clear();
     m_total = 0;
-    try {
-        m_total = m_runtime.alarms().journal().count(m_filter);
-    } catch (const KalvoraError& e) {
-        m_error = e.message();
-        m_atEnd = true;
-    }
+    const quint64 generation = m_generation;
+    m_runtime.history().journalCount(m_filter, this, [this, generation](qint64 count, const QString& error) {
+        if (generation != m_generation)
+            return;
+        m_total = count;
+        if (!error.isEmpty()) {
+            m_error = error;
+            m_atEnd = true;
+        }
+    });
     endResetModel();
     // The first page at once, so the dialog opens with its newest entries shown.
     fetchMore({});
@@ -118,24 +126,29 @@ bool AlarmHistoryModel::canFetchMore(const QModelIndex& parent) const
 
 void AlarmHistoryModel::fetchMore(const QModelIndex& parent)
 {
-    if (parent.isValid() || m_atEnd)
+    if (parent.isValid() || m_atEnd || m_fetching)
         return;
-    QList<AlarmJournalEntry> page;
-    try {
-        page = m_runtime.alarms().journal().page(m_filter, m_rows.isEmpty() ? 0 : m_rows.last().id, PageSize);
-    } catch (const KalvoraError& e) {
-        // A journal that cannot be read shows what it gave so far; the dialog says why it stops.
-        m_error = e.message();
-        m_atEnd = true;
-        return;
-    }
-    m_atEnd = page.size() < PageSize;
-    if (page.isEmpty())
-        return;
-    const int first = static_cast<int>(m_rows.size());
-    beginInsertRows({}, first, first + static_cast<int>(page.size()) - 1);
-    m_rows += page;
-    endInsertRows();
+    m_fetching = true;
+    const quint64 generation = m_generation;
+    m_runtime.history().journalPage(m_filter, m_rows.isEmpty() ? 0 : m_rows.last().id, PageSize, this,
+        [this, generation](const QList<AlarmJournalEntry>& page, const QString& error) {
+            if (generation != m_generation)
+                return;
+            m_fetching = false;
+            if (!error.isEmpty()) {
+                // A journal that cannot be read shows what it gave so far; the dialog says why it stops.
+                m_error = error;
+                m_atEnd = true;
+                return;
+            }
+            m_atEnd = page.size() < PageSize;
+            if (page.isEmpty())
+                return;
+            const int first = static_cast<int>(m_rows.size());
+            beginInsertRows({}, first, first + static_cast<int>(page.size()) - 1);
+            m_rows += page;
+            endInsertRows();
+        });
 }
 
 int AlarmHistoryModel::rowCount(const QModelIndex& parent) const

@@ -71,6 +71,10 @@ private:
     QList<AlarmJournalEntry> m_rows;
     qint64 m_total = 0;
     bool m_atEnd = false;
+    /// A page asked for and not yet come (from a server); no second one meanwhile.
+    bool m_fetching = false;
+    /// Counts reloads: an answer to a read from before the last one is dropped.
+    quint64 m_generation = 0;
     QString m_error;
     mutable QHash<QString, QString> m_alarmTexts;
     QTimer* m_newEntries = nullptr;

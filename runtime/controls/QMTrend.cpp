@@ -1,5 +1,7 @@
 #include "QMTrend.h"
 
+#include "TrendCsvExport.h"
+
 #include "ArchiveStore.h"
 #include "Runtime.h"
 #include "TextDatabase.h"
@@ -15,13 +17,11 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QSaveFile>
 #include <QTimer>
 #include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 
 namespace {
 
@@ -31,7 +31,6 @@ constexpr qint64 MaxSpanMs = 62LL * 86400 * 1000;
 constexpr int TopMargin = 8;
 constexpr int RightMargin = 12;
 constexpr double ZoomPerNotch = 0.8;
-constexpr qint64 ExportChunkMs = 3600 * 1000;
 constexpr double OffScaleMarkSpacing = 48.0;
 constexpr double OffScaleMarkHeight = 7.0;
 
@@ -216,11 +215,11 @@ void QMTrend::refresh()
     const qint64 bucket = ArchiveStore::alignedBucketMs((m_viewSpanMs + columns - 1) / columns);
     const qint64 from = TrendCurveCache::floorDiv(shownStartMs(), bucket) * bucket;
     const qint64 to = (TrendCurveCache::floorDiv(m_viewEndMs, bucket) + 1) * bucket;
-    const ArchiveStore& store = runtime().archive();
     for (int i = 0; i < SlotCount; ++i) {
         const CurveSlot& slot = m_applied[static_cast<std::size_t>(i)];
         if (slot.isUsed())
-            m_caches[static_cast<std::size_t>(i)].cover(store, slot.archive, slot.trend, from, to, bucket, m_online);
+            m_caches[static_cast<std::size_t>(i)].cover(runtime().history(), this, slot.archive, slot.trend, from, to, bucket, m_online,
+                [this] { update(); });
     }
     m_dataStale = false;
     update();
@@ -590,55 +589,17 @@ void QMTrend::chooseExportFile()
     const QString path = QFileDialog::getSaveFileName(this, text("TrendCsvExport"), suggestion, QStringLiteral("CSV (*.csv)"));
     if (path.isEmpty())
         return;
-    const QString error = exportCsv(path);
-    if (!error.isEmpty())
-        QMessageBox::warning(this, QStringLiteral("Kalvora"), text("TrendCsvFehler").arg(error));
+    exportCsv(path, [this](const QString& error) {
+        if (!error.isEmpty())
+            QMessageBox::warning(this, QStringLiteral("Kalvora"), text("TrendCsvFehler").arg(error));
+    });
 }
 
-QString QMTrend::exportCsv(const QString& path) const
+void QMTrend::exportCsv(const QString& path, std::function<void(const QString& error)> done)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return QStringLiteral("%1: %2").arg(path, file.errorString());
-    const auto quoted = [](QString field) {
-        if (!field.contains(QLatin1Char(',')) && !field.contains(QLatin1Char('"')) && !field.contains(QLatin1Char('\n')))
-            return field;
-        return QLatin1Char('"') + field.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
-    };
-    std::vector<int> used;
-    QString header = QStringLiteral("time");
-    for (int i = 0; i < SlotCount; ++i) {
-        const CurveSlot& slot = m_applied[static_cast<std::size_t>(i)];
-        if (!slot.isUsed())
-            continue;
-        used.push_back(i);
-        header += QLatin1Char(',') + quoted(slot.archive + QLatin1Char('/') + slot.trend);
-    }
-    file.write(header.toUtf8() + '\n');
-    const ArchiveStore& store = runtime().archive();
-    // An hour at a time, so a month of eight curves never sits in memory at once.
-    for (qint64 t0 = shownStartMs(); t0 <= shownEndMs(); t0 += ExportChunkMs) {
-        const qint64 t1 = std::min(shownEndMs(), t0 + ExportChunkMs - 1);
-        std::map<qint64, std::vector<QString>> rows;
-        for (std::size_t c = 0; c < used.size(); ++c) {
-            const CurveSlot& slot = m_applied[static_cast<std::size_t>(used[c])];
-            for (const ArchiveSample& s : store.range(slot.archive, slot.trend, t0, t1)) {
-                auto& row = rows[s.timeMs];
-                row.resize(used.size());
-                row[c] = QString::number(s.value, 'g', QLocale::FloatingPointShortest);
-            }
-        }
-        QByteArray chunk;
-        for (const auto& [t, values] : rows) {
-            chunk += QDateTime::fromMSecsSinceEpoch(t).toOffsetFromUtc(QDateTime::fromMSecsSinceEpoch(t).offsetFromUtc()).toString(Qt::ISODateWithMs).toUtf8();
-            for (const QString& v : values)
-                chunk += ',' + v.toUtf8();
-            chunk += '\n';
-        }
-        if (file.write(chunk) != chunk.size())
-            return QStringLiteral("%1: %2").arg(path, file.errorString());
-    }
-    if (!file.commit())
-        return QStringLiteral("%1: %2").arg(path, file.errorString());
-    return {};
+    std::vector<TrendCsvExport::Curve> curves;
+    for (const CurveSlot& slot : m_applied)
+        if (slot.isUsed())
+            curves.push_back({slot.archive, slot.trend});
+    TrendCsvExport::start(runtime().history(), path, std::move(curves), shownStartMs(), shownEndMs(), this, std::move(done));
 }

@@ -127,7 +127,7 @@ public:
     /// A redraw has been asked for and not yet done.
     bool isRefreshPending() const;
     /// Writes the shown period of every applied curve to a CSV file; returns why not, empty on success.
-    QString exportCsv(const QString& path) const;
+    void exportCsv(const QString& path, std::function<void(const QString& error)> done);
 
     bool Online() const { return m_online; }
     void setOnline(bool online);

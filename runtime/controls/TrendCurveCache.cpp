@@ -1,20 +1,48 @@
 #include "TrendCurveCache.h"
 
+#include <QDebug>
+
 #include <algorithm>
 
 void TrendCurveCache::clear()
 {
+    ++m_generation;
     m_points.clear();
     m_from = m_to = 0;
     m_bucketMs = 0;
 }
 
-QList<ArchiveSample> TrendCurveCache::read(const ArchiveStore& store, const QString& archive, const QString& trend,
-                                           qint64 from, qint64 to, qint64 bucketMs)
+void TrendCurveCache::read(HistoryReader& history, QObject* context, const QString& archive, const QString& trend,
+                           qint64 from, qint64 to)
 {
     if (to <= from)
-        return {};
-    return store.reduced(archive, trend, from, to - 1, static_cast<int>((to - from) / bucketMs));
+        return;
+    const quint64 generation = m_generation;
+    history.reduced(archive, trend, from, to - 1, static_cast<int>((to - from) / m_bucketMs), context,
+        [this, generation, from, to](const QList<ArchiveSample>& samples, const QString& error) {
+            if (generation != m_generation)
+                return;
+            if (!error.isEmpty())
+                qWarning().noquote() << "Trend: reading" << from << "to" << to << "failed:" << error;
+            // A late answer may cover buckets that scrolled out meanwhile.
+            splice(std::max(from, m_from), std::min(to, m_to), samples);
+            if (!m_covering && m_arrived)
+                m_arrived();
+        });
+}
+
+void TrendCurveCache::splice(qint64 from, qint64 to, const QList<ArchiveSample>& samples)
+{
+    if (to <= from)
+        return;
+    const auto less = [](const ArchiveSample& s, qint64 t) { return s.timeMs < t; };
+    const qsizetype begin = std::lower_bound(m_points.cbegin(), m_points.cend(), from, less) - m_points.cbegin();
+    const qsizetype end = std::lower_bound(m_points.cbegin(), m_points.cend(), to, less) - m_points.cbegin();
+    QList<ArchiveSample> inside;
+    for (const ArchiveSample& s : samples)
+        if (s.timeMs >= from && s.timeMs < to)
+            inside.append(s);
+    m_points = m_points.mid(0, begin) + inside + m_points.mid(end);
 }
 
 void TrendCurveCache::dropBefore(qint64 timeMs)
@@ -31,28 +59,34 @@ void TrendCurveCache::dropFrom(qint64 timeMs)
     m_points.resize(it - m_points.cbegin());
 }
 
-void TrendCurveCache::cover(const ArchiveStore& store, const QString& archive, const QString& trend, qint64 from,
-                            qint64 to, qint64 bucketMs, bool refreshLast)
+void TrendCurveCache::cover(HistoryReader& history, QObject* context, const QString& archive, const QString& trend,
+                            qint64 from, qint64 to, qint64 bucketMs, bool refreshLast, std::function<void()> arrived)
 {
+    m_arrived = std::move(arrived);
+    m_covering = true;
     const bool disjoint = m_to <= m_from || to <= m_from || from >= m_to;
     if (bucketMs != m_bucketMs || disjoint) {
-        m_points = read(store, archive, trend, from, to, bucketMs);
+        clear();
         m_from = from;
         m_to = to;
         m_bucketMs = bucketMs;
+        read(history, context, archive, trend, from, to);
+        m_covering = false;
         return;
     }
-    if (from > m_from)
-        dropBefore(from);
-    else if (from < m_from)
-        m_points = read(store, archive, trend, from, m_from, bucketMs) + m_points;
+    const qint64 oldFrom = m_from;
     qint64 rightStart = std::max(from, refreshLast ? m_to - bucketMs : m_to);
     if (to < rightStart)
         rightStart = to;
-    dropFrom(rightStart);
-    m_points += read(store, archive, trend, rightStart, to, bucketMs);
     m_from = from;
     m_to = to;
+    if (from > oldFrom)
+        dropBefore(from);
+    else if (from < oldFrom)
+        read(history, context, archive, trend, from, oldFrom);
+    dropFrom(rightStart);
+    read(history, context, archive, trend, rightStart, to);
+    m_covering = false;
 }
 
 bool TrendCurveCache::hasPointsIn(qint64 t0, qint64 t1) const

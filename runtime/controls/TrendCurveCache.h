@@ -1,9 +1,12 @@
 #pragma once
 
 #include "ArchiveStore.h"
+#include "HistoryReader.h"
 
 #include <QList>
 #include <QString>
+
+#include <functional>
 
 /// \brief The reduced points of one curve over the buckets a chart shows, so scrolling and panning
 /// ask the archive only for the columns that came into view.
@@ -17,9 +20,10 @@ public:
 
     /// Makes the cache hold exactly the buckets of [from, to) of `bucketMs` each (both ends on the
     /// grid). With `refreshLast`, the last bucket held so far is read again: it is the one the
-    /// present is writing into.
-    void cover(const ArchiveStore& store, const QString& archive, const QString& trend, qint64 from, qint64 to,
-               qint64 bucketMs, bool refreshLast);
+    /// present is writing into. Points that `history` answers later (a server's) join the cache when
+    /// they come, while `context` lives, and `arrived` is called then.
+    void cover(HistoryReader& history, QObject* context, const QString& archive, const QString& trend, qint64 from, qint64 to,
+               qint64 bucketMs, bool refreshLast, std::function<void()> arrived = {});
 
     const QList<ArchiveSample>& points() const { return m_points; }
     qint64 bucketMs() const { return m_bucketMs; }
@@ -32,8 +36,9 @@ public:
     static qint64 floorDiv(qint64 a, qint64 b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
 
 private:
-    static QList<ArchiveSample> read(const ArchiveStore& store, const QString& archive, const QString& trend,
-                                     qint64 from, qint64 to, qint64 bucketMs);
+    void read(HistoryReader& history, QObject* context, const QString& archive, const QString& trend, qint64 from, qint64 to);
+    /// The points of [from, to) replaced by `samples`.
+    void splice(qint64 from, qint64 to, const QList<ArchiveSample>& samples);
     void dropBefore(qint64 timeMs);
     void dropFrom(qint64 timeMs);
 
@@ -41,4 +46,8 @@ private:
     qint64 m_from = 0;
     qint64 m_to = 0;
     qint64 m_bucketMs = 0;
+    /// Counts resets: an answer to a read from before the last one is dropped.
+    quint64 m_generation = 0;
+    bool m_covering = false;
+    std::function<void()> m_arrived;
 };

@@ -77,7 +77,7 @@ AlarmInfo AlarmEngine::info(int index) const
     a.id = def.id;
     a.number = index + 1;
     a.group = def.group;
-    a.text = m_texts.text(def.textGroup, def.textKey);
+    a.text = m_texts.text(def.textGroup, live.textKey.isEmpty() ? def.textKey : live.textKey);
     a.state = live.state;
     a.cameMs = live.cameMs;
     a.wentMs = live.wentMs;
@@ -151,6 +151,8 @@ void AlarmEngine::noteChanged(int index, QSet<QString>& touched)
 
 void AlarmEngine::evaluate(qint64 nowMs)
 {
+    if (m_sink)
+        return;
     QList<AlarmJournalEntry> entries;
     QSet<QString> touched;
     for (qsizetype i = 0; i < m_definitions.size(); ++i) {
@@ -239,6 +241,14 @@ bool AlarmEngine::acknowledgeAt(int index, qint64 nowMs, const QString& by, QLis
 
 int AlarmEngine::acknowledge(const QString& group)
 {
+    if (m_sink) {
+        // What the owner will acknowledge, as far as this mirror knows.
+        int count = 0;
+        for (const AlarmInfo& a : alarms(group))
+            count += a.state == AlarmState::ActiveUnacknowledged || a.state == AlarmState::ReturnedUnacknowledged;
+        m_sink->acknowledge(group);
+        return count;
+    }
     return acknowledge(group, m_operator);
 }
 
@@ -260,6 +270,13 @@ int AlarmEngine::acknowledge(const QString& group, const QString& by)
 
 bool AlarmEngine::acknowledgeAlarm(const QString& id)
 {
+    if (m_sink) {
+        const AlarmInfo a = alarm(id);
+        if (a.state != AlarmState::ActiveUnacknowledged && a.state != AlarmState::ReturnedUnacknowledged)
+            return false;
+        m_sink->acknowledgeAlarm(id);
+        return true;
+    }
     return acknowledgeAlarm(id, m_operator);
 }
 
@@ -278,6 +295,12 @@ bool AlarmEngine::acknowledgeAlarm(const QString& id, const QString& by)
 
 bool AlarmEngine::shelve(const QString& id, qint64 durationMs)
 {
+    if (m_sink) {
+        if (!m_byId.contains(id) || durationMs <= 0 || durationMs > MaxShelveMs)
+            return false;
+        m_sink->shelve(id, durationMs);
+        return true;
+    }
     return shelve(id, durationMs, m_operator);
 }
 
@@ -299,6 +322,12 @@ bool AlarmEngine::shelve(const QString& id, qint64 durationMs, const QString& by
 
 bool AlarmEngine::unshelve(const QString& id)
 {
+    if (m_sink) {
+        if (alarm(id).shelvedUntilMs == 0)
+            return false;
+        m_sink->unshelve(id);
+        return true;
+    }
     return unshelve(id, m_operator);
 }
 
@@ -314,6 +343,45 @@ bool AlarmEngine::unshelve(const QString& id, const QString& by)
     record(index, QStringLiteral("unshelved"), m_clock(), entries, touched, by);
     write(entries);
     announce(touched);
+    return true;
+}
+
+bool AlarmEngine::applyState(const AlarmInfo& state)
+{
+    const int index = m_byId.value(state.id, -1);
+    if (index < 0)
+        return false;
+    Live& live = m_live[static_cast<size_t>(index)];
+    live.state = state.state;
+    live.cameMs = state.cameMs;
+    live.wentMs = state.wentMs;
+    live.acknowledgedMs = state.acknowledgedMs;
+    live.acknowledgedBy = state.acknowledgedBy;
+    live.value = state.value;
+    live.shelvedUntilMs = state.shelvedUntilMs;
+    live.shelvedBy = state.shelvedBy;
+    live.textKey.clear();
+    live.pendingSinceMs = -1;
+    QSet<QString> touched;
+    noteChanged(index, touched);
+    announce(touched);
+    return true;
+}
+
+bool AlarmEngine::raiseLocally(const QString& id, const QString& textKey, qint64 nowMs)
+{
+    const int index = m_byId.value(id, -1);
+    if (index < 0)
+        return false;
+    AlarmInfo state = info(index);
+    state.state = AlarmState::ActiveUnacknowledged;
+    state.cameMs = nowMs;
+    state.wentMs = 0;
+    state.acknowledgedMs = 0;
+    state.acknowledgedBy.clear();
+    state.value = 1.0;
+    applyState(state);
+    m_live[static_cast<size_t>(index)].textKey = textKey;
     return true;
 }
 

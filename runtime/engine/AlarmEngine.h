@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AlarmCommandSink.h"
 #include "AlarmGroup.h"
 #include "AlarmJournal.h"
 #include "Project.h"
@@ -74,6 +75,19 @@ public:
     bool shelve(const QString& id, qint64 durationMs, const QString& by);
     bool unshelve(const QString& id, const QString& by);
 
+    /// Mirror mode: the states belong to another engine (the server's). Commands go to `sink` (not owned;
+    /// null ends mirror mode), evaluate() does nothing and applyState() brings the states.
+    void setCommandSink(AlarmCommandSink* sink) { m_sink = sink; }
+    bool isMirror() const { return m_sink != nullptr; }
+    /// Takes over the state of one alarm as its owner announced it; false for an unknown id.
+    bool applyState(const AlarmInfo& state);
+    /// A mirror's own word on one alarm while its owner cannot be heard (a station without its server):
+    /// active and unacknowledged since `nowMs`, shown with the text `textKey` of the alarm's text group
+    /// until the owner's next state for it.
+    bool raiseLocally(const QString& id, const QString& textKey, qint64 nowMs);
+    /// A command the sink could not carry out: announced as commandFailed().
+    void reportCommandFailed(const QString& what, const QString& reason) { Q_EMIT commandFailed(what, reason); }
+
     /// Checks every condition against the current values at `nowMs`, and brings back the shelved
     /// alarms whose time is up.
     void evaluate(qint64 nowMs);
@@ -86,6 +100,8 @@ public:
 Q_SIGNALS:
     /// Carries the group's name; AlarmGroup::changed fires with it.
     void changed(const QString& group);
+    /// A mirrored command did not reach the alarms' owner; `what` names the alarm or group.
+    void commandFailed(const QString& what, const QString& reason);
 
 private:
     struct Live {
@@ -98,6 +114,7 @@ private:
         qint64 shelvedUntilMs = 0;
         QString acknowledgedBy;
         QString shelvedBy;
+        QString textKey;  ///< instead of the definition's while set
     };
     AlarmInfo info(int index) const;
     void record(int index, const QString& event, qint64 timeMs, QList<AlarmJournalEntry>& entries, QSet<QString>& touched,
@@ -117,6 +134,7 @@ private:
     AlarmJournal m_journal;
     std::function<qint64()> m_clock;
     QString m_operator;
+    AlarmCommandSink* m_sink = nullptr;
     /// Alarms changed since the last announce, in the order they changed.
     QList<int> m_changed;
 };

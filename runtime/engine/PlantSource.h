@@ -4,6 +4,8 @@
 #include <QString>
 #include <QVariant>
 
+class AlarmCommandSink;
+class HistoryReader;
 class PlantSimulator;
 class TagStore;
 
@@ -41,6 +43,13 @@ public:
     virtual bool isFaulty() const = 0;
     /// The simulated plant behind the source, if there is one.
     virtual PlantSimulator* simulator() { return nullptr; }
+    /// A source that mirrors another runtime (a server) takes the alarm commands and history reads
+    /// there as well; null for a source of this runtime's own plant.
+    virtual AlarmCommandSink* alarmCommands() { return nullptr; }
+    virtual HistoryReader* history() { return nullptr; }
+    /// False when the source reports live() (or startRefused()) some time after start(), once it has
+    /// everything the screens need.
+    virtual bool startsAtOnce() const { return true; }
 
 Q_SIGNALS:
     /// A round of fresh readings (or a change of quality) was published at `timeMs`.
@@ -49,6 +58,10 @@ Q_SIGNALS:
     void writeFinished(const WriteRequest& request, bool ok, const QString& reason);
     /// isFaulty() changed.
     void faultChanged(bool faulty);
+    /// A source that does not start at once has everything for the screens.
+    void live();
+    /// A source that does not start at once cannot: `reason` is for the operator.
+    void startRefused(const QString& reason);
 
 protected:
     explicit PlantSource(TagStore& tags, QObject* parent)

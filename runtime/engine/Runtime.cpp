@@ -43,7 +43,11 @@ Runtime::Runtime(RuntimeOptions options, QObject* parent)
     , m_alarms(new AlarmEngine(*m_tags, *m_texts, this))
     , m_archive(new ArchiveStore(this))
     , m_timer(new QTimer(this))
+    , m_embeddedHistory(*m_archive, m_alarms->journal())
+    , m_history(&m_embeddedHistory)
 {
+    // An alarm command a station could not pass on is told like a refused write.
+    connect(m_alarms, &AlarmEngine::commandFailed, this, &Runtime::writeFailed);
     m_alarms->setClock([this] { return now(); });
     m_timer->setTimerType(Qt::PreciseTimer);
     connect(m_timer, &QTimer::timeout, this, &Runtime::tickGuarded);
@@ -109,6 +113,9 @@ void Runtime::journalWrite(const WriteRequest& request, const QString& result, c
                            AuditJournal::valueText(request.oldValue), AuditJournal::valueText(request.value), result, reason};
     if (result != QStringLiteral("ok"))
         qWarning().noquote() << QStringLiteral("Operator write %1 = %2 %3: %4").arg(entry.variable, entry.newValue, result, reason);
+    // A station keeps no journal: the server journals what reaches it.
+    if (isStation())
+        return;
     // The write itself stands; a line the file refuses is held and raises the archive fault.
     m_audit.append(entry);
     publishArchiveFault(now());
@@ -118,6 +125,9 @@ void Runtime::dropSource()
 {
     if (!m_source)
         return;
+    // A station's alarm commands and history reads went through the source: not past its end.
+    m_alarms->setCommandSink(nullptr);
+    m_history = &m_embeddedHistory;
     m_source->stop();
     delete m_source;
     m_source = nullptr;
@@ -193,6 +203,11 @@ void Runtime::start(const QString& projectName)
     m_archiveFaultShown = -1;
     m_steps.clear();
     schedule([this] { loadProject(); });
+    if (isStation()) {
+        schedule([this] { goLive(); });
+        QTimer::singleShot(0, this, &Runtime::runStep);
+        return;
+    }
     schedule([this] {
         openStore(QStringLiteral("Archiv wird geöffnet"), QStringLiteral("archive.sqlite"),
             [this](const QString& path, QString* notice) { return m_archive->open(path, notice); });
@@ -287,7 +302,15 @@ void Runtime::loadProject()
     m_alarms->setDefinitions(m_project.alarmGroups, m_project.alarms);
     m_archive->setSettings(m_project.archive);
     dropSource();
-    if (m_project.source == PlantSourceKind::Modbus) {
+    if (isStation()) {
+        // The server keeps the plant's time; values are stamped with the server's clock.
+        m_options.realTime = true;
+        m_source = m_options.remoteSource(StationLink{m_project, projectDirectory(), *m_tags, *m_alarms, this});
+        connect(m_source, &PlantSource::updated, this, &Runtime::sourceUpdated);
+        m_alarms->setCommandSink(m_source->alarmCommands());
+        if (HistoryReader* remote = m_source->history())
+            m_history = remote;
+    } else if (m_project.source == PlantSourceKind::Modbus) {
         // A PLC keeps its own time: its values are stamped with the moment they arrive.
         m_options.realTime = true;
         m_source = new ModbusSource(*m_tags, std::move(modbus.config), this);
@@ -384,15 +407,40 @@ void Runtime::backfill(qint64 from, qint64 until, qint64 chunkStart)
 
 void Runtime::goLive()
 {
-    if (!report(simulator() ? QStringLiteral("Simulation wird gestartet") : QStringLiteral("Verbindung zur Steuerung wird aufgebaut")))
+    const QString step = isStation() ? QStringLiteral("Verbindung zum Server wird aufgebaut")
+        : simulator()                ? QStringLiteral("Simulation wird gestartet")
+                                     : QStringLiteral("Verbindung zur Steuerung wird aufgebaut");
+    if (!report(step))
+        return;
+    if (!m_source->startsAtOnce()) {
+        // Queued: the answer may drop the source, which must not happen inside its own signal.
+        connect(m_source, &PlantSource::live, this, &Runtime::becomeRunning, Qt::QueuedConnection);
+        connect(m_source, &PlantSource::startRefused, this, [this](const QString& reason) {
+            if (m_state == State::Starting)
+                failStart(reason);
+        }, Qt::QueuedConnection);
+        m_source->start(now());
+        return;
+    }
+    m_source->start(now());
+    becomeRunning();
+}
+
+void Runtime::becomeRunning()
+{
+    if (m_state != State::Starting)
         return;
     const qint64 t = now();
-    m_source->start(t);
     publishStatus(t);
     m_alarms->evaluate(t);
     record(t);
     publishArchiveFault(t);
     m_state = State::Running;
+    // A station's values and alarms come from the server; it has nothing to tick, record or check.
+    if (isStation()) {
+        Q_EMIT started();
+        return;
+    }
     if (m_options.realTime)
         m_timer->start(m_project.simulation.tickMilliseconds);
     // A file that opened may still be damaged inside; it is checked while the runtime works on. The
@@ -445,6 +493,12 @@ void Runtime::record(qint64 nowMs)
     const qint64 slot = nowMs / interval * interval;
     if (slot <= m_lastRecorded)
         return;
+    if (isStation()) {
+        // The server records; charts that follow the present read its new samples once per interval.
+        m_lastRecorded = slot;
+        Q_EMIT m_archive->recorded(slot);
+        return;
+    }
     if (!m_archive->isOpen()) {
         publishArchiveFault(nowMs);
         return;
@@ -473,6 +527,9 @@ void Runtime::record(qint64 nowMs)
 
 void Runtime::publishArchiveFault(qint64 nowMs)
 {
+    // A station shows the server's archive fault.
+    if (isStation())
+        return;
     if (!m_tags->contains(QString::fromLatin1(ArchiveFaultVariable)))
         return;
     const bool fault = nowMs < m_archiveDamagedUntil || !m_archive->writeFault().isEmpty() || !m_archive->isOpen()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AuditJournal.h"
+#include "EmbeddedHistory.h"
 #include "PlantSource.h"
 #include "Project.h"
 
@@ -21,6 +22,16 @@ class QTimer;
 class TagStore;
 class TextDatabase;
 
+/// What a station's runtime hands the source that mirrors a server: its own copy of the project (for
+/// the definitions and the fingerprint) and the replicas the source fills.
+struct StationLink {
+    const Project& project;
+    QString projectFolder;
+    TagStore& tags;
+    AlarmEngine& alarms;
+    QObject* parent;
+};
+
 /// Where a runtime finds its projects and keeps its data; the defaults suit the installed program.
 struct RuntimeOptions {
     /// Folder holding the project folders; empty means "project" beside the executable.
@@ -40,6 +51,9 @@ struct RuntimeOptions {
     /// When set, start() runs this project whatever name the start control asks for, so the same
     /// station can be pointed at another project folder (KalvoraModbus, a real plant's) from outside.
     QString projectOverride;
+    /// Set for a station of a server: makes the source that takes values, alarm states and history
+    /// from there, once the station's own project copy is loaded. The runtime then keeps no files.
+    std::function<PlantSource*(const StationLink&)> remoteSource;
 };
 
 /// \brief The embedded HMI runtime: loads a project, takes its process values from the project's
@@ -92,6 +106,10 @@ public:
     TextDatabase& texts() { return *m_texts; }
     AlarmEngine& alarms() { return *m_alarms; }
     ArchiveStore& archive() { return *m_archive; }
+    /// Archive and alarm journal reads: this runtime's files, or the server's for a station.
+    HistoryReader& history() { return *m_history; }
+    /// A station of a server (RuntimeOptions::remoteSource) rather than a runtime of its own.
+    bool isStation() const { return bool(m_options.remoteSource); }
     AuditJournal& audit() { return m_audit; }
     /// Null until a project is loaded.
     PlantSource* source() { return m_source; }
@@ -138,6 +156,7 @@ private:
     void prepareHistory();
     void backfill(qint64 from, qint64 until, qint64 chunkStart);
     void goLive();
+    void becomeRunning();
     void tick();
     void tickGuarded();
     void record(qint64 nowMs);
@@ -161,6 +180,8 @@ private:
     ArchiveStore* m_archive = nullptr;
     QTimer* m_timer = nullptr;
     PlantSource* m_source = nullptr;
+    EmbeddedHistory m_embeddedHistory;
+    HistoryReader* m_history = nullptr;
     AuditJournal m_audit;
     quint64 m_nextWrite = 1;
     /// Who the write under way comes from (writeFrom); empty for a local control.

@@ -4,6 +4,7 @@
 #include "QMTrend.h"
 #include "Runtime.h"
 #include "StationFixture.h"
+#include "TrendCurveCache.h"
 #include "Window.h"
 
 #include <QApplication>
@@ -23,6 +24,34 @@
 namespace {
 const QStringList charts{QStringLiteral("trdWasser"), QStringLiteral("trdFuel"), QStringLiteral("trdWaterTemp"), QStringLiteral("QMTrend3")};
 const QDateTime loadTime(QDate(2002, 6, 1), QTime(9, 0));
+/// History that answers only when told, as a server does: each read waits in `pending`.
+class LateHistory final : public HistoryReader {
+public:
+    struct Read {
+        qint64 from;
+        qint64 to;
+        Samples done;
+    };
+    std::vector<Read> pending;
+    void reduced(const QString&, const QString&, qint64 from, qint64 to, int, QObject*, Samples done) override
+    {
+        pending.push_back({from, to, std::move(done)});
+    }
+    void range(const QString&, const QString&, qint64, qint64, QObject*, Samples) override {}
+    void journalPage(const AlarmJournalFilter&, qint64, int, QObject*, Entries) override {}
+    void journalCount(const AlarmJournalFilter&, QObject*, Count) override {}
+    /// Answers the oldest read with one sample per second of its span.
+    void answerNext()
+    {
+        Read read = std::move(pending.front());
+        pending.erase(pending.begin());
+        QList<ArchiveSample> samples;
+        for (qint64 t = read.from; t <= read.to; t += 1000)
+            samples.append({t, static_cast<double>(t / 1000)});
+        read.done(samples, {});
+    }
+};
+
 } // namespace
 
 class TestTrends final : public QObject {
@@ -426,6 +455,36 @@ private Q_SLOTS:
         }
     }
 
+    void curveCacheTakesLateAnswers()
+    {
+        LateHistory history;
+        TrendCurveCache cache;
+        int arrived = 0;
+        const auto cover = [&](qint64 from, qint64 to, qint64 bucket) {
+            cache.cover(history, this, QStringLiteral("A"), QStringLiteral("T"), from, to, bucket, false, [&arrived] { ++arrived; });
+        };
+        cover(0, 10000, 1000);
+        QCOMPARE(cache.points().size(), 0);
+        history.answerNext();
+        QCOMPARE(arrived, 1);
+        QCOMPARE(cache.points().size(), 10);
+        // Panned right while the new strip is asked for: its answer joins at the end, in order.
+        cover(3000, 13000, 1000);
+        QCOMPARE(cache.points().first().timeMs, 3000);
+        history.answerNext();
+        QCOMPARE(cache.points().size(), 10);
+        QCOMPARE(cache.points().last().timeMs, 12000);
+        // An answer for a zoom level left meanwhile is dropped, not mixed into the new one.
+        cover(0, 20000, 2000);
+        cover(0, 20000, 4000);
+        QCOMPARE(history.pending.size(), std::size_t(2));
+        history.answerNext();
+        QCOMPARE(cache.points().size(), 0);
+        history.answerNext();
+        QCOMPARE(cache.points().size(), 20);
+        QCOMPARE(arrived, 3);
+    }
+
     void csvHoldsTheValuesAsArchived()
     {
         const qint64 base = (m_station->runtime().now() / 1000 - 7200) * 1000;
@@ -438,7 +497,12 @@ private Q_SLOTS:
         c->ApplyCurveSettings();
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("out.csv"));
-        QCOMPARE(c->exportCsv(path), QString());
+        const auto exported = [&c](const QString& target) {
+            QString result = QStringLiteral("not finished");
+            c->exportCsv(target, [&result](const QString& error) { result = error; });
+            return result;
+        };
+        QCOMPARE(exported(path), QString());
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
         const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -448,7 +512,8 @@ private Q_SLOTS:
         QCOMPARE(QDateTime::fromString(row[0], Qt::ISODateWithMs).toMSecsSinceEpoch(), base + 3000);
         QCOMPARE(row[1].toDouble(), 6000.0 + 3 * 1e-3); // exact: shortest text that reads back the same
         QCOMPARE(row[2], QString());
-        QVERIFY(!c->exportCsv(dir.filePath(QStringLiteral("no/such/folder/out.csv"))).isEmpty());
+        const QString refused = exported(dir.filePath(QStringLiteral("no/such/folder/out.csv")));
+        QVERIFY(!refused.isEmpty() && refused != QStringLiteral("not finished"));
     }
 };
 

@@ -1,0 +1,72 @@
+#include "RequestClient.h"
+
+#include "BusLog.h"
+
+#include <QTimer>
+
+RequestClient::RequestClient(MqttClient& client, const KalvoraTopics& topics, QString station, QObject* parent)
+    : QObject(parent)
+    , m_client(client)
+    , m_topics(topics)
+    , m_station(std::move(station))
+{
+}
+
+void RequestClient::send(const BusRequest& request, QObject* context, Answer answer)
+{
+    const QByteArray correlation = QByteArray::number(m_next++);
+    auto* timer = new QTimer(this);
+    timer->setSingleShot(true);
+    m_pending.insert(correlation, {context ? QPointer<QObject>(context) : QPointer<QObject>(this), std::move(answer), timer});
+    if (!m_available || !m_client.isConnected()
+        || m_client.publish({m_topics.request(m_station), request.toJson(), 1, false, responseTopic(), correlation}) < 0) {
+        // Failed at once, but answered from the event loop as a real answer would be.
+        connect(timer, &QTimer::timeout, this, [this, correlation] { finish(correlation, BusReply::refused(noServer())); });
+        timer->start(0);
+        return;
+    }
+    connect(timer, &QTimer::timeout, this, [this, correlation] { finish(correlation, BusReply::refused(noAnswer())); });
+    timer->start(m_timeoutMs);
+}
+
+bool RequestClient::handle(const MqttMessage& message)
+{
+    if (message.topic != responseTopic())
+        return false;
+    if (!m_pending.contains(message.correlationData)) {
+        qCInfo(busLog).noquote() << QStringLiteral("Answer on %1 dropped: no request waits for it (late or unknown)").arg(message.topic);
+        return true;
+    }
+    const auto reply = BusReply::parse(message.payload);
+    if (!reply.ok()) {
+        qCWarning(busLog).noquote() << QStringLiteral("Answer on %1 dropped: %2").arg(message.topic, reply.error);
+        finish(message.correlationData, BusReply::refused(QStringLiteral("the server's answer was malformed: %1").arg(reply.error)));
+        return true;
+    }
+    finish(message.correlationData, *reply.value);
+    return true;
+}
+
+void RequestClient::failAll(const QString& reason)
+{
+    const QList<QByteArray> keys = m_pending.keys();
+    for (const QByteArray& key : keys) {
+        // Answered from the event loop, as every failure is.
+        Pending& p = m_pending[key];
+        p.timer->disconnect(this);
+        connect(p.timer, &QTimer::timeout, this, [this, key, reason] { finish(key, BusReply::refused(reason)); });
+        p.timer->start(0);
+    }
+}
+
+void RequestClient::finish(const QByteArray& correlation, const BusReply& reply)
+{
+    const auto it = m_pending.find(correlation);
+    if (it == m_pending.end())
+        return;
+    const Pending pending = *it;
+    m_pending.erase(it);
+    pending.timer->deleteLater();
+    if (pending.context)
+        pending.answer(reply);
+}
