@@ -46,7 +46,7 @@ QList<PgPoint> PgArchiveReader::range(int trend, qint64 t0, qint64 t1)
     if (t1 < t0)
         return out;
     PgResult r = m_c.exec("SELECT t, v FROM samples WHERE trend = $1 AND t >= $2 AND t <= $3 ORDER BY t",
-                          {QByteArray::number(trend), QByteArray::number(t0), QByteArray::number(t1)});
+                          {QByteArray::number(trend), QByteArray::number(t0), QByteArray::number(t1)}, PgConnection::Rows::Binary);
     m_error = r.error();
     out.reserve(r.rows());
     for (int i = 0; i < r.rows(); ++i)
@@ -131,7 +131,7 @@ QList<PgPoint> PgArchiveReader::reduced(int trend, qint64 t0, qint64 t1, int buc
         "WHERE p.level >= 0 AND r.level = p.level AND r.trend = $1 AND r.t >= p.f AND r.t < p.e "
         "UNION ALL SELECT s.t, s.v, s.t, s.v, s.t, s.v, s.t, s.v FROM samples s "
         "WHERE p.level < 0 AND s.trend = $1 AND s.t >= p.f AND s.t < p.e) x ORDER BY p.i, x.first_t",
-        {QByteArray::number(trend), intArray(levels), intArray(froms), intArray(tos)});
+        {QByteArray::number(trend), intArray(levels), intArray(froms), intArray(tos)}, PgConnection::Rows::Binary);
     if (!r.ok()) {
         m_error = r.error();
         return points;

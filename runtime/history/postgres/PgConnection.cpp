@@ -88,11 +88,11 @@ QString PgConnection::describe() const
     return QStringLiteral("database \"%1\" at %2:%3").arg(text(PQdb(m_conn)), text(PQhost(m_conn)), text(PQport(m_conn)));
 }
 
-PgResult PgConnection::finish(pg_result* result, const QByteArray& what)
+PgResult PgConnection::finish(pg_result* result, const QByteArray& what, bool binary)
 {
     const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || status == PGRES_COPY_IN)
-        return PgResult(result, {});
+        return PgResult(result, {}, binary);
     QString message = result ? text(PQresultErrorMessage(result)) : QString();
     if (message.isEmpty())
         message = m_conn ? text(PQerrorMessage(m_conn)) : QStringLiteral("not connected");
@@ -101,14 +101,15 @@ PgResult PgConnection::finish(pg_result* result, const QByteArray& what)
     return PgResult(result, QStringLiteral("%1: %2").arg(QString::fromUtf8(what.left(80)).simplified(), message));
 }
 
-PgResult PgConnection::exec(const QByteArray& sql, const QList<QByteArray>& params)
+PgResult PgConnection::exec(const QByteArray& sql, const QList<QByteArray>& params, Rows rows)
 {
     if (!m_conn)
         return PgResult(nullptr, QStringLiteral("%1: not connected").arg(QString::fromUtf8(sql.left(80))));
     std::vector<const char*> values;
     for (const QByteArray& p : params)
         values.push_back(p.isNull() ? nullptr : p.constData());
-    return finish(PQexecParams(m_conn, sql.constData(), static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, 0), sql);
+    return finish(PQexecParams(m_conn, sql.constData(), static_cast<int>(values.size()), nullptr, values.data(), nullptr, nullptr, rows == Rows::Binary ? 1 : 0), sql,
+        rows == Rows::Binary);
 }
 
 QString PgConnection::prepare(const QByteArray& name, const QByteArray& sql)

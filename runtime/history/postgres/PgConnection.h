@@ -25,8 +25,10 @@ public:
     /// The database, user, host and port in use, for messages.
     QString describe() const;
 
-    /// Runs `sql` with text parameters $1, $2 ... (a null QByteArray is SQL NULL).
-    PgResult exec(const QByteArray& sql, const QList<QByteArray>& params = {});
+    enum class Rows { Text, Binary };
+    /// Runs `sql` with text parameters $1, $2 ... (a null QByteArray is SQL NULL). Binary rows spare
+    /// the conversion of numbers to text and back; for large reads.
+    PgResult exec(const QByteArray& sql, const QList<QByteArray>& params = {}, Rows rows = Rows::Text);
     /// Prepares `sql` once under `name`; runPrepared() runs it.
     QString prepare(const QByteArray& name, const QByteArray& sql);
     PgResult runPrepared(const QByteArray& name, const QList<QByteArray>& params);
@@ -43,7 +45,7 @@ public:
     QByteArray identifier(const QString& value) const;
 
 private:
-    PgResult finish(struct pg_result* result, const QByteArray& what);
+    PgResult finish(struct pg_result* result, const QByteArray& what, bool binary = false);
     pg_conn* m_conn = nullptr;
 };
 

@@ -13,7 +13,7 @@ class PgResult final {
 public:
     PgResult() = default;
     /// Takes `result` over; `error` empty means success.
-    PgResult(pg_result* result, QString error);
+    PgResult(pg_result* result, QString error, bool binary = false);
 
     bool ok() const { return m_error.isEmpty(); }
     const QString& error() const { return m_error; }
@@ -22,8 +22,10 @@ public:
     int rows() const;
     bool isNull(int row, int column) const;
     QByteArray text(int row, int column) const;
-    qint64 int64(int row, int column) const { return text(row, column).toLongLong(); }
-    double real(int row, int column) const { return text(row, column).toDouble(); }
+    /// An integer column (smallint, integer, bigint) in either format.
+    qint64 int64(int row, int column) const;
+    /// A double precision column in either format.
+    double real(int row, int column) const;
 
 private:
     struct Free {
@@ -31,4 +33,5 @@ private:
     };
     std::unique_ptr<pg_result, Free> m_result;
     QString m_error;
+    bool m_binary = false;
 };
