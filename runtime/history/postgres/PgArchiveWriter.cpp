@@ -122,24 +122,31 @@ QString PgArchiveWriter::write(std::vector<PgSample> batch, const QByteArray& pl
         }
         if (QString e = ensureMonths(t0, t1); !e.isEmpty())
             return e;
-        if (QString e = m_c.copyIn("COPY kalvora_stage FROM STDIN (FORMAT binary)", rows.finish()); !e.isEmpty())
+        // Samples that are all new go straight in; one that exists already fails the COPY, and then
+        // the batch goes the longer way through a staging table that sorts new from replaced.
+        const QByteArray& data = rows.finish();
+        if (QString e = m_c.exec("SAVEPOINT fresh").error(); !e.isEmpty())
             return e;
-        if (QString e = m_c.copyIn("COPY kalvora_cells FROM STDIN (FORMAT binary)", cellsOf(unique)); !e.isEmpty())
-            return e;
-        // New samples go in; a sample that was there gets its new value and is noted, for its cells.
-        PgResult inserted = m_c.exec("WITH ins AS (INSERT INTO samples SELECT trend, t, v FROM kalvora_stage "
-                                     "ON CONFLICT (trend, t) DO NOTHING RETURNING 1) SELECT count(*) FROM ins");
-        if (!inserted.ok())
-            return inserted.error();
         qint64 replaced = 0;
-        if (inserted.int64(0, 0) < static_cast<qint64>(unique.size())) {
-            PgResult updated = m_c.exec("WITH up AS (UPDATE samples s SET v = st.v FROM kalvora_stage st "
-                                        "WHERE s.trend = st.trend AND s.t = st.t AND s.v <> st.v RETURNING s.trend, s.t), "
-                                        "kept AS (INSERT INTO kalvora_replaced SELECT trend, t FROM up RETURNING 1) SELECT count(*) FROM kept");
+        PgResult direct = m_c.copyIn("COPY samples FROM STDIN (FORMAT binary)", data);
+        if (direct.sqlState() == u"23505") {
+            if (QString e = m_c.exec("ROLLBACK TO SAVEPOINT fresh").error(); !e.isEmpty())
+                return e;
+            if (QString e = m_c.copyIn("COPY kalvora_stage FROM STDIN (FORMAT binary)", data).error(); !e.isEmpty())
+                return e;
+            PgResult inserted = m_c.exec("INSERT INTO samples SELECT trend, t, v FROM kalvora_stage ON CONFLICT (trend, t) DO NOTHING");
+            PgResult updated = inserted.ok() ? m_c.exec("WITH up AS (UPDATE samples s SET v = st.v FROM kalvora_stage st "
+                                                        "WHERE s.trend = st.trend AND s.t = st.t AND s.v <> st.v RETURNING s.trend, s.t), "
+                                                        "kept AS (INSERT INTO kalvora_replaced SELECT trend, t FROM up RETURNING 1) SELECT count(*) FROM kept")
+                                             : std::move(inserted);
             if (!updated.ok())
                 return updated.error();
             replaced = updated.int64(0, 0);
+        } else if (!direct.ok()) {
+            return direct.error();
         }
+        if (QString e = m_c.copyIn("COPY kalvora_cells FROM STDIN (FORMAT binary)", cellsOf(unique)).error(); !e.isEmpty())
+            return e;
         PgResult merged = m_c.exec(
             "INSERT INTO rollups AS r " + RollupColumns + " SELECT * FROM kalvora_cells ON CONFLICT (level, trend, t) DO UPDATE SET "
             "first_t = CASE WHEN EXCLUDED.first_t < r.first_t THEN EXCLUDED.first_t ELSE r.first_t END, "

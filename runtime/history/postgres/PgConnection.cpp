@@ -129,21 +129,21 @@ PgResult PgConnection::runPrepared(const QByteArray& name, const QList<QByteArra
     return finish(PQexecPrepared(m_conn, name.constData(), static_cast<int>(values.size()), values.data(), nullptr, nullptr, 0), name);
 }
 
-QString PgConnection::copyIn(const QByteArray& copySql, const QByteArray& data)
+PgResult PgConnection::copyIn(const QByteArray& copySql, const QByteArray& data)
 {
     PgResult start = finish(m_conn ? PQexec(m_conn, copySql.constData()) : nullptr, copySql);
     if (!start.ok())
-        return start.error();
+        return start;
     if (PQputCopyData(m_conn, data.constData(), static_cast<int>(data.size())) != 1 || PQputCopyEnd(m_conn, nullptr) != 1)
-        return QStringLiteral("%1: %2").arg(QString::fromUtf8(copySql.left(80)), text(PQerrorMessage(m_conn)));
-    QString error;
+        return PgResult(nullptr, QStringLiteral("%1: %2").arg(QString::fromUtf8(copySql.left(80)), text(PQerrorMessage(m_conn))));
+    PgResult outcome;
     // The outcome of the COPY, then nothing more.
     while (PGresult* r = PQgetResult(m_conn)) {
         PgResult one = finish(r, copySql);
-        if (error.isEmpty())
-            error = one.error();
+        if (outcome.ok())
+            outcome = std::move(one);
     }
-    return error;
+    return outcome;
 }
 
 QString PgConnection::begin()

@@ -33,7 +33,7 @@ public:
     QString prepare(const QByteArray& name, const QByteArray& sql);
     PgResult runPrepared(const QByteArray& name, const QList<QByteArray>& params);
     /// `COPY ... FROM STDIN` with `data` in the format the statement names (text or binary).
-    QString copyIn(const QByteArray& copySql, const QByteArray& data);
+    PgResult copyIn(const QByteArray& copySql, const QByteArray& data);
 
     QString begin();
     QString commit();
