@@ -55,7 +55,11 @@ QString PgConnection::open(const QString& conninfo)
         return QStringLiteral("The database connection string is not valid: %1").arg(detail);
     }
     PQconninfoFree(options);
-    m_conn = PQconnectdb(info.constData());
+    // A host that does not answer must not hold the start for ever: ten seconds unless the string
+    // says otherwise (the expanded string comes after the default and overrides it).
+    const char* keywords[] = {"connect_timeout", "dbname", nullptr};
+    const char* values[] = {"10", info.constData(), nullptr};
+    m_conn = PQconnectdbParams(keywords, values, 1);
     if (PQstatus(m_conn) != CONNECTION_OK) {
         const QString reason = connectFailure(m_conn);
         close();
