@@ -110,7 +110,8 @@ private Q_SLOTS:
         PgArchiveReader reader(*c);
         // Across a month edge, out of order, one time twice in the batch, then one value replaced.
         const qint64 edge = Nov30 + Day;
-        QCOMPARE(writer.write({{ids[0], edge + 1000, 3.0}, {ids[0], edge - 1000, 1.0}, {ids[1], edge, 9.0}, {ids[0], edge, 2.0}, {ids[0], edge, 2.5}},
+        QCOMPARE(writer.write({{ids[0], edge + 1000, 3.0}, {ids[0], edge - 1000, 1.0}, {ids[1], edge, 9.0}, {ids[0], edge, 2.0}, {ids[0], edge, 2.5},
+                                  {ids[1], edge + 1, qQNaN()}, {ids[1], edge + 2, qInf()}},
                      "{\"state\":1}"),
             QString());
         QCOMPARE(writer.write({{ids[0], edge - 1000, -4.0}}), QString());

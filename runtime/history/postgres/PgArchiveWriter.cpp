@@ -7,6 +7,7 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -101,6 +102,9 @@ QString PgArchiveWriter::write(std::vector<PgSample> batch, const QByteArray& pl
     std::vector<PgSample> unique;
     unique.reserve(batch.size());
     for (const PgSample& s : batch) {
+        // As in the embedded archive, what is not a finite number is not archived.
+        if (!std::isfinite(s.value))
+            continue;
         if (!unique.empty() && unique.back().trend == s.trend && unique.back().timeMs == s.timeMs)
             unique.back() = s;
         else

@@ -26,7 +26,7 @@ public:
     {
     }
 
-    /// Writes `batch` (any order) and, if not empty, the plant state, in one transaction. An empty text
+    /// Writes `batch` (any order; values that are not finite numbers are left out) and, if not empty, the plant state, in one transaction. An empty text
     /// on success; otherwise why not, and nothing of the batch is written.
     QString write(std::vector<PgSample> batch, const QByteArray& plantState = {});
     /// Drops the month partitions whose every sample is older than `cutoffMs`; `dropped` receives how
