@@ -18,6 +18,7 @@ packages=(
     qt6-base-dev qt6-tools-dev qt6-svg-dev libqt6opengl6-dev libgl-dev libxkbcommon-dev
     libsqlite3-dev libbenchmark-dev qt6-serialbus-dev
     libsodium-dev
+    libpq-dev postgresql
     fonts-wine xvfb xauth xdotool
     mosquitto libmosquitto-dev libprotobuf-dev protobuf-compiler
 )

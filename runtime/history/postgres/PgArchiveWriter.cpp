@@ -1,0 +1,214 @@
+#include "PgArchiveWriter.h"
+
+#include "PgArchiveSchema.h"
+#include "PgConnection.h"
+#include "PgCopyBuffer.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+qint64 cellOf(qint64 t, qint64 step)
+{
+    const qint64 q = t / step;
+    return (q * step > t ? q - 1 : q) * step;
+}
+
+/// The levels as an SQL VALUES list (level, step).
+QByteArray levelsSql()
+{
+    QByteArray sql = "(VALUES ";
+    for (int level = 0; level < PgArchiveSchema::Levels; ++level)
+        sql += (level ? ", (" : "(") + QByteArray::number(level) + ", " + QByteArray::number(PgArchiveSchema::StepMs[static_cast<size_t>(level)]) + "::bigint)";
+    return sql + ") lv(level, step)";
+}
+
+// Ties of minimum and maximum go to the earliest sample, as the embedded archive keeps them.
+const QByteArray AggregateColumns = "min(s.t), (array_agg(s.v ORDER BY s.t))[1], (array_agg(s.t ORDER BY s.v, s.t))[1], min(s.v), "
+                                    "(array_agg(s.t ORDER BY s.v DESC, s.t))[1], max(s.v), max(s.t), (array_agg(s.v ORDER BY s.t DESC))[1]";
+
+const QByteArray RollupColumns = "(level, trend, t, first_t, first_v, min_t, min_v, max_t, max_v, last_t, last_v)";
+
+} // namespace
+
+QString PgArchiveWriter::prepare()
+{
+    if (m_prepared)
+        return {};
+    for (const QByteArray& sql : {
+             QByteArray("CREATE TEMP TABLE IF NOT EXISTS kalvora_stage(trend integer, t bigint, v double precision) ON COMMIT DELETE ROWS"),
+             QByteArray("CREATE TEMP TABLE IF NOT EXISTS kalvora_cells(level smallint, trend integer, t bigint, first_t bigint, "
+                        "first_v double precision, min_t bigint, min_v double precision, max_t bigint, max_v double precision, "
+                        "last_t bigint, last_v double precision) ON COMMIT DELETE ROWS"),
+             QByteArray("CREATE TEMP TABLE IF NOT EXISTS kalvora_replaced(trend integer, t bigint) ON COMMIT DELETE ROWS")})
+        if (QString e = m_c.exec(sql).error(); !e.isEmpty())
+            return e;
+    m_prepared = true;
+    return {};
+}
+
+QString PgArchiveWriter::ensureMonths(qint64 t0, qint64 t1)
+{
+    for (qint64 m = PgArchiveSchema::monthStart(t0); m <= t1; m = PgArchiveSchema::nextMonth(m)) {
+        if (m_months.contains(m))
+            continue;
+        if (QString e = PgArchiveSchema::ensurePartitions(m_c, m, m); !e.isEmpty())
+            return e;
+        m_months.insert(m);
+    }
+    return {};
+}
+
+QByteArray PgArchiveWriter::cellsOf(const std::vector<PgSample>& sorted) const
+{
+    // The batch is sorted by trend and time: a cell is one run, its first and last rows are its ends.
+    PgCopyBuffer cells(static_cast<qsizetype>(sorted.size() / 5 + 16), 100);
+    for (int level = 0; level < PgArchiveSchema::Levels; ++level) {
+        const qint64 step = PgArchiveSchema::StepMs[static_cast<size_t>(level)];
+        size_t i = 0;
+        while (i < sorted.size()) {
+            const PgSample& first = sorted[i];
+            const qint64 cell = cellOf(first.timeMs, step);
+            const PgSample* lo = &first;
+            const PgSample* hi = &first;
+            size_t j = i + 1;
+            for (; j < sorted.size() && sorted[j].trend == first.trend && sorted[j].timeMs < cell + step; ++j) {
+                if (sorted[j].value < lo->value)
+                    lo = &sorted[j];
+                if (sorted[j].value > hi->value)
+                    hi = &sorted[j];
+            }
+            const PgSample& last = sorted[j - 1];
+            cells.row(11).int16(static_cast<qint16>(level)).int32(first.trend).int64(cell);
+            cells.int64(first.timeMs).float8(first.value).int64(lo->timeMs).float8(lo->value);
+            cells.int64(hi->timeMs).float8(hi->value).int64(last.timeMs).float8(last.value);
+            i = j;
+        }
+    }
+    return cells.finish();
+}
+
+QString PgArchiveWriter::write(std::vector<PgSample> batch, const QByteArray& plantState)
+{
+    if (batch.empty() && plantState.isEmpty())
+        return {};
+    // A sample given twice in one batch keeps its last value, as a later write would.
+    std::stable_sort(batch.begin(), batch.end(), [](const PgSample& a, const PgSample& b) {
+        return a.trend != b.trend ? a.trend < b.trend : a.timeMs < b.timeMs;
+    });
+    std::vector<PgSample> unique;
+    unique.reserve(batch.size());
+    for (const PgSample& s : batch) {
+        // As in the embedded archive, what is not a finite number is not archived.
+        if (!std::isfinite(s.value))
+            continue;
+        if (!unique.empty() && unique.back().trend == s.trend && unique.back().timeMs == s.timeMs)
+            unique.back() = s;
+        else
+            unique.push_back(s);
+    }
+    if (QString e = prepare(); !e.isEmpty())
+        return e;
+    PgTransaction transaction(m_c);
+    if (!transaction.error().isEmpty())
+        return transaction.error();
+    if (!unique.empty()) {
+        qint64 t0 = unique.front().timeMs;
+        qint64 t1 = t0;
+        PgCopyBuffer rows(static_cast<qsizetype>(unique.size()), 30);
+        for (const PgSample& s : unique) {
+            rows.row(3).int32(s.trend).int64(s.timeMs).float8(s.value);
+            t0 = std::min(t0, s.timeMs);
+            t1 = std::max(t1, s.timeMs);
+        }
+        if (QString e = ensureMonths(t0, t1); !e.isEmpty())
+            return e;
+        // Samples that are all new go straight in; one that exists already fails the COPY, and then
+        // the batch goes the longer way through a staging table that sorts new from replaced.
+        const QByteArray& data = rows.finish();
+        if (QString e = m_c.exec("SAVEPOINT fresh").error(); !e.isEmpty())
+            return e;
+        qint64 replaced = 0;
+        PgResult direct = m_c.copyIn("COPY samples FROM STDIN (FORMAT binary)", data);
+        if (direct.sqlState() == u"23505") {
+            if (QString e = m_c.exec("ROLLBACK TO SAVEPOINT fresh").error(); !e.isEmpty())
+                return e;
+            if (QString e = m_c.copyIn("COPY kalvora_stage FROM STDIN (FORMAT binary)", data).error(); !e.isEmpty())
+                return e;
+            PgResult inserted = m_c.exec("INSERT INTO samples SELECT trend, t, v FROM kalvora_stage ON CONFLICT (trend, t) DO NOTHING");
+            PgResult updated = inserted.ok() ? m_c.exec("WITH up AS (UPDATE samples s SET v = st.v FROM kalvora_stage st "
+                                                        "WHERE s.trend = st.trend AND s.t = st.t AND s.v <> st.v RETURNING s.trend, s.t), "
+                                                        "kept AS (INSERT INTO kalvora_replaced SELECT trend, t FROM up RETURNING 1) SELECT count(*) FROM kept")
+                                             : std::move(inserted);
+            if (!updated.ok())
+                return updated.error();
+            replaced = updated.int64(0, 0);
+        } else if (!direct.ok()) {
+            return direct.error();
+        }
+        if (QString e = m_c.copyIn("COPY kalvora_cells FROM STDIN (FORMAT binary)", cellsOf(unique)).error(); !e.isEmpty())
+            return e;
+        PgResult merged = m_c.exec(
+            "INSERT INTO rollups AS r " + RollupColumns + " SELECT * FROM kalvora_cells ON CONFLICT (level, trend, t) DO UPDATE SET "
+            "first_t = CASE WHEN EXCLUDED.first_t < r.first_t THEN EXCLUDED.first_t ELSE r.first_t END, "
+            "first_v = CASE WHEN EXCLUDED.first_t < r.first_t THEN EXCLUDED.first_v ELSE r.first_v END, "
+            "min_t = CASE WHEN EXCLUDED.min_v < r.min_v OR (EXCLUDED.min_v = r.min_v AND EXCLUDED.min_t < r.min_t) THEN EXCLUDED.min_t ELSE r.min_t END, "
+            "min_v = CASE WHEN EXCLUDED.min_v < r.min_v OR (EXCLUDED.min_v = r.min_v AND EXCLUDED.min_t < r.min_t) THEN EXCLUDED.min_v ELSE r.min_v END, "
+            "max_t = CASE WHEN EXCLUDED.max_v > r.max_v OR (EXCLUDED.max_v = r.max_v AND EXCLUDED.max_t < r.max_t) THEN EXCLUDED.max_t ELSE r.max_t END, "
+            "max_v = CASE WHEN EXCLUDED.max_v > r.max_v OR (EXCLUDED.max_v = r.max_v AND EXCLUDED.max_t < r.max_t) THEN EXCLUDED.max_v ELSE r.max_v END, "
+            "last_t = CASE WHEN EXCLUDED.last_t > r.last_t THEN EXCLUDED.last_t ELSE r.last_t END, "
+            "last_v = CASE WHEN EXCLUDED.last_t > r.last_t THEN EXCLUDED.last_v ELSE r.last_v END");
+        if (!merged.ok())
+            return merged.error();
+        // Cells of a replaced value are computed afresh from the samples, which hold the new value now.
+        if (replaced > 0) {
+            PgResult again = m_c.exec(
+                "WITH cells AS (SELECT DISTINCT lv.level, x.trend, x.t - (((x.t % lv.step) + lv.step) % lv.step) AS c, lv.step "
+                "FROM kalvora_replaced x CROSS JOIN " + levelsSql() + ") "
+                "INSERT INTO rollups AS r " + RollupColumns + " SELECT cells.level, cells.trend, cells.c, " + AggregateColumns +
+                " FROM cells JOIN samples s ON s.trend = cells.trend AND s.t >= cells.c AND s.t < cells.c + cells.step "
+                "GROUP BY cells.level, cells.trend, cells.c ON CONFLICT (level, trend, t) DO UPDATE SET "
+                "first_t = EXCLUDED.first_t, first_v = EXCLUDED.first_v, min_t = EXCLUDED.min_t, min_v = EXCLUDED.min_v, "
+                "max_t = EXCLUDED.max_t, max_v = EXCLUDED.max_v, last_t = EXCLUDED.last_t, last_v = EXCLUDED.last_v");
+            if (!again.ok())
+                return again.error();
+        }
+    }
+    if (!plantState.isEmpty()) {
+        PgResult saved = m_c.exec("INSERT INTO plant_state(id, saved, state) VALUES(1, $1, $2) "
+                                  "ON CONFLICT (id) DO UPDATE SET saved = EXCLUDED.saved, state = EXCLUDED.state",
+                                  {QByteArray::number(QDateTime::currentMSecsSinceEpoch()), plantState});
+        if (!saved.ok())
+            return saved.error();
+    }
+    return transaction.commit();
+}
+
+QString PgArchiveWriter::dropBefore(qint64 cutoffMs, int* dropped)
+{
+    if (dropped)
+        *dropped = 0;
+    QString error;
+    const auto months = PgArchiveSchema::partitions(m_c, &error);
+    if (!error.isEmpty())
+        return error;
+    for (const auto& [name, end] : months) {
+        if (end > cutoffMs)
+            continue;
+        // The rollups of a month go with its samples: a cell never spans two months.
+        PgTransaction transaction(m_c);
+        const QByteArray key = name.mid(8).toLatin1();
+        for (const char* table : {"samples_", "rollups_"})
+            if (QString e = m_c.exec("DROP TABLE IF EXISTS " + QByteArray(table) + key).error(); !e.isEmpty())
+                return e;
+        if (QString e = transaction.commit(); !e.isEmpty())
+            return e;
+        m_months.remove(end - 1 >= 0 ? PgArchiveSchema::monthStart(end - 1) : 0);
+        if (dropped)
+            ++*dropped;
+    }
+    return {};
+}

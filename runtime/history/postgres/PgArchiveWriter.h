@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QSet>
+#include <QString>
+
+#include <vector>
+
+class PgConnection;
+
+/// One sample for the server archive: a trend id from PgArchiveSchema::bindTrends().
+struct PgSample {
+    int trend = 0;
+    qint64 timeMs = 0;
+    double value = 0.0;
+};
+
+/// \brief Writes batches of samples into the archive on a PostgreSQL server: the samples by COPY and
+/// their rollup cells of every level in the same transaction, so a batch is wholly there or not at
+/// all. A sample written again replaces the value and its cells are computed afresh. Retention drops
+/// whole month partitions.
+class PgArchiveWriter final {
+public:
+    explicit PgArchiveWriter(PgConnection& connection)
+        : m_c(connection)
+    {
+    }
+
+    /// Writes `batch` (any order; values that are not finite numbers are left out) and, if not empty, the plant state, in one transaction. An empty text
+    /// on success; otherwise why not, and nothing of the batch is written.
+    QString write(std::vector<PgSample> batch, const QByteArray& plantState = {});
+    /// Drops the month partitions whose every sample is older than `cutoffMs`; `dropped` receives how
+    /// many months went.
+    QString dropBefore(qint64 cutoffMs, int* dropped = nullptr);
+    /// Forgets what it knows of the server (partitions made, temporary tables); after a reconnect.
+    void reset() { m_months.clear(), m_prepared = false; }
+
+private:
+    QString prepare();
+    QString ensureMonths(qint64 t0, qint64 t1);
+    QByteArray cellsOf(const std::vector<PgSample>& sorted) const;
+
+    PgConnection& m_c;
+    QSet<qint64> m_months;
+    bool m_prepared = false;
+};

@@ -1,0 +1,293 @@
+#include "ArchiveTestSupport.h"
+#include "PgArchiveReader.h"
+#include "PgArchiveSchema.h"
+#include "PgArchiveWriter.h"
+#include "PgConnection.h"
+#include "PostgresCluster.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+// 2026-11-30 00:00:00 UTC: a month edge a day later.
+constexpr qint64 Nov30 = 1795996800000LL;
+constexpr qint64 Day = 86'400'000LL;
+
+} // namespace
+
+class TestHistoryPg : public QObject {
+    Q_OBJECT
+
+private:
+    PostgresCluster m_cluster;
+    int m_databases = 0;
+
+    /// A fresh database with the archive's schema and the trends of archive A; their ids in `ids`.
+    std::unique_ptr<PgConnection> freshArchive(QList<int>* ids = nullptr, QString* name = nullptr)
+    {
+        const QString db = QStringLiteral("archive%1").arg(++m_databases);
+        PgConnection admin;
+        if (!admin.open(m_cluster.conninfo()).isEmpty() || !admin.exec("CREATE DATABASE " + db.toUtf8()).ok())
+            qFatal("cannot create database %s", qPrintable(db));
+        auto c = std::make_unique<PgConnection>();
+        QString error = c->open(m_cluster.conninfo(db));
+        if (error.isEmpty())
+            error = PgArchiveSchema::open(*c);
+        QList<int> bound = PgArchiveSchema::bindTrends(*c, {{QStringLiteral("A"), QStringLiteral("t1")}, {QStringLiteral("A"), QStringLiteral("T1")}}, &error);
+        if (!error.isEmpty())
+            qFatal("%s", qPrintable(error));
+        if (ids)
+            *ids = bound;
+        if (name)
+            *name = db;
+        return c;
+    }
+
+    qint64 count(PgConnection& c, const QByteArray& sql)
+    {
+        PgResult r = c.exec(sql);
+        return r.ok() ? r.int64(0, 0) : -1;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        const QString error = m_cluster.start();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
+
+    void refusesWithReason_data()
+    {
+        QTest::addColumn<QString>("conninfo");
+        QTest::addColumn<QByteArray>("alteration");
+        QTest::addColumn<QString>("expected");
+        const QString pw = QString::fromLatin1(PostgresCluster::Password);
+        QTest::newRow("bad connection string") << QStringLiteral("host=/tmp colour=blue") << QByteArray()
+                                               << QStringLiteral("connection string is not valid: invalid connection option \"colour\"");
+        QTest::newRow("wrong port") << QStringLiteral("host=127.0.0.1 port=%1 user=postgres password=x").arg(m_cluster.port() == 1 ? 2 : 1)
+                                    << QByteArray() << QStringLiteral("server at 127.0.0.1, port %1 is not reachable").arg(m_cluster.port() == 1 ? 2 : 1);
+        QTest::newRow("wrong password") << m_cluster.tcpConninfo(QStringLiteral("postgres"), QStringLiteral("wrong")) << QByteArray()
+                                        << QStringLiteral("refused user \"postgres\": wrong password or unknown user");
+        QTest::newRow("missing database") << m_cluster.tcpConninfo(QStringLiteral("postgres"), pw, QStringLiteral("nosuchdb")) << QByteArray()
+                                          << QStringLiteral("The database \"nosuchdb\" does not exist on the server at 127.0.0.1, port %1").arg(m_cluster.port());
+        QTest::newRow("newer schema") << QString() << QByteArray("UPDATE kalvora_meta SET value = '7' WHERE key = 'schema_version'")
+                                      << QStringLiteral("has schema version 7, newer than this program's 1");
+        QTest::newRow("missing column") << QString() << QByteArray("ALTER TABLE rollups DROP COLUMN max_v")
+                                        << QStringLiteral("Archive table rollups: column max_v is missing");
+        QTest::newRow("wrong column type") << QString() << QByteArray("ALTER TABLE plant_state ALTER COLUMN saved TYPE text")
+                                           << QStringLiteral("Archive table plant_state: column saved is text, expected bigint");
+    }
+
+    void refusesWithReason()
+    {
+        QFETCH(QString, conninfo);
+        QFETCH(QByteArray, alteration);
+        QFETCH(QString, expected);
+        QString error;
+        if (!conninfo.isEmpty()) {
+            PgConnection c;
+            error = c.open(conninfo);
+            QVERIFY2(!error.contains(u"password=") && !error.contains(u"wrong\""), qPrintable(error));
+        } else {
+            QString db;
+            std::unique_ptr<PgConnection> c = freshArchive(nullptr, &db);
+            QVERIFY2(c->exec(alteration).ok(), alteration.constData());
+            c->close();
+            QCOMPARE(c->open(m_cluster.conninfo(db)), QString());
+            error = PgArchiveSchema::open(*c);
+        }
+        QVERIFY2(error.contains(expected), qPrintable(error));
+    }
+
+    void samplesComeBackAsWritten()
+    {
+        QList<int> ids;
+        auto c = freshArchive(&ids);
+        PgArchiveWriter writer(*c);
+        PgArchiveReader reader(*c);
+        // Across a month edge, out of order, one time twice in the batch, then one value replaced.
+        const qint64 edge = Nov30 + Day;
+        QCOMPARE(writer.write({{ids[0], edge + 1000, 3.0}, {ids[0], edge - 1000, 1.0}, {ids[1], edge, 9.0}, {ids[0], edge, 2.0}, {ids[0], edge, 2.5},
+                                  {ids[1], edge + 1, qQNaN()}, {ids[1], edge + 2, qInf()}},
+                     "{\"state\":1}"),
+            QString());
+        QCOMPARE(writer.write({{ids[0], edge - 1000, -4.0}}), QString());
+        QCOMPARE(reader.range(ids[0], edge - Day, edge + Day), (QList<PgPoint>{{edge - 1000, -4.0}, {edge, 2.5}, {edge + 1000, 3.0}}));
+        QCOMPARE(reader.range(ids[1], edge - Day, edge + Day), (QList<PgPoint>{{edge, 9.0}}));
+        QCOMPARE(count(*c, "SELECT count(*) FROM samples_202611"), 1);
+        // The replaced value's cells were computed afresh: the hour before the edge holds only -4.
+        QCOMPARE(count(*c, "SELECT count(*) FROM rollups WHERE min_v = -4 AND max_v = -4 AND first_v = -4 AND last_v = -4"), 4);
+        QCOMPARE(c->exec("SELECT state FROM plant_state").text(0, 0), QByteArray("{\"state\":1}"));
+    }
+
+    void reducedAsTheEmbeddedArchive_data()
+    {
+        QTest::addColumn<qint64>("t0");
+        QTest::addColumn<qint64>("t1");
+        QTest::addColumn<int>("buckets");
+        const qint64 start = Nov30 + 12 * 3'600'000LL; // the day crosses the month edge
+        QTest::newRow("day, hour cells") << start << start + Day - 1 << 20;
+        QTest::newRow("day, unaligned") << start - 12345 << start + Day + 777 << 997;
+        QTest::newRow("two hours, 10 s cells") << start + 3'600'000 + 5 << start + 3 * 3'600'000 + 4321 << 333;
+        QTest::newRow("raw samples only") << start + 1000 << start + 601'000 << 400;
+        QTest::newRow("one bucket") << start - Day << start + 2 * Day << 1;
+        QTest::newRow("before the data") << start - 2 * Day << start - Day << 50;
+    }
+
+    void reducedAsTheEmbeddedArchive()
+    {
+        QFETCH(qint64, t0);
+        QFETCH(qint64, t1);
+        QFETCH(int, buckets);
+        static QList<int> ids;
+        static std::unique_ptr<PgConnection> c;
+        static std::unique_ptr<Store> sqlite;
+        if (!c) {
+            c = freshArchive(&ids);
+            sqlite = std::make_unique<Store>();
+            PgArchiveWriter writer(*c);
+            QRandomGenerator random(20);
+            const qint64 start = Nov30 + 12 * 3'600'000LL;
+            // A day of two trends at 1 s in batches of ten minutes; coarse values make ties of extremes.
+            for (qint64 batch = 0; batch < 144; ++batch) {
+                std::vector<PgSample> rows;
+                for (qint64 s = 0; s < 600; ++s)
+                    for (int trend = 0; trend < 2; ++trend) {
+                        const qint64 t = start + (batch * 600 + s) * 1000;
+                        const double v = random.bounded(20) * 0.5;
+                        rows.push_back({ids[trend], t, v});
+                        sqlite->store.add(trend, t, v);
+                    }
+                QCOMPARE(writer.write(rows), QString());
+                sqlite->store.commit();
+            }
+            // Some values written again later: their cells are computed afresh on both sides.
+            std::vector<PgSample> again;
+            for (int i = 0; i < 200; ++i) {
+                const qint64 t = start + random.bounded(86400) * 1000LL;
+                again.push_back({ids[0], t, 100.0 + i});
+                sqlite->store.add(0, t, 100.0 + i);
+            }
+            QCOMPARE(writer.write(again), QString());
+            sqlite->store.commit();
+        }
+        PgArchiveReader reader(*c);
+        for (int trend = 0; trend < 2; ++trend) {
+            const QString name = trend ? QStringLiteral("T1") : QStringLiteral("t1");
+            QList<PgPoint> expected;
+            for (const ArchiveSample& s : sqlite->store.reduced(QStringLiteral("A"), name, t0, t1, buckets))
+                expected.append({s.timeMs, s.value});
+            const QList<PgPoint> got = reader.reduced(ids[trend], t0, t1, buckets);
+            QCOMPARE(reader.error(), QString());
+            QCOMPARE(got.size(), expected.size());
+            QCOMPARE(got, expected);
+        }
+    }
+
+    void retentionDropsWholeMonths_data()
+    {
+        QTest::addColumn<qint64>("cutoff");
+        QTest::addColumn<int>("dropped");
+        QTest::addColumn<qint64>("left");
+        // One sample a day from 2026-10-01 to 2026-12-10.
+        const qint64 oct1 = Nov30 - 60 * Day;
+        QTest::newRow("nothing old enough") << oct1 + 20 * Day << 0 << qint64(71);
+        QTest::newRow("October") << oct1 + 45 * Day << 1 << qint64(40);
+        QTest::newRow("October and November") << Nov30 + 6 * Day << 2 << qint64(10);
+    }
+
+    void retentionDropsWholeMonths()
+    {
+        QFETCH(qint64, cutoff);
+        QFETCH(int, dropped);
+        QFETCH(qint64, left);
+        QList<int> ids;
+        auto c = freshArchive(&ids);
+        PgArchiveWriter writer(*c);
+        std::vector<PgSample> rows;
+        for (qint64 d = 0; d < 71; ++d)
+            rows.push_back({ids[0], Nov30 - 60 * Day + d * Day, double(d)});
+        QCOMPARE(writer.write(rows), QString());
+        int gone = -1;
+        QCOMPARE(writer.dropBefore(cutoff, &gone), QString());
+        QCOMPARE(gone, dropped);
+        QCOMPARE(count(*c, "SELECT count(*) FROM samples"), left);
+        // No cell outlives its samples.
+        QCOMPARE(count(*c, "SELECT count(*) FROM rollups r WHERE NOT EXISTS (SELECT 1 FROM samples s WHERE s.trend = r.trend AND s.t = r.first_t)"), 0);
+        // Writing into a dropped month again makes its partition afresh.
+        QCOMPARE(writer.write({{ids[0], Nov30 - 60 * Day, 1.0}}), QString());
+    }
+
+    void readerRoleReadsOnlyTheViews_data()
+    {
+        QTest::addColumn<QByteArray>("sql");
+        QTest::addColumn<bool>("allowed");
+        // Refused for want of the privilege, or because a view over a join cannot be written at all.
+        QTest::newRow("archive view") << QByteArray("SELECT count(*) FROM \"history_A\" WHERE time >= '2026-11-30' AND trend = 't1'") << true;
+        QTest::newRow("all archives") << QByteArray("SELECT archive, trend, time, value FROM history") << true;
+        QTest::newRow("samples table") << QByteArray("SELECT * FROM samples") << false;
+        QTest::newRow("catalogue") << QByteArray("UPDATE trends SET trend = 'x'") << false;
+        QTest::newRow("insert") << QByteArray("INSERT INTO samples VALUES(1, 1, 1)") << false;
+        QTest::newRow("write the view") << QByteArray("DELETE FROM history") << false;
+        QTest::newRow("new table") << QByteArray("CREATE TABLE mine(a int)") << false;
+    }
+
+    void readerRoleReadsOnlyTheViews()
+    {
+        QFETCH(QByteArray, sql);
+        QFETCH(bool, allowed);
+        static QString db;
+        if (db.isEmpty()) {
+            QList<int> ids;
+            auto c = freshArchive(&ids, &db);
+            QCOMPARE(PgArchiveWriter(*c).write({{ids[0], Nov30 + 5000, 1.5}}), QString());
+            QVERIFY(c->exec("DO $$BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'dashboard') THEN "
+                            "CREATE ROLE dashboard LOGIN PASSWORD 'look' IN ROLE kalvora_reader; END IF; END$$")
+                        .ok());
+        }
+        PgConnection dashboard;
+        QCOMPARE(dashboard.open(m_cluster.tcpConninfo(QStringLiteral("dashboard"), QStringLiteral("look"), db)), QString());
+        PgResult r = dashboard.exec(sql);
+        QVERIFY2(r.ok() == allowed, qPrintable(r.error()));
+        if (!allowed)
+            QVERIFY2(r.sqlState() == u"42501" || (sql.startsWith("DELETE") && r.sqlState() == u"55000"), qPrintable(r.error()));
+    }
+
+    // Last: it stops the server.
+    void nothingCommittedIsLostInAnOutage()
+    {
+        QList<int> ids;
+        QString db;
+        auto c = freshArchive(&ids, &db);
+        PgArchiveWriter writer(*c);
+        const auto batch = [&](int n) {
+            std::vector<PgSample> rows;
+            for (int i = 0; i < 1000; ++i)
+                rows.push_back({ids[i % 2], Nov30 + (n * 1000 + i) * 500LL, double(i)});
+            return rows;
+        };
+        for (int n = 0; n < 5; ++n)
+            QCOMPARE(writer.write(batch(n)), QString());
+        // A batch under way on another connection when the server dies.
+        PgConnection other;
+        QCOMPARE(other.open(m_cluster.conninfo(db)), QString());
+        QCOMPARE(other.begin(), QString());
+        QCOMPARE(other.copyIn("COPY samples FROM STDIN", "1\t1795996800001\t7\n").error(), QString());
+        QCOMPARE(m_cluster.stop(true), QString());
+        const QString refused = writer.write(batch(5));
+        QVERIFY2(refused.contains(u"connection"), qPrintable(refused));
+        QCOMPARE(m_cluster.start(), QString());
+        QCOMPARE(c->open(m_cluster.conninfo(db)), QString());
+        writer.reset();
+        QCOMPARE(count(*c, "SELECT count(*) FROM samples"), 5000);
+        QCOMPARE(count(*c, "SELECT sum(count) FROM (SELECT count(*) FROM rollups GROUP BY level) x"), count(*c, "SELECT count(*) FROM rollups"));
+        QCOMPARE(writer.write(batch(5)), QString());
+        QCOMPARE(count(*c, "SELECT count(*) FROM samples"), 6000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHistoryPg)
+#include "tst_history_pg.moc"
