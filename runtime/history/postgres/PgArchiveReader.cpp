@@ -1,5 +1,6 @@
 #include "PgArchiveReader.h"
 
+#include "ArchiveStoreRollups.h"
 #include "PgArchiveSchema.h"
 #include "PgConnection.h"
 
@@ -11,18 +12,6 @@ namespace {
 
 // Bucket arithmetic multiplies a span in ms by the bucket count, beyond 64 bits for wide spans.
 __extension__ typedef __int128 Wide;
-
-qint64 floorTo(qint64 t, qint64 step)
-{
-    const qint64 q = t / step;
-    return (q * step > t ? q - 1 : q) * step;
-}
-
-qint64 ceilTo(qint64 t, qint64 step)
-{
-    const qint64 f = floorTo(t, step);
-    return f == t ? t : f + step;
-}
 
 QByteArray intArray(const std::vector<qint64>& values)
 {
@@ -56,37 +45,9 @@ QList<PgPoint> PgArchiveReader::range(int trend, qint64 t0, qint64 t1)
 
 std::vector<PgArchiveReader::Piece> PgArchiveReader::pieces(const std::vector<qint64>& edges, qint64 maxStepMs, qint64 validFrom)
 {
-    int top = -1;
-    for (int level = 0; level < PgArchiveSchema::Levels; ++level)
-        if (PgArchiveSchema::StepMs[static_cast<size_t>(level)] <= maxStepMs)
-            top = level;
-    std::vector<Piece> out;
-    const auto add = [&](int level, qint64 from, qint64 to) {
-        if (from >= to)
-            return;
-        if (!out.empty() && out.back().level == level && out.back().to == from)
-            out.back().to = to;
-        else
-            out.push_back({level, from, to});
-    };
-    // As deep as there are levels.
-    const auto cut = [&](auto&& self, qint64 from, qint64 to, int level) -> void {
-        if (from >= to)
-            return;
-        if (level < 0)
-            return add(-1, from, to);
-        const qint64 step = PgArchiveSchema::StepMs[static_cast<size_t>(level)];
-        const qint64 lo = std::max(ceilTo(from, step), ceilTo(validFrom, step));
-        const qint64 hi = floorTo(to, step);
-        if (lo >= hi)
-            return self(self, from, to, level - 1);
-        self(self, from, lo, level - 1);
-        add(level, lo, hi);
-        self(self, hi, to, level - 1);
-    };
-    for (size_t i = 0; i + 1 < edges.size(); ++i)
-        cut(cut, edges[i], edges[i + 1], top);
-    return out;
+    // The same cut as the embedded archive's, so both backends answer a chart from the same cells.
+    static_assert(PgArchiveSchema::StepMs == ArchiveRollups::StepMs, "both backends keep the same rollup levels");
+    return ArchiveRollups::plan(edges, maxStepMs, validFrom);
 }
 
 QList<PgPoint> PgArchiveReader::reduced(int trend, qint64 t0, qint64 t1, int buckets)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ArchiveStoreRollups.h"
+
 #include <QList>
 #include <QString>
 
@@ -32,11 +34,7 @@ public:
     const QString& error() const { return m_error; }
 
     /// One piece of a query span from one level (-1: the raw samples), [from, to).
-    struct Piece {
-        int level;
-        qint64 from;
-        qint64 to;
-    };
+    using Piece = ArchiveRollups::Segment;
     /// Cuts every span [edges[i], edges[i+1]) into pieces: the middle from the coarsest level whose step
     /// is at most `maxStepMs` and whose cells lie wholly inside and not before `validFrom`, the ends
     /// from finer levels down to the raw samples.
