@@ -1,4 +1,5 @@
 #include "AlarmEngine.h"
+#include "AlarmHistoryModel.h"
 #include "AlarmPublisher.h"
 #include "ArchiveStore.h"
 #include "BrokerConfig.h"
@@ -263,6 +264,31 @@ void TestStation::remoteHistoryEqualsEmbedded()
         QCOMPARE(page.at(i).station, local.at(i).station);
         QCOMPARE(page.at(i).cameMs, local.at(i).cameMs);
     }
+
+    // The history dialog's model: its total comes after its rows, and a CSV export of more than one
+    // export page is, byte for byte, the one the server's own files give.
+    QList<AlarmJournalEntry> rows;
+    for (int i = 0; i < 4500; ++i)
+        rows.append({to - 4500 + i, pumpAlarm, QString(), i % 2 ? QStringLiteral("went") : QStringLiteral("came"),
+                     i % 2 ? AlarmState::ReturnedUnacknowledged : AlarmState::ActiveUnacknowledged, to, 0, 0, double(i),
+                     QStringLiteral("desk \"%1\"").arg(i)});
+    server.alarms().journal().append(rows);
+    const auto designation = [](const QString& id) { return id; };
+    AlarmHistoryModel remoteModel(*m_a, all, QStringLiteral("dd.MM.yyyy"), QStringLiteral("hh:mm:ss"), designation, nullptr);
+    QTRY_COMPARE(remoteModel.totalCount(), count + rows.size());
+    AlarmHistoryModel embeddedModel(server, all, QStringLiteral("dd.MM.yyyy"), QStringLiteral("hh:mm:ss"), designation, nullptr);
+    const auto exported = [this](const AlarmHistoryModel& model, const QString& name) {
+        const QString path = m_dir.filePath(name);
+        QString result = QStringLiteral("no answer");
+        model.exportCsv(path, [&result](const QString& e) { result = e; });
+        if (!QTest::qWaitFor([&result] { return result != QLatin1String("no answer"); }, 10000) || !result.isEmpty())
+            return QByteArray("failed: ") + result.toUtf8();
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("unreadable");
+    };
+    const QByteArray remoteCsv = exported(remoteModel, QStringLiteral("remote.csv"));
+    QCOMPARE(remoteCsv.count("\r\n"), 1 + count + rows.size());
+    QCOMPARE(remoteCsv, exported(embeddedModel, QStringLiteral("embedded.csv")));
 }
 
 void TestStation::unansweredRequestFails()
