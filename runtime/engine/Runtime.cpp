@@ -419,6 +419,11 @@ void Runtime::goLive()
             if (m_state == State::Starting)
                 failStart(reason);
         }, Qt::QueuedConnection);
+        // A station may be switched on before its server: the start window says what it waits for.
+        connect(m_source, &PlantSource::waiting, this, [this, step](const QString& what) {
+            if (m_state == State::Starting)
+                report(step + QStringLiteral(": ") + what);
+        });
         m_source->start(now());
         return;
     }

@@ -459,6 +459,16 @@ void TestStation::brokerGoneAndBack()
     m_a->tags().write(pump, false);
     QVERIFY(failed.wait(1000));
     QCOMPARE(failed.first().at(1).toString(), QStringLiteral("no connection to the server"));
+    // A station switched on meanwhile says that it waits for the broker, and starts once it is back.
+    std::unique_ptr<Runtime> late;
+    std::unique_ptr<QSignalSpy> lateStarted;
+    if (kill) {
+        late = makeStation(QStringLiteral("C"));
+        QSignalSpy progress(late.get(), &Runtime::progress);
+        lateStarted = std::make_unique<QSignalSpy>(late.get(), &Runtime::started);
+        late->start(project);
+        QTRY_VERIFY(!progress.isEmpty() && progress.last().first().toString().contains(QStringLiteral(": kein Broker unter ")));
+    }
 
     if (kill)
         QVERIFY2(m_broker.start(), qPrintable(m_broker.errorString()));
@@ -470,6 +480,8 @@ void TestStation::brokerGoneAndBack()
     QTRY_COMPARE(m_a->alarms().alarm(QStringLiteral("System.CommFault")).state, AlarmState::Normal);
     QCOMPARE(stopped.size(), 0);
     QCOMPARE(m_a->state(), Runtime::State::Running);
+    if (late)
+        QVERIFY(lateStarted->size() == 1 || lateStarted->wait(10000));
 }
 
 void TestStation::serverGoneAndBack()
@@ -483,8 +495,16 @@ void TestStation::serverGoneAndBack()
     QTRY_VERIFY_WITH_TIMEOUT(m_a->tags().value(level).quality == TagQuality::Bad, 5000);
     QCOMPARE(m_b->tags().value(level).quality, TagQuality::Bad);
     QCOMPARE(m_a->tags().value(commFault).value, QVariant(true));
+    // A station switched on meanwhile waits for the server, says so, and starts once it is back.
+    auto late = makeStation(QStringLiteral("C"));
+    QSignalSpy progress(late.get(), &Runtime::progress);
+    QSignalSpy lateStarted(late.get(), &Runtime::started);
+    late->start(project);
+    QTRY_VERIFY(!progress.isEmpty() && progress.last().first().toString().endsWith(QStringLiteral("der Server des Projekts \"Kalvora\" läuft nicht")));
+    QCOMPARE(late->state(), Runtime::State::Starting);
     m_server.reset();
     startServer();
+    QVERIFY(lateStarted.wait(10000));
     QTRY_VERIFY_WITH_TIMEOUT(m_a->tags().value(level).isGood() && m_b->tags().value(level).isGood(), 10000);
     QCOMPARE(m_a->tags().value(commFault).value, QVariant(false));
     QCOMPARE(m_a->state(), Runtime::State::Running);
