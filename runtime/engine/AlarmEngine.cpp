@@ -346,7 +346,7 @@ bool AlarmEngine::unshelve(const QString& id, const QString& by)
     return true;
 }
 
-bool AlarmEngine::applyState(const AlarmInfo& state)
+bool AlarmEngine::applyState(const AlarmInfo& state, const QString& textKey)
 {
     const int index = m_byId.value(state.id, -1);
     if (index < 0)
@@ -360,7 +360,7 @@ bool AlarmEngine::applyState(const AlarmInfo& state)
     live.value = state.value;
     live.shelvedUntilMs = state.shelvedUntilMs;
     live.shelvedBy = state.shelvedBy;
-    live.textKey.clear();
+    live.textKey = textKey;
     live.pendingSinceMs = -1;
     QSet<QString> touched;
     noteChanged(index, touched);
@@ -380,9 +380,8 @@ bool AlarmEngine::raiseLocally(const QString& id, const QString& textKey, qint64
     state.acknowledgedMs = 0;
     state.acknowledgedBy.clear();
     state.value = 1.0;
-    applyState(state);
-    m_live[static_cast<size_t>(index)].textKey = textKey;
-    return true;
+    // The text goes in with the state: the lists and lines announced read both at once.
+    return applyState(state, textKey);
 }
 
 void AlarmEngine::write(const QList<AlarmJournalEntry>& entries)

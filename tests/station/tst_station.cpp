@@ -1,5 +1,6 @@
 #include "AlarmEngine.h"
 #include "AlarmHistoryModel.h"
+#include "QMSAlarmLine.h"
 #include "AlarmPublisher.h"
 #include "ArchiveStore.h"
 #include "BrokerConfig.h"
@@ -441,6 +442,9 @@ void TestStation::brokerGoneAndBack()
     QFETCH(bool, kill);
     const QString commFault = Runtime::commFaultVariable(m_a->project());
     QSignalSpy stopped(m_a.get(), &Runtime::stopped);
+    // The overview's alarm line of the group, as the operator reads it.
+    QMSAlarmLine line(*m_a, nullptr);
+    line.setAlarmGroup(m_a->alarms().alarm(QStringLiteral("System.CommFault")).group);
     QElapsedTimer gone;
     gone.start();
     if (kill)
@@ -454,6 +458,7 @@ void TestStation::brokerGoneAndBack()
     QCOMPARE(linkAlarm.state, AlarmState::ActiveUnacknowledged);
     QCOMPARE(linkAlarm.text, m_a->texts().text(QStringLiteral("Indextexte"), QString(RemoteSource::ServerLinkText)));
     QVERIFY(!linkAlarm.text.isEmpty() && linkAlarm.text != QString(RemoteSource::ServerLinkText));
+    QVERIFY2(line.text().endsWith(linkAlarm.text), qPrintable(line.text()));
     // A command without a server fails at once, and says why.
     QSignalSpy failed(m_a.get(), &Runtime::writeFailed);
     m_a->tags().write(pump, false);
