@@ -104,7 +104,7 @@ private Q_SLOTS:
         QTest::newRow("missing database") << m_cluster.tcpConninfo(QStringLiteral("postgres"), pw, QStringLiteral("nosuchdb")) << QByteArray()
                                           << QStringLiteral("The database \"nosuchdb\" does not exist on the server at 127.0.0.1, port %1").arg(m_cluster.port());
         QTest::newRow("newer schema") << QString() << QByteArray("UPDATE kalvora_meta SET value = '7' WHERE key = 'schema_version'")
-                                      << QStringLiteral("has schema version 7, newer than this program's 1");
+                                      << QStringLiteral("has schema version 7, newer than this program's %1").arg(PgArchiveSchema::SchemaVersion);
         QTest::newRow("missing column") << QString() << QByteArray("ALTER TABLE rollups DROP COLUMN max_v")
                                         << QStringLiteral("Archive table rollups: column max_v is missing");
         QTest::newRow("wrong column type") << QString() << QByteArray("ALTER TABLE plant_state ALTER COLUMN saved TYPE text")
@@ -151,6 +151,36 @@ private Q_SLOTS:
         // The replaced value's cells were computed afresh: the hour before the edge holds only -4.
         QCOMPARE(count(*c, "SELECT count(*) FROM rollups WHERE min_v = -4 AND max_v = -4 AND first_v = -4 AND last_v = -4"), 4);
         QCOMPARE(c->exec("SELECT state FROM plant_state").text(0, 0), QByteArray("{\"state\":1}"));
+    }
+
+    void opensEarlierSchemas_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("downgrade");
+        QTest::newRow("version 1, keys filled to 90 %")
+            << QList<QByteArray>{"ALTER TABLE samples DROP CONSTRAINT samples_pkey, ADD CONSTRAINT samples_pkey PRIMARY KEY (trend, t)",
+                   "ALTER TABLE rollups DROP CONSTRAINT rollups_pkey, ADD CONSTRAINT rollups_pkey PRIMARY KEY (level, trend, t)",
+                   "UPDATE kalvora_meta SET value = '1' WHERE key = 'schema_version'"};
+    }
+
+    void opensEarlierSchemas()
+    {
+        QFETCH(QList<QByteArray>, downgrade);
+        QList<int> ids;
+        QString db;
+        auto c = freshArchive(&ids, &db);
+        QCOMPARE(PgArchiveWriter(*c).write({{ids[0], Nov30, 1.5}}), QString());
+        for (const QByteArray& sql : downgrade)
+            QVERIFY2(c->exec(sql).ok(), sql.constData());
+        c->close();
+        QCOMPARE(c->open(m_cluster.conninfo(db)), QString());
+        QCOMPARE(PgArchiveSchema::open(*c), QString());
+        QCOMPARE(c->exec("SELECT value FROM kalvora_meta WHERE key = 'schema_version'").text(0, 0), QByteArray::number(PgArchiveSchema::SchemaVersion));
+        // The keys of the parents and of the month made before the upgrade, and of a month made after it.
+        QCOMPARE(PgArchiveWriter(*c).write({{ids[0], Nov30 + Day, 2.5}}), QString());
+        QCOMPARE(count(*c, "SELECT count(*) FROM pg_class WHERE relname LIKE '%pkey' AND (relname LIKE 'samples%' OR relname LIKE 'rollups%') "
+                           "AND reloptions @> '{fillfactor=100}'"),
+            6);
+        QCOMPARE(PgArchiveReader(*c).range(ids[0], Nov30, Nov30 + Day), (QList<PgPoint>{{Nov30, 1.5}, {Nov30 + Day, 2.5}}));
     }
 
     void batchesMeetStoredData_data()
