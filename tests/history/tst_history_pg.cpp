@@ -187,8 +187,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QList<Batch>>("batches");
         QTest::addColumn<Seconds>("stored");
-        QTest::newRow("small batches across cells") << QList<Batch>{{0, {{0, 1}, {5, 3}}}, {0, {{12, 2}}}, {0, {{13, 0.5}, {14, 4}, {75, 1}}}}
-                                                    << Seconds{{0, 1}, {5, 3}, {12, 2}, {13, 0.5}, {14, 4}, {75, 1}};
+        QTest::newRow("small batches across cells") << QList<Batch>{{0, {{0, 1}, {5, 3}}}, {0, {{12, 2}}}, {0, {{13, 1.0 / 3}, {14, 4}, {75, 1}}}}
+                                                    << Seconds{{0, 1}, {5, 3}, {12, 2}, {13, 1.0 / 3}, {14, 4}, {75, 1}};
         QTest::newRow("older than the latest") << QList<Batch>{{0, {{10, 1}}}, {0, {{5, 2}, {11, 3}}}}
                                                << Seconds{{5, 2}, {10, 1}, {11, 3}};
         QTest::newRow("another writer came first") << QList<Batch>{{0, {{0, 1}}}, {1, {{5, 2}, {6, 3}}}, {0, {{5, 9}, {7, 4}}}}

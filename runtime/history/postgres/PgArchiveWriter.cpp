@@ -81,6 +81,34 @@ private:
     int m_bytesPerRow;
 };
 
+/// Rollup cells as one array per column, the parameters of a single INSERT: for the few cells a batch
+/// shares with stored ones this spares the round trip and the temporary table of a COPY.
+class CellArrays final {
+public:
+    void add(int level, int trend, qint64 cell, const PgSample& first, const PgSample& lo, const PgSample& hi, const PgSample& last)
+    {
+        const qint64 integers[] = {level, trend, cell, first.timeMs, lo.timeMs, hi.timeMs, last.timeMs};
+        const double reals[] = {first.value, lo.value, hi.value, last.value};
+        for (int i = 0; i < 7; ++i)
+            m_columns[i] += (m_columns[i].isEmpty() ? "{" : ",") + QByteArray::number(integers[i]);
+        // 17 digits bring every double back bit for bit.
+        for (int i = 0; i < 4; ++i)
+            m_columns[7 + i] += (m_columns[7 + i].isEmpty() ? "{" : ",") + QByteArray::number(reals[i], 'g', 17);
+    }
+    bool isEmpty() const { return m_columns[0].isEmpty(); }
+    QList<QByteArray> params() const
+    {
+        QList<QByteArray> out;
+        for (const QByteArray& column : m_columns)
+            out.append(column + "}");
+        return out;
+    }
+
+private:
+    // level, trend, cell, first_t, min_t, max_t, last_t, first_v, min_v, max_v, last_v
+    QByteArray m_columns[11];
+};
+
 } // namespace
 
 QString PgArchiveWriter::prepare()
@@ -89,9 +117,6 @@ QString PgArchiveWriter::prepare()
         return {};
     for (const QByteArray& sql : {
              QByteArray("CREATE TEMP TABLE IF NOT EXISTS kalvora_stage(trend integer, t bigint, v double precision) ON COMMIT DELETE ROWS"),
-             QByteArray("CREATE TEMP TABLE IF NOT EXISTS kalvora_cells(level smallint, trend integer, t bigint, first_t bigint, "
-                        "first_v double precision, min_t bigint, min_v double precision, max_t bigint, max_v double precision, "
-                        "last_t bigint, last_v double precision) ON COMMIT DELETE ROWS"),
              QByteArray("CREATE TEMP TABLE IF NOT EXISTS kalvora_replaced(trend integer, t bigint) ON COMMIT DELETE ROWS")})
         if (QString e = m_c.exec(sql).error(); !e.isEmpty())
             return e;
@@ -156,7 +181,7 @@ PgResult PgArchiveWriter::writeCells(const std::vector<PgSample>& sorted, bool a
     // A cell that starts after the trend's latest stored sample cannot exist yet and goes in by COPY;
     // the others are merged with what the server holds.
     ByMonth fresh(static_cast<qsizetype>(sorted.size() / 8 + 16), 110);
-    PgCopyBuffer merged(16, 110);
+    CellArrays merged;
     for (int level = 0; level < PgArchiveSchema::Levels; ++level) {
         const qint64 step = PgArchiveSchema::StepMs[static_cast<size_t>(level)];
         // The batch is sorted by trend and time: a cell is one run, its first and last rows are its ends.
@@ -174,19 +199,23 @@ PgResult PgArchiveWriter::writeCells(const std::vector<PgSample>& sorted, bool a
                     hi = &sorted[j];
             }
             const PgSample& last = sorted[j - 1];
-            PgCopyBuffer& out = append && cell > m_last.value(first.trend, Never) ? fresh.at(cell) : merged;
-            out.row(11).int16(static_cast<qint16>(level)).int32(first.trend).int64(cell);
-            out.int64(first.timeMs).float8(first.value).int64(lo->timeMs).float8(lo->value);
-            out.int64(hi->timeMs).float8(hi->value).int64(last.timeMs).float8(last.value);
+            if (append && cell > m_last.value(first.trend, Never)) {
+                PgCopyBuffer& out = fresh.at(cell);
+                out.row(11).int16(static_cast<qint16>(level)).int32(first.trend).int64(cell);
+                out.int64(first.timeMs).float8(first.value).int64(lo->timeMs).float8(lo->value);
+                out.int64(hi->timeMs).float8(hi->value).int64(last.timeMs).float8(last.value);
+            } else {
+                merged.add(level, first.trend, cell, first, *lo, *hi, last);
+            }
             i = j;
         }
     }
-    if (PgResult r = fresh.copyInto(m_c, "rollups"); !r.ok() || merged.rows() == 0)
-        return r;
-    if (PgResult r = m_c.copyIn("COPY kalvora_cells FROM STDIN (FORMAT binary)", merged.finish()); !r.ok())
+    if (PgResult r = fresh.copyInto(m_c, "rollups"); !r.ok() || merged.isEmpty())
         return r;
     return m_c.exec(
-        "INSERT INTO rollups AS r " + RollupColumns + " SELECT * FROM kalvora_cells ON CONFLICT (level, trend, t) DO UPDATE SET "
+        "INSERT INTO rollups AS r (level, trend, t, first_t, min_t, max_t, last_t, first_v, min_v, max_v, last_v) "
+        "SELECT * FROM unnest($1::smallint[], $2::int[], $3::bigint[], $4::bigint[], $5::bigint[], $6::bigint[], $7::bigint[], "
+        "$8::float8[], $9::float8[], $10::float8[], $11::float8[]) ON CONFLICT (level, trend, t) DO UPDATE SET "
         "first_t = CASE WHEN EXCLUDED.first_t < r.first_t THEN EXCLUDED.first_t ELSE r.first_t END, "
         "first_v = CASE WHEN EXCLUDED.first_t < r.first_t THEN EXCLUDED.first_v ELSE r.first_v END, "
         "min_t = CASE WHEN EXCLUDED.min_v < r.min_v OR (EXCLUDED.min_v = r.min_v AND EXCLUDED.min_t < r.min_t) THEN EXCLUDED.min_t ELSE r.min_t END, "
@@ -194,7 +223,8 @@ PgResult PgArchiveWriter::writeCells(const std::vector<PgSample>& sorted, bool a
         "max_t = CASE WHEN EXCLUDED.max_v > r.max_v OR (EXCLUDED.max_v = r.max_v AND EXCLUDED.max_t < r.max_t) THEN EXCLUDED.max_t ELSE r.max_t END, "
         "max_v = CASE WHEN EXCLUDED.max_v > r.max_v OR (EXCLUDED.max_v = r.max_v AND EXCLUDED.max_t < r.max_t) THEN EXCLUDED.max_v ELSE r.max_v END, "
         "last_t = CASE WHEN EXCLUDED.last_t > r.last_t THEN EXCLUDED.last_t ELSE r.last_t END, "
-        "last_v = CASE WHEN EXCLUDED.last_t > r.last_t THEN EXCLUDED.last_v ELSE r.last_v END");
+        "last_v = CASE WHEN EXCLUDED.last_t > r.last_t THEN EXCLUDED.last_v ELSE r.last_v END",
+        merged.params());
 }
 
 PgResult PgArchiveWriter::writeOnce(const std::vector<PgSample>& sorted, const QByteArray& plantState, bool append)
