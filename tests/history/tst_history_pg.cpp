@@ -16,7 +16,37 @@ namespace {
 constexpr qint64 Nov30 = 1795996800000LL;
 constexpr qint64 Day = 86'400'000LL;
 
+/// One batch of trend t1 by one of two writers on the same database: seconds after `Dec1 - 30 s` and
+/// values, a plant state, and whether it is taken.
+using Seconds = QList<std::pair<int, double>>;
+struct Batch {
+    Batch() = default;
+    Batch(int w, Seconds s, QByteArray plant = {}, bool ok = true)
+        : writer(w)
+        , samples(std::move(s))
+        , state(std::move(plant))
+        , taken(ok)
+    {
+    }
+    int writer = 0;
+    Seconds samples;
+    QByteArray state;
+    bool taken = true;
+};
+
+// Cells recomputed from the samples by brute force, against the stored ones, both ways.
+const QByteArray RollupsOffTheSamples =
+    "WITH lv(level, step) AS (VALUES (0, 10000::bigint), (1, 60000), (2, 600000), (3, 3600000)), "
+    "truth AS (SELECT level::smallint, trend, c, min(t), (array_agg(v ORDER BY t))[1], (array_agg(t ORDER BY v, t))[1], min(v), "
+    "(array_agg(t ORDER BY v DESC, t))[1], max(v), max(t), (array_agg(v ORDER BY t DESC))[1] "
+    "FROM (SELECT lv.level, s.trend, s.t - (((s.t % lv.step) + lv.step) % lv.step) AS c, s.t, s.v FROM samples s CROSS JOIN lv) x "
+    "GROUP BY 1, 2, 3), "
+    "stored AS (SELECT level, trend, t, first_t, first_v, min_t, min_v, max_t, max_v, last_t, last_v FROM rollups) "
+    "SELECT (SELECT count(*) FROM (SELECT * FROM truth EXCEPT SELECT * FROM stored) a) + (SELECT count(*) FROM (SELECT * FROM stored EXCEPT SELECT * FROM truth) b)";
+
 } // namespace
+
+Q_DECLARE_METATYPE(QList<Batch>)
 
 class TestHistoryPg : public QObject {
     Q_OBJECT
@@ -74,7 +104,7 @@ private Q_SLOTS:
         QTest::newRow("missing database") << m_cluster.tcpConninfo(QStringLiteral("postgres"), pw, QStringLiteral("nosuchdb")) << QByteArray()
                                           << QStringLiteral("The database \"nosuchdb\" does not exist on the server at 127.0.0.1, port %1").arg(m_cluster.port());
         QTest::newRow("newer schema") << QString() << QByteArray("UPDATE kalvora_meta SET value = '7' WHERE key = 'schema_version'")
-                                      << QStringLiteral("has schema version 7, newer than this program's 1");
+                                      << QStringLiteral("has schema version 7, newer than this program's %1").arg(PgArchiveSchema::SchemaVersion);
         QTest::newRow("missing column") << QString() << QByteArray("ALTER TABLE rollups DROP COLUMN max_v")
                                         << QStringLiteral("Archive table rollups: column max_v is missing");
         QTest::newRow("wrong column type") << QString() << QByteArray("ALTER TABLE plant_state ALTER COLUMN saved TYPE text")
@@ -121,6 +151,76 @@ private Q_SLOTS:
         // The replaced value's cells were computed afresh: the hour before the edge holds only -4.
         QCOMPARE(count(*c, "SELECT count(*) FROM rollups WHERE min_v = -4 AND max_v = -4 AND first_v = -4 AND last_v = -4"), 4);
         QCOMPARE(c->exec("SELECT state FROM plant_state").text(0, 0), QByteArray("{\"state\":1}"));
+    }
+
+    void opensEarlierSchemas_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("downgrade");
+        QTest::newRow("version 1, keys filled to 90 %")
+            << QList<QByteArray>{"ALTER TABLE samples DROP CONSTRAINT samples_pkey, ADD CONSTRAINT samples_pkey PRIMARY KEY (trend, t)",
+                   "ALTER TABLE rollups DROP CONSTRAINT rollups_pkey, ADD CONSTRAINT rollups_pkey PRIMARY KEY (level, trend, t)",
+                   "UPDATE kalvora_meta SET value = '1' WHERE key = 'schema_version'"};
+    }
+
+    void opensEarlierSchemas()
+    {
+        QFETCH(QList<QByteArray>, downgrade);
+        QList<int> ids;
+        QString db;
+        auto c = freshArchive(&ids, &db);
+        QCOMPARE(PgArchiveWriter(*c).write({{ids[0], Nov30, 1.5}}), QString());
+        for (const QByteArray& sql : downgrade)
+            QVERIFY2(c->exec(sql).ok(), sql.constData());
+        c->close();
+        QCOMPARE(c->open(m_cluster.conninfo(db)), QString());
+        QCOMPARE(PgArchiveSchema::open(*c), QString());
+        QCOMPARE(c->exec("SELECT value FROM kalvora_meta WHERE key = 'schema_version'").text(0, 0), QByteArray::number(PgArchiveSchema::SchemaVersion));
+        // The keys of the parents and of the month made before the upgrade, and of a month made after it.
+        QCOMPARE(PgArchiveWriter(*c).write({{ids[0], Nov30 + Day, 2.5}}), QString());
+        QCOMPARE(count(*c, "SELECT count(*) FROM pg_class WHERE relname LIKE '%pkey' AND (relname LIKE 'samples%' OR relname LIKE 'rollups%') "
+                           "AND reloptions @> '{fillfactor=100}'"),
+            6);
+        QCOMPARE(PgArchiveReader(*c).range(ids[0], Nov30, Nov30 + Day), (QList<PgPoint>{{Nov30, 1.5}, {Nov30 + Day, 2.5}}));
+    }
+
+    void batchesMeetStoredData_data()
+    {
+        QTest::addColumn<QList<Batch>>("batches");
+        QTest::addColumn<Seconds>("stored");
+        QTest::newRow("small batches across cells") << QList<Batch>{{0, {{0, 1}, {5, 3}}}, {0, {{12, 2}}}, {0, {{13, 1.0 / 3}, {14, 4}, {75, 1}}}}
+                                                    << Seconds{{0, 1}, {5, 3}, {12, 2}, {13, 1.0 / 3}, {14, 4}, {75, 1}};
+        QTest::newRow("older than the latest") << QList<Batch>{{0, {{10, 1}}}, {0, {{5, 2}, {11, 3}}}}
+                                               << Seconds{{5, 2}, {10, 1}, {11, 3}};
+        QTest::newRow("another writer came first") << QList<Batch>{{0, {{0, 1}}}, {1, {{5, 2}, {6, 3}}}, {0, {{5, 9}, {7, 4}}}}
+                                                   << Seconds{{0, 1}, {5, 9}, {6, 3}, {7, 4}};
+        QTest::newRow("refused batch opened a month") << QList<Batch>{{0, {{40, 1}}, "refuse", false}, {0, {{40, 2}}}}
+                                                      << Seconds{{40, 2}};
+    }
+
+    void batchesMeetStoredData()
+    {
+        QFETCH(QList<Batch>, batches);
+        QFETCH(Seconds, stored);
+        QList<int> ids;
+        QString db;
+        auto c = freshArchive(&ids, &db);
+        QVERIFY(c->exec("ALTER TABLE plant_state ADD CHECK (state <> 'refuse')").ok());
+        PgConnection other;
+        QCOMPARE(other.open(m_cluster.conninfo(db)), QString());
+        PgArchiveWriter writers[] = {PgArchiveWriter(*c), PgArchiveWriter(other)};
+        const qint64 start = Nov30 + Day - 30'000;
+        for (const Batch& batch : std::as_const(batches)) {
+            std::vector<PgSample> rows;
+            for (const auto& [s, v] : batch.samples)
+                rows.push_back({ids[0], start + s * 1000LL, v});
+            const QString error = writers[batch.writer].write(rows, batch.state);
+            QVERIFY2(error.isEmpty() == batch.taken, qPrintable(error));
+        }
+        QList<PgPoint> expected;
+        for (const auto& [s, v] : stored)
+            expected.append({start + s * 1000LL, v});
+        QCOMPARE(PgArchiveReader(*c).range(ids[0], start - Day, start + Day), expected);
+        QCOMPARE(count(*c, RollupsOffTheSamples), 0);
     }
 
     void reducedAsTheEmbeddedArchive_data()
