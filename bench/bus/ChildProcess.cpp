@@ -4,6 +4,8 @@
 #include <QTest>
 
 #include <cstdio>
+#include <csignal>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 ChildProcess::ChildProcess(QString name, QString program, QStringList arguments)
@@ -12,6 +14,8 @@ ChildProcess::ChildProcess(QString name, QString program, QStringList arguments)
     m_process.setProgram(program);
     m_process.setArguments(arguments);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // Should the benchmark die without stopping it (killed by a time-out), it goes too.
+    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     connect(&m_process, &QProcess::readyReadStandardOutput, this, [this] {
         m_buffer += m_process.readAllStandardOutput();
         for (qsizetype end = m_buffer.indexOf('\n'); end >= 0; end = m_buffer.indexOf('\n')) {

@@ -1,15 +1,14 @@
 #include "StationRole.h"
 
 #include "AlarmEngine.h"
+#include "BenchStation.h"
 #include "BrokerSettings.h"
 #include "PlcBench.h"
 #include "QMSAlarmList.h"
 #include "QMSVarOut.h"
 #include "RemoteSource.h"
 #include "Runtime.h"
-#include "Shell.h"
 #include "TagStore.h"
-#include "TopLevelError.h"
 
 #include <QApplication>
 #include <QDir>
@@ -119,17 +118,10 @@ int run(const QStringList& arguments)
         station.user = QStringLiteral("bench");
         options.remoteSource = RemoteSource::factory(station);
     }
-    Runtime runtime(options);
-    Shell shell(runtime, Shell::Options{QString(), [](int) {}});
-    TopLevelError::setReporter([](const QString& message) {
-        std::fprintf(stderr, "the station failed: %s\n", qPrintable(message));
-        std::exit(1);
-    });
-    shell.start();
-    if (!QTest::qWaitFor([&] { return shell.phase() == Shell::Phase::Running; }, 60000)) {
-        std::fprintf(stderr, "the station did not come up: %s\n", qPrintable(runtime.lastError()));
+    BenchStation bench(options);
+    if (!bench.startUp(60000))
         return 1;
-    }
+    Runtime& runtime = bench.runtime();
     TagStore& tags = runtime.tags();
     const QStringList mapped = mappedVariables(QDir(options.projectsRoot).filePath(options.projectOverride));
     const auto every = [&](bool good) {
@@ -155,10 +147,14 @@ int run(const QStringList& arguments)
 
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QByteArray pending;
+    bool inputClosed = false;
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
         char buffer[4096];
         const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
         if (n <= 0) {
+            // The benchmark is gone (or done): stop listening, the closed input would wake us forever.
+            input.setEnabled(false);
+            inputClosed = true;
             QCoreApplication::quit();
             return;
         }
@@ -202,13 +198,12 @@ int run(const QStringList& arguments)
         }
     });
 
-    if (!QTest::qWaitFor([&] { return every(true); }, 30000)) {
+    if (!QTest::qWaitFor([&] { return every(true) || inputClosed; }, 30000) || inputClosed) {
         std::fprintf(stderr, "the values did not all arrive\n");
         return 1;
     }
     answer(QStringLiteral("ready"));
     QCoreApplication::exec();
-    runtime.stop();
     return 0;
 }
 

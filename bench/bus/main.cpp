@@ -38,6 +38,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <stdexcept>
 
 namespace {
 
@@ -54,10 +55,10 @@ int option(const QStringList& args, const char* name, int fallback)
     return at > 0 && at + 1 < args.size() ? args.at(at + 1).toInt() : fallback;
 }
 
-void fail(const char* why)
+/// Ends the run through main's handler, so that every child process is stopped on the way out.
+[[noreturn]] void fail(const char* why)
 {
-    std::fprintf(stderr, "bench_bus: %s\n", why);
-    std::exit(1);
+    throw std::runtime_error(why);
 }
 
 /// One filler register made writable, with an alarm above 0.5 that comes at once: a station's write
@@ -132,15 +133,8 @@ double untilAll(const std::vector<std::unique_ptr<ChildProcess>>& stations, cons
     return static_cast<double>(last - startNs) / 1e6;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int conduct(const QStringList& args)
 {
-    BenchStation::useHeadlessDisplay();
-    QApplication app(argc, argv);
-    const QStringList args = QCoreApplication::arguments();
-    if (args.contains(QStringLiteral("--role")))
-        return StationRole::run(args);
     const bool quick = args.contains(QStringLiteral("--quick"));
     const int seconds = std::max(5, option(args, "--seconds", quick ? 10 : 30));
     const int cycles = std::max(2, option(args, "--cycles", quick ? 8 : 20));
@@ -163,10 +157,8 @@ int main(int argc, char** argv)
     for (const QString& name : stationNames)
         broker.addAccount(name, name + QStringLiteral("-bench"), BrokerConfig::stationAccess(modbusProject, name));
     broker.addAccount(historyStation, historyStation + QStringLiteral("-bench"), BrokerConfig::stationAccess(historyProject, historyStation));
-    if (!broker.start()) {
-        std::fprintf(stderr, "%s\n", qPrintable(broker.errorString()));
-        return 1;
-    }
+    if (!broker.start())
+        fail(qPrintable(broker.errorString()));
     const QString serverLogin = writeLogin(root.path(), broker.port(), QLatin1String(BrokerConfig::serverUser));
 
     const QString self = QCoreApplication::applicationFilePath();
@@ -307,4 +299,21 @@ int main(int argc, char** argv)
     }
     std::fflush(stdout);
     return historyOk && allBad >= 0 && allGood >= 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    BenchStation::useHeadlessDisplay();
+    QApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    if (args.contains(QStringLiteral("--role")))
+        return StationRole::run(args);
+    try {
+        return conduct(args);
+    } catch (const std::runtime_error& failure) {
+        std::fprintf(stderr, "bench_bus: %s\n", failure.what());
+        return 1;
+    }
 }

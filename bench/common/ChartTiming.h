@@ -12,7 +12,7 @@ class ChartTiming final : public QObject {
 public:
     explicit ChartTiming(QMTrend& chart);
 
-    /// Milliseconds from `action` to the chart painted with fresh data.
+    /// Milliseconds from `action` to the chart painted with all the data it asked for.
     double toPainted(const std::function<void()>& action);
 
 protected:

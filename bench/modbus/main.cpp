@@ -16,7 +16,6 @@
 #include "QMSVarOut.h"
 #include "Shell.h"
 #include "TagStore.h"
-#include "TopLevelError.h"
 #include "Window.h"
 
 #include <QApplication>
@@ -80,19 +79,12 @@ int main(int argc, char** argv)
 
     RuntimeOptions options;
     options.projectsRoot = QDir(root.path()).filePath(QStringLiteral("projects"));
-    options.dataDirectory = QDir(root.path()).filePath(QStringLiteral("data"));
     options.projectOverride = QStringLiteral("BenchModbus");
-    Runtime runtime(options);
-    Shell shell(runtime, Shell::Options{QString(), [](int) {}});
-    TopLevelError::setReporter([](const QString& message) {
-        std::fprintf(stderr, "the station failed: %s\n", qPrintable(message));
-        std::exit(1);
-    });
-    shell.start();
-    if (!QTest::qWaitFor([&] { return shell.phase() == Shell::Phase::Running; }, 30000)) {
-        std::fprintf(stderr, "the station did not come up: %s\n", qPrintable(runtime.lastError()));
+    BenchStation station(options);
+    if (!station.startUp())
         return 1;
-    }
+    Runtime& runtime = station.runtime();
+    Shell& shell = station.shell();
     TagStore& tags = runtime.tags();
     const auto allGood = [&] {
         return std::all_of(mapped.begin(), mapped.end(), [&](const QString& name) { return tags.value(name).isGood(); });
