@@ -9,8 +9,8 @@
 //  4. Broker killed to every mapped value bad on every station; broker back to every value good.
 //
 //   bench_bus [--quick] [--seconds N] [--cycles N] [--days N] [--runs N]
-//   (defaults 30 s of CPU window, 20 acknowledgements, 30 days, 20 chart runs: some four minutes and
-//   700 MB of temporary disk; --quick: 10 s, 8, 3 days, 8 runs, about a minute)
+//   (defaults 30 s of CPU window, 20 acknowledgements, 30 days, 20 chart runs: one to two minutes and
+//   700 MB of temporary disk; --quick: 10 s, 8, 3 days, 8 runs, under a minute)
 //
 // Every station is a whole station (runtime and shell, offscreen) in a child process of this program
 // (StationRole), so its CPU is its own and the broker stands between it and the server as it would
