@@ -209,8 +209,15 @@ void Runtime::start(const QString& projectName)
         return;
     }
     schedule([this] {
-        openStore(QStringLiteral("Archiv wird geöffnet"), QStringLiteral("archive.sqlite"),
-            [this](const QString& path, QString* notice) { return m_archive->open(path, notice); });
+        openStore(QStringLiteral("Archiv wird geöffnet"), QStringLiteral("archive.sqlite"), [this](const QString& path, QString* notice) {
+            const HistorySettings& history = m_project.history;
+            if (history.store == HistoryStoreKind::Embedded)
+                return m_archive->open(path, notice);
+            if (!m_options.historyServer)
+                return QStringLiteral("%1: this program keeps history only in files and cannot use the database server the project names")
+                    .arg(QDir::toNativeSeparators(QDir(projectDirectory()).filePath(QStringLiteral("project.json"))));
+            return m_archive->open(m_options.historyServer(history.connection), notice);
+        });
     });
     schedule([this] {
         openStore(QStringLiteral("Alarmjournal wird geöffnet"), QStringLiteral("alarms.sqlite"),

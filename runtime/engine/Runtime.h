@@ -16,6 +16,7 @@
 
 class AlarmEngine;
 class ArchiveStore;
+class ArchiveBackend;
 class PlantSimulator;
 class PlantSource;
 class QTimer;
@@ -54,6 +55,9 @@ struct RuntimeOptions {
     /// Set for a station of a server: makes the source that takes values, alarm states and history
     /// from there, once the station's own project copy is loaded. The runtime then keeps no files.
     std::function<PlantSource*(const StationLink&)> remoteSource;
+    /// Set by a program that can keep history on a database server: makes the archive's store for a
+    /// project's connection string. Without it such a project does not start.
+    std::function<std::unique_ptr<ArchiveBackend>(const QString& connection)> historyServer;
 };
 
 /// \brief The embedded HMI runtime: loads a project, takes its process values from the project's

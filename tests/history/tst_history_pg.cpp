@@ -1,4 +1,5 @@
 #include "ArchiveTestSupport.h"
+#include "EngineTestSupport.h"
 #include "PgArchiveBackend.h"
 #include "PgArchiveReader.h"
 #include "PgArchiveSchema.h"
@@ -51,6 +52,28 @@ private:
     {
         PgResult r = c.exec(sql);
         return r.ok() ? r.int64(0, 0) : -1;
+    }
+
+    /// A runtime on the source tree's project with its history in database `db` (created if missing).
+    std::unique_ptr<Runtime> serverRuntime(const QString& root, const QString& connection, bool canServe = true)
+    {
+        const QString projects = copyProject(root);
+        const QByteArray history = "\"format\": 1, \"history\": {\"store\": \"postgresql\", \"connection\": \"" + connection.toUtf8() + "\"},";
+        if (!replaceInFile(QDir(projects).filePath(QStringLiteral("Kalvora/project.json")), "\"format\": 1,", history))
+            qFatal("the project no longer holds its format line");
+        RuntimeOptions options = testOptions(root);
+        if (canServe)
+            options.historyServer = &PgArchiveBackend::create;
+        return std::make_unique<Runtime>(options);
+    }
+
+    QString database()
+    {
+        const QString db = QStringLiteral("runtime%1").arg(++m_databases);
+        PgConnection admin;
+        if (!admin.open(m_cluster.conninfo()).isEmpty() || !admin.exec("CREATE DATABASE " + db.toUtf8()).ok())
+            qFatal("cannot create database %s", qPrintable(db));
+        return db;
     }
 
 private Q_SLOTS:
@@ -259,6 +282,79 @@ private Q_SLOTS:
     }
 
     // Last: it stops the server.
+    void serverHistoryStopsTheStartWithTheReason_data()
+    {
+        QTest::addColumn<QString>("connection"); // %1: a fresh database's name
+        QTest::addColumn<QByteArray>("alteration");
+        QTest::addColumn<bool>("canServe");
+        QTest::addColumn<QString>("expected");
+        const QString pw = QString::fromLatin1(PostgresCluster::Password);
+        QTest::newRow("program keeps files only") << QStringLiteral("dbname=%1") << QByteArray() << false
+                                                  << QStringLiteral("project.json: this program keeps history only in files");
+        QTest::newRow("wrong password") << m_cluster.tcpConninfo(QStringLiteral("postgres"), QStringLiteral("wrong"), QStringLiteral("%1")) << QByteArray()
+                                        << true << QStringLiteral("refused user \"postgres\": wrong password");
+        QTest::newRow("missing database") << m_cluster.tcpConninfo(QStringLiteral("postgres"), pw, QStringLiteral("nosuchdb")) << QByteArray() << true
+                                          << QStringLiteral("The database \"nosuchdb\" does not exist");
+        QTest::newRow("newer schema") << QStringLiteral("%1") << QByteArray("UPDATE kalvora_meta SET value = '9' WHERE key = 'schema_version'") << true
+                                      << QStringLiteral("has schema version 9, newer than this program's");
+        QTest::newRow("table altered") << QStringLiteral("%1") << QByteArray("ALTER TABLE plant_state DROP COLUMN state") << true
+                                       << QStringLiteral("Archive table plant_state: column state is missing");
+    }
+
+    void serverHistoryStopsTheStartWithTheReason()
+    {
+        QFETCH(QString, connection);
+        QFETCH(QByteArray, alteration);
+        QFETCH(bool, canServe);
+        QFETCH(QString, expected);
+        QString db;
+        std::unique_ptr<PgConnection> c = freshArchive(nullptr, &db);
+        QVERIFY(alteration.isEmpty() || c->exec(alteration).ok());
+        c.reset();
+        // A bare database name goes through the test cluster's socket.
+        QString conninfo = connection.contains(u"%1") ? connection.arg(db) : connection;
+        if (!conninfo.contains(u'='))
+            conninfo = m_cluster.conninfo(conninfo);
+        QTemporaryDir root;
+        auto runtime = serverRuntime(root.path(), conninfo, canServe);
+        const QString error = startAndWait(*runtime);
+        QVERIFY2(error.contains(expected), qPrintable(error));
+    }
+
+    void outageHoldsEverySampleAndWritesItLater()
+    {
+        const QString db = database();
+        QTemporaryDir root;
+        auto runtime = serverRuntime(root.path(), m_cluster.conninfo(db));
+        QCOMPARE(startAndWait(*runtime), QString());
+        ArchiveStore& archive = runtime->archive();
+        const QString fault = QString::fromLatin1(Runtime::ArchiveFaultVariable);
+        runtime->advance(20);
+        QCOMPARE(archive.writeFault(), QString());
+        QCOMPARE(m_cluster.stop(true), QString());
+        runtime->advance(30);
+        QVERIFY(!archive.writeFault().isEmpty());
+        QCOMPARE(runtime->tags().value(fault).value.toBool(), true);
+        QVERIFY(archive.pendingCount() >= 29 * archive.trendCount());
+        QCOMPARE(m_cluster.start(), QString());
+        // The store tries again once its back-off has passed, on the next recording.
+        QTRY_VERIFY_WITH_TIMEOUT((runtime->advance(1), archive.writeFault().isEmpty()), 15000);
+        QCOMPARE(runtime->tags().value(fault).value.toBool(), false);
+        QCOMPARE(archive.pendingCount(), 0);
+        QCOMPARE(archive.droppedCount(), 0);
+        PgConnection c;
+        QCOMPARE(c.open(m_cluster.conninfo(db)), QString());
+        const qint64 first = count(c, "SELECT min(t) FROM samples");
+        const qint64 last = count(c, "SELECT max(t) FROM samples");
+        const qint64 recordings = (last - first) / archive.settings().recordIntervalMs + 1;
+        QVERIFY(recordings >= 51);
+        // Every trend has every slot from the first to the last: no gap for the outage.
+        QCOMPARE(count(c, "SELECT count(*) FROM samples"), recordings * archive.trendCount());
+        for (int i = 0; i < archive.trendCount(); ++i)
+            QCOMPARE(archive.range(archive.archiveOf(i), archive.trendAt(i).name, first, last).size(), recordings);
+        runtime->stop();
+    }
+
     void nothingCommittedIsLostInAnOutage()
     {
         QList<int> ids;
