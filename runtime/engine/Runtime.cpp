@@ -213,15 +213,19 @@ void Runtime::start(const QString& projectName)
             const HistorySettings& history = m_project.history;
             if (history.store == HistoryStoreKind::Embedded)
                 return m_archive->open(path, notice);
-            if (!m_options.historyServer)
+            if (!m_options.historyServer.archive || !m_options.historyServer.alarmJournal)
                 return QStringLiteral("%1: this program keeps history only in files and cannot use the database server the project names")
                     .arg(QDir::toNativeSeparators(QDir(projectDirectory()).filePath(QStringLiteral("project.json"))));
-            return m_archive->open(m_options.historyServer(history.connection), notice);
+            return m_archive->open(m_options.historyServer.archive(history.connection), notice);
         });
     });
     schedule([this] {
         openStore(QStringLiteral("Alarmjournal wird geöffnet"), QStringLiteral("alarms.sqlite"),
-            [this](const QString& path, QString* notice) { return m_alarms->openJournal(path, notice); });
+            [this](const QString& path, QString* notice) {
+                if (m_project.history.store == HistoryStoreKind::Embedded)
+                    return m_alarms->openJournal(path, notice);
+                return m_alarms->openJournal(m_options.historyServer.alarmJournal(m_project.history.connection), notice);
+            });
         // The audit journal of operator writes lies beside the alarm journal and opens with it.
         if (m_state == State::Starting) {
             QString notice;

@@ -4,6 +4,7 @@
 // it, and archiveOn() makes the Store for the row, on a fresh database of the run's throwaway cluster
 // for PostgreSQL.
 #include "ArchiveTestSupport.h"
+#include "PgAlarmJournal.h"
 #include "PgArchiveBackend.h"
 #include "PostgresCluster.h"
 
@@ -66,3 +67,21 @@ inline void backendRows()
     for (const QString& b : archiveBackends())
         QTest::newRow(qPrintable(b)) << b;
 }
+
+/// Opens the alarm journal of `engine` in the row's backend: the file `path`, or a database of its own
+/// made on first use and kept for the row, so a second open finds what the first wrote.
+struct JournalOn {
+    QString backend;
+    QString path;
+    QString conninfo;
+
+    template <class Engine>
+    QString open(Engine& engine)
+    {
+        if (backend == u"sqlite")
+            return engine.openJournal(path);
+        if (conninfo.isEmpty())
+            conninfo = freshDatabase();
+        return engine.openJournal(std::make_unique<PgAlarmJournal>(conninfo));
+    }
+};

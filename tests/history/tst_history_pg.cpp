@@ -1,5 +1,6 @@
 #include "ArchiveTestSupport.h"
 #include "EngineTestSupport.h"
+#include "PgAlarmJournal.h"
 #include "PgArchiveBackend.h"
 #include "PgArchiveReader.h"
 #include "PgArchiveSchema.h"
@@ -63,7 +64,7 @@ private:
             qFatal("the project no longer holds its format line");
         RuntimeOptions options = testOptions(root);
         if (canServe)
-            options.historyServer = &PgArchiveBackend::create;
+            options.historyServer = {&PgArchiveBackend::create, &PgAlarmJournal::create};
         return std::make_unique<Runtime>(options);
     }
 

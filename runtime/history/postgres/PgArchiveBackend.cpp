@@ -19,29 +19,26 @@ QByteArray idArray(const std::vector<qint64>& ids)
 } // namespace
 
 PgArchiveBackend::PgArchiveBackend(QString conninfo)
-    : m_conninfo(std::move(conninfo))
+    : m_link(std::move(conninfo), [this](PgConnection& c) { return setUp(c); })
 {
 }
 
-QString PgArchiveBackend::reopen()
+QString PgArchiveBackend::setUp(PgConnection& c)
 {
-    if (QString e = m_c.open(m_conninfo); !e.isEmpty())
-        return e;
     m_writer.reset();
-    if (QString e = PgArchiveSchema::open(m_c); !e.isEmpty()) {
-        m_c.close();
+    if (QString e = PgArchiveSchema::open(c); !e.isEmpty())
         return e;
-    }
-    m_where = m_c.describe();
-    return {};
+    QString error;
+    if (!m_names.isEmpty())
+        PgArchiveSchema::bindTrends(c, m_names, &error);
+    return error;
 }
 
 QString PgArchiveBackend::open(QString*)
 {
     close();
-    const QString error = reopen();
+    const QString error = m_link.open();
     m_opened = error.isEmpty();
-    m_backoffMs = 0;
     return error;
 }
 
@@ -49,61 +46,17 @@ void PgArchiveBackend::close()
 {
     m_inBulk = false;
     m_bulk.clear();
-    m_c.close();
+    m_link.close();
     m_opened = false;
-}
-
-void PgArchiveBackend::fail(const QString& error)
-{
-    if (!m_c.isOpen() && m_backoffMs == 0) {
-        m_backoffMs = FirstBackoffMs;
-        m_sinceFailure.start();
-    }
-    m_lastError = error;
-    throw KalvoraError(error);
-}
-
-void PgArchiveBackend::connect()
-{
-    if (m_c.isOpen())
-        return;
-    if (m_backoffMs > 0 && m_sinceFailure.isValid() && m_sinceFailure.elapsed() < m_backoffMs)
-        throw KalvoraError(m_lastError);
-    QString error = reopen();
-    if (error.isEmpty()) {
-        QString bound;
-        PgArchiveSchema::bindTrends(m_c, m_names, &bound);
-        error = bound;
-    }
-    if (!error.isEmpty()) {
-        m_c.close();
-        m_backoffMs = m_backoffMs == 0 ? FirstBackoffMs : std::min(2 * m_backoffMs, LastBackoffMs);
-        m_sinceFailure.start();
-        m_lastError = error;
-        throw KalvoraError(error);
-    }
-    if (m_backoffMs > 0)
-        qCInfo(historyLog).noquote() << "Archive: connected again to" << m_where;
-    m_backoffMs = 0;
-}
-
-bool PgArchiveBackend::reachable()
-{
-    try {
-        connect();
-        return true;
-    } catch (const KalvoraError&) {
-        return false;
-    }
 }
 
 std::vector<qint64> PgArchiveBackend::bindTrends(const QList<std::pair<QString, QString>>& trends)
 {
-    connect();
+    m_link.ensure();
     QString error;
     const QList<int> ids = PgArchiveSchema::bindTrends(m_c, trends, &error);
     if (!error.isEmpty())
-        fail(error);
+        m_link.fail(error);
     m_names = trends;
     m_ids.assign(ids.begin(), ids.end());
     return m_ids;
@@ -112,14 +65,14 @@ std::vector<qint64> PgArchiveBackend::bindTrends(const QList<std::pair<QString, 
 void PgArchiveBackend::write(const std::vector<ArchiveRow>& rows, const QByteArray& plantState, const Expiry& expiry)
 {
     if (m_inBulk)
-        throw KalvoraError(QStringLiteral("%1: cannot record while history is being written").arg(m_where));
-    connect();
+        throw KalvoraError(QStringLiteral("%1: cannot record while history is being written").arg(m_link.where()));
+    m_link.ensure();
     std::vector<PgSample> batch;
     batch.reserve(rows.size());
     for (const ArchiveRow& row : rows)
         batch.push_back({static_cast<int>(row.id), row.timeMs, row.value});
     if (QString e = m_writer.write(std::move(batch), plantState); !e.isEmpty())
-        fail(e);
+        m_link.fail(e);
     // The batch stands; retention runs in a transaction of its own and is tried again next time.
     if (expiry.batch > 0) {
         try {
@@ -134,17 +87,17 @@ int PgArchiveBackend::expire(const Expiry& expiry)
 {
     if (m_ids.empty() || expiry.batch <= 0)
         return 0;
-    connect();
+    m_link.ensure();
     // Whole months go at once; then the samples of the month the cut falls into, a batch at a time.
     const qint64 month = PgArchiveSchema::monthStart(expiry.cutoffMs);
     if (month > m_droppedBefore) {
         if (QString e = m_writer.dropBefore(expiry.cutoffMs); !e.isEmpty())
-            fail(e);
+            m_link.fail(e);
         m_droppedBefore = month;
     }
     PgTransaction transaction(m_c);
     if (!transaction.error().isEmpty())
-        fail(transaction.error());
+        m_link.fail(transaction.error());
     const QList<QByteArray> params{idArray(m_ids), QByteArray::number(expiry.cutoffMs), QByteArray::number(expiry.batch)};
     PgResult gone = m_c.exec(
         "WITH old AS (SELECT x.trend, x.t FROM unnest($1::int[]) AS tr(id) CROSS JOIN LATERAL ("
@@ -153,7 +106,7 @@ int PgArchiveBackend::expire(const Expiry& expiry)
         "SELECT count(*) FROM gone",
         params);
     if (!gone.ok())
-        fail(gone.error());
+        m_link.fail(gone.error());
     const int removed = static_cast<int>(gone.int64(0, 0));
     if (removed > 0) {
         // Cells that began before a trend's oldest sample may hold removed samples: they go too.
@@ -161,16 +114,16 @@ int PgArchiveBackend::expire(const Expiry& expiry)
                                   "FROM unnest($1::int[]) AS tr(id)) k WHERE r.trend = k.id AND r.t < k.keep",
             {params[0], params[1]});
         if (!stale.ok())
-            fail(stale.error());
+            m_link.fail(stale.error());
     }
     if (QString e = transaction.commit(); !e.isEmpty())
-        fail(e);
+        m_link.fail(e);
     return removed;
 }
 
 void PgArchiveBackend::beginBulk()
 {
-    connect();
+    m_link.ensure();
     m_bulk.clear();
     m_inBulk = true;
 }
@@ -189,14 +142,14 @@ void PgArchiveBackend::endBulk(bool keep)
     rows.swap(m_bulk);
     if (!keep || rows.empty())
         return;
-    connect();
+    m_link.ensure();
     if (QString e = m_writer.write(std::move(rows)); !e.isEmpty())
-        fail(e);
+        m_link.fail(e);
 }
 
 bool PgArchiveBackend::range(qint64 id, qint64 t0, qint64 t1, const OnSample& onSample)
 {
-    if (!reachable())
+    if (!m_link.reachable())
         return false;
     const QList<PgPoint> points = m_reader.range(static_cast<int>(id), t0, t1);
     if (!m_reader.error().isEmpty()) {
@@ -210,7 +163,7 @@ bool PgArchiveBackend::range(qint64 id, qint64 t0, qint64 t1, const OnSample& on
 
 bool PgArchiveBackend::pieces(qint64 id, const std::vector<ArchiveRollups::Segment>& plan, const OnCell& onCell)
 {
-    if (!reachable())
+    if (!m_link.reachable())
         return false;
     if (m_reader.pieces(static_cast<int>(id), plan, onCell))
         return true;
@@ -220,12 +173,12 @@ bool PgArchiveBackend::pieces(qint64 id, const std::vector<ArchiveRollups::Segme
 
 bool PgArchiveBackend::oldest(qint64 id, qint64* timeMs)
 {
-    return reachable() && m_reader.oldest(static_cast<int>(id), timeMs);
+    return m_link.reachable() && m_reader.oldest(static_cast<int>(id), timeMs);
 }
 
 qint64 PgArchiveBackend::newest(const std::vector<qint64>& ids)
 {
-    if (!reachable())
+    if (!m_link.reachable())
         return 0;
     // Per trend, so the server answers each from the end of the key.
     PgResult r = m_c.exec("SELECT coalesce(max(x.m), 0) FROM unnest($1::int[]) AS tr(id) "
@@ -236,7 +189,7 @@ qint64 PgArchiveBackend::newest(const std::vector<qint64>& ids)
 
 bool PgArchiveBackend::isEmpty()
 {
-    if (!reachable())
+    if (!m_link.reachable())
         return true;
     PgResult r = m_c.exec("SELECT NOT EXISTS (SELECT 1 FROM samples)");
     return !r.ok() || r.text(0, 0) == "t";
@@ -244,7 +197,7 @@ bool PgArchiveBackend::isEmpty()
 
 QByteArray PgArchiveBackend::plantState()
 {
-    if (!reachable())
+    if (!m_link.reachable())
         return {};
     PgResult r = m_c.exec("SELECT state FROM plant_state WHERE id = 1");
     return r.ok() && r.rows() > 0 ? r.text(0, 0) : QByteArray();

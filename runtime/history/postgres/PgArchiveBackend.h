@@ -3,9 +3,7 @@
 #include "ArchiveBackend.h"
 #include "PgArchiveReader.h"
 #include "PgArchiveWriter.h"
-#include "PgConnection.h"
-
-#include <QElapsedTimer>
+#include "PgLink.h"
 
 /// \brief The archive on a PostgreSQL server, behind the same interface as the embedded file. A
 /// server that goes away (stopped, network gone) refuses writes with the reason; the archive holds the
@@ -13,9 +11,6 @@
 /// twice as long after each further one, up to 30 s. Reads while the server is away give nothing.
 class PgArchiveBackend final : public ArchiveBackend {
 public:
-    static constexpr qint64 FirstBackoffMs = 1000;
-    static constexpr qint64 LastBackoffMs = 30'000;
-
     explicit PgArchiveBackend(QString conninfo);
 
     /// What RuntimeOptions::historyStore takes: the backend for a project's connection string.
@@ -24,8 +19,8 @@ public:
     QString open(QString* notice) override;
     void close() override;
     bool isOpen() const override { return m_opened; }
-    QString location() const override { return m_where; }
-    qint64 retryMs() const override { return FirstBackoffMs; }
+    QString location() const override { return m_link.where(); }
+    qint64 retryMs() const override { return PgLink::FirstBackoffMs; }
 
     std::vector<qint64> bindTrends(const QList<std::pair<QString, QString>>& trends) override;
     void write(const std::vector<ArchiveRow>& rows, const QByteArray& plantState, const Expiry& expiry) override;
@@ -42,17 +37,11 @@ public:
     QByteArray plantState() override;
 
 private:
-    /// Throws when the server cannot be reached now; reconnects once the back-off has passed.
-    void connect();
-    /// Whether a read can go to the server; a lost one is tried again after the back-off.
-    bool reachable();
-    /// The error of a failed statement as a KalvoraError; a lost connection starts the back-off.
-    [[noreturn]] void fail(const QString& error);
-    QString reopen();
+    /// Checks the schema and binds the trends again on a fresh connection.
+    QString setUp(PgConnection& c);
 
-    QString m_conninfo;
-    QString m_where;
-    PgConnection m_c;
+    PgLink m_link;
+    PgConnection& m_c = m_link.connection();
     PgArchiveWriter m_writer{m_c};
     PgArchiveReader m_reader{m_c};
     QList<std::pair<QString, QString>> m_names;
@@ -61,7 +50,4 @@ private:
     bool m_inBulk = false;
     bool m_opened = false;
     qint64 m_droppedBefore = 0; ///< months before this are gone already
-    qint64 m_backoffMs = 0;
-    QElapsedTimer m_sinceFailure;
-    QString m_lastError;
 };
