@@ -184,3 +184,16 @@ int SqliteAlarmJournal::removeOlderThan(qint64 cutoffMs, int batch)
     });
     return removed;
 }
+
+QList<AlarmJournalEntry> SqliteAlarmJournal::after(qint64 afterId, int limit)
+{
+    QList<AlarmJournalEntry> result;
+    const QByteArray sql = QByteArrayLiteral("SELECT ") + Columns + " FROM journal WHERE id > ?1 ORDER BY id LIMIT ?2";
+    const bool ok = m_file.read([&] {
+        SqliteStatement select = m_file.db().prepare(sql.constData());
+        select.bind(1, afterId).bind(2, limit);
+        while (select.step())
+            result.append(read(select));
+    });
+    return ok ? result : QList<AlarmJournalEntry>();
+}

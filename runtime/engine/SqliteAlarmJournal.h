@@ -22,6 +22,8 @@ public:
     QList<AlarmJournalEntry> page(const AlarmJournalFilter& filter, qint64 beforeId, int limit) override;
     qint64 count(const AlarmJournalFilter& filter) override;
     int removeOlderThan(qint64 cutoffMs, int batch) override;
+    /// Oldest first: at most `limit` entries after the one with id `afterId`; for copying the file.
+    QList<AlarmJournalEntry> after(qint64 afterId, int limit);
 
 private:
     static AlarmJournalEntry read(const SqliteStatement& row);

@@ -8,6 +8,7 @@
 #include "PgConnection.h"
 #include "PostgresCluster.h"
 
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -354,6 +355,74 @@ private Q_SLOTS:
         for (int i = 0; i < archive.trendCount(); ++i)
             QCOMPARE(archive.range(archive.archiveOf(i), archive.trendAt(i).name, first, last).size(), recordings);
         runtime->stop();
+    }
+
+    void migrationResumesAfterAKillAndCountsAgree()
+    {
+        // A month edge inside the copy; three trends, one of them with a gap.
+        Store sqlite;
+        const qint64 start = Nov30 + 20 * 3'600'000LL;
+        sqlite.store.beginBulk();
+        qint64 total = 0;
+        for (int trend = 0; trend < 3; ++trend)
+            for (qint64 i = 0; i < 8000; ++i, ++total)
+                sqlite.store.bulkAdd(trend, start + i * 1000 + (trend == 2 && i > 4000 ? 3'600'000 : 0), std::sin(i / 100.0) * 50 + trend);
+        sqlite.store.endBulk(true);
+        sqlite.store.setPlantState("{\"plant\":2}");
+        sqlite.store.commit();
+        sqlite.store.close();
+        const QString journalFile = QDir(sqlite.dir.path()).filePath(QStringLiteral("alarms.sqlite"));
+        {
+            AlarmJournal journal;
+            QCOMPARE(journal.open(journalFile), QString());
+            QList<AlarmJournalEntry> entries;
+            for (int i = 0; i < 2500; ++i)
+                entries.append({start + i, QStringLiteral("A%1").arg(i % 7), QStringLiteral("G"), QStringLiteral("came"), AlarmState::ActiveUnacknowledged,
+                    start + i, 0, 0, i * 0.5, i % 3 ? QString() : QStringLiteral("desk/ann"), 0, 0});
+            journal.append(entries);
+        }
+        const QString db = database();
+        const QStringList args{QStringLiteral("migrate"), QStringLiteral("--to"), m_cluster.conninfo(db), QStringLiteral("--batch"),
+            QStringLiteral("1000"), sqlite.path, journalFile};
+        // Killed after its third batch, then run to the end, then once more: nothing twice, nothing lost.
+        QProcess killed;
+        killed.start(QStringLiteral(KALVORA_ARCHIVE_TOOL), args);
+        QByteArray seen;
+        QTRY_VERIFY2_WITH_TIMEOUT((seen += killed.readAllStandardOutput()).count("copied up to") >= 3, killed.readAllStandardError().constData(), 20000);
+        killed.kill();
+        killed.waitForFinished();
+        PgConnection c;
+        QCOMPARE(c.open(m_cluster.conninfo(db)), QString());
+        QVERIFY(count(c, "SELECT count(*) FROM samples") < total);
+        for (int run = 0; run < 2; ++run) {
+            QProcess tool;
+            tool.start(QStringLiteral(KALVORA_ARCHIVE_TOOL), args);
+            QVERIFY(tool.waitForFinished(60000));
+            QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
+            QVERIFY(tool.readAllStandardOutput().contains("done: every count agrees"));
+        }
+        QCOMPARE(count(c, "SELECT count(*) FROM samples"), total);
+        QCOMPARE(count(c, "SELECT count(*) FROM alarm_journal"), 2500);
+        QCOMPARE(c.exec("SELECT state FROM plant_state").text(0, 0), QByteArray("{\"plant\":2}"));
+        // The server's archive answers charts and the journal pages as the files do.
+        ArchiveStore pg;
+        pg.setSettings(settings());
+        QCOMPARE(pg.open(std::make_unique<PgArchiveBackend>(m_cluster.conninfo(db))), QString());
+        QCOMPARE(sqlite.open(), QString());
+        for (const QString& archive : {QStringLiteral("A"), QStringLiteral("B")})
+            QCOMPARE(pg.reduced(archive, QStringLiteral("t1"), start, start + 4 * 3'600'000, 97),
+                sqlite.store.reduced(archive, QStringLiteral("t1"), start, start + 4 * 3'600'000, 97));
+        AlarmJournal fromFile;
+        AlarmJournal fromServer;
+        QCOMPARE(fromFile.open(journalFile), QString());
+        QCOMPARE(fromServer.open(std::make_unique<PgAlarmJournal>(m_cluster.conninfo(db))), QString());
+        const auto described = [](const QList<AlarmJournalEntry>& entries) {
+            QStringList out;
+            for (const AlarmJournalEntry& e : entries)
+                out.append(QStringLiteral("%1 %2 %3 %4 %5").arg(e.timeMs).arg(e.alarm, e.event, e.station).arg(e.value));
+            return out;
+        };
+        QCOMPARE(described(fromServer.history(3000)), described(fromFile.history(3000)));
     }
 
     void nothingCommittedIsLostInAnOutage()

@@ -101,6 +101,14 @@ void PgAlarmJournal::write(const QList<AlarmJournalEntry>& rows)
     PgTransaction transaction(c);
     if (!transaction.error().isEmpty())
         m_link.fail(transaction.error());
+    if (QString e = insert(c, rows); !e.isEmpty())
+        m_link.fail(e);
+    if (QString e = transaction.commit(); !e.isEmpty())
+        m_link.fail(e);
+}
+
+QString PgAlarmJournal::insert(PgConnection& c, const QList<AlarmJournalEntry>& rows)
+{
     // One statement for the whole list; ids rise in list order.
     QList<QList<QByteArray>> columnsOf(11);
     const auto array = [](const QList<QByteArray>& items) {
@@ -116,9 +124,10 @@ void PgAlarmJournal::write(const QList<AlarmJournalEntry>& rows)
         }
         return out + "}";
     };
+    // Texts the row always has go as '' when empty; a null QByteArray would be NULL.
+    const auto text = [](const QString& t) { return t.isEmpty() ? QByteArray("") : t.toUtf8(); };
     for (const AlarmJournalEntry& e : rows) {
-        const QList<QByteArray> values{number(e.timeMs), e.alarm.toUtf8(), e.group.toUtf8(), e.event.toUtf8(),
-            AlarmJournal::stateName(e.state).toUtf8(), number(e.cameMs), number(e.wentMs), number(e.acknowledgedMs),
+        const QList<QByteArray> values{number(e.timeMs), text(e.alarm), text(e.group), text(e.event), text(AlarmJournal::stateName(e.state)), number(e.cameMs), number(e.wentMs), number(e.acknowledgedMs),
             QByteArray::number(e.value, 'g', 17), e.station.isEmpty() ? QByteArray() : e.station.toUtf8(),
             e.shelvedUntilMs > 0 ? number(e.shelvedUntilMs) : QByteArray()};
         for (qsizetype k = 0; k < values.size(); ++k)
@@ -131,10 +140,7 @@ void PgAlarmJournal::write(const QList<AlarmJournalEntry>& rows)
                         "SELECT a, b, c, d, e, f, g, h, i, j, k FROM unnest($1::bigint[], $2::text[], $3::text[], $4::text[], $5::text[], $6::bigint[], $7::bigint[], "
                         "$8::bigint[], $9::double precision[], $10::text[], $11::bigint[]) WITH ORDINALITY AS x(a,b,c,d,e,f,g,h,i,j,k,n) ORDER BY n",
         params);
-    if (!r.ok())
-        m_link.fail(r.error());
-    if (QString e = transaction.commit(); !e.isEmpty())
-        m_link.fail(e);
+    return r.error();
 }
 
 QList<AlarmJournalEntry> PgAlarmJournal::select(const QByteArray& where, const QList<QByteArray>& params)

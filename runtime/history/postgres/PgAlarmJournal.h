@@ -27,6 +27,8 @@ public:
 
     /// Creates the table unless there, then checks its columns; an empty text on success.
     static QString setUp(PgConnection& c);
+    /// Inserts the rows in order inside the caller's transaction; an empty text on success.
+    static QString insert(PgConnection& c, const QList<AlarmJournalEntry>& rows);
 
 private:
     QList<AlarmJournalEntry> select(const QByteArray& where, const QList<QByteArray>& params);
