@@ -531,8 +531,14 @@ void Runtime::record(qint64 nowMs)
         if (m_audit.heldCount() > 0)
             m_audit.retry();
     }
-    if (m_recordCount % JournalTrimEvery == 0 && journal.writeFault().isEmpty())
-        journal.removeOlderThan(nowMs - static_cast<qint64>(m_project.archive.retentionDays) * 86400000LL, JournalTrimBatch);
+    if (m_recordCount % JournalTrimEvery == 0 && journal.writeFault().isEmpty()) {
+        // A store that refuses the trim (a server just gone) is trimmed a minute later; the runtime runs on.
+        try {
+            journal.removeOlderThan(nowMs - static_cast<qint64>(m_project.archive.retentionDays) * 86400000LL, JournalTrimBatch);
+        } catch (const KalvoraError& e) {
+            qWarning().noquote() << "Alarm journal: removing old entries failed:" << e.message();
+        }
+    }
     publishArchiveFault(nowMs);
 }
 

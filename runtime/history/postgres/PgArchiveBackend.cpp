@@ -6,18 +6,6 @@
 
 #include <algorithm>
 
-namespace {
-
-QByteArray idArray(const std::vector<qint64>& ids)
-{
-    QByteArray out = "{";
-    for (size_t i = 0; i < ids.size(); ++i)
-        out += (i ? "," : "") + QByteArray::number(ids[i]);
-    return out + "}";
-}
-
-} // namespace
-
 PgArchiveBackend::PgArchiveBackend(QString conninfo)
     : m_link(std::move(conninfo), [this](PgConnection& c) { return setUp(c); })
 {
@@ -98,7 +86,7 @@ int PgArchiveBackend::expire(const Expiry& expiry)
     PgTransaction transaction(m_c);
     if (!transaction.error().isEmpty())
         m_link.fail(transaction.error());
-    const QList<QByteArray> params{idArray(m_ids), QByteArray::number(expiry.cutoffMs), QByteArray::number(expiry.batch)};
+    const QList<QByteArray> params{PgArchiveReader::arrayLiteral(m_ids), QByteArray::number(expiry.cutoffMs), QByteArray::number(expiry.batch)};
     PgResult gone = m_c.exec(
         "WITH old AS (SELECT x.trend, x.t FROM unnest($1::int[]) AS tr(id) CROSS JOIN LATERAL ("
         "SELECT trend, t FROM samples WHERE trend = tr.id AND t < $2 ORDER BY t LIMIT $3) x LIMIT $3), "
@@ -183,7 +171,7 @@ qint64 PgArchiveBackend::newest(const std::vector<qint64>& ids)
     // Per trend, so the server answers each from the end of the key.
     PgResult r = m_c.exec("SELECT coalesce(max(x.m), 0) FROM unnest($1::int[]) AS tr(id) "
                           "CROSS JOIN LATERAL (SELECT max(t) AS m FROM samples WHERE trend = tr.id) x",
-        {idArray(ids)});
+        {PgArchiveReader::arrayLiteral(ids)});
     return r.ok() ? r.int64(0, 0) : 0;
 }
 

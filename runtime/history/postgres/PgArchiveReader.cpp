@@ -4,18 +4,13 @@
 #include "PgArchiveSchema.h"
 #include "PgConnection.h"
 
-
-namespace {
-
-QByteArray intArray(const std::vector<qint64>& values)
+QByteArray PgArchiveReader::arrayLiteral(const std::vector<qint64>& values)
 {
     QByteArray out = "{";
     for (size_t i = 0; i < values.size(); ++i)
         out += (i ? "," : "") + QByteArray::number(values[i]);
     return out + "}";
 }
-
-} // namespace
 
 QList<PgPoint> PgArchiveReader::range(int trend, qint64 t0, qint64 t1)
 {
@@ -60,7 +55,7 @@ bool PgArchiveReader::pieces(int trend, const std::vector<ArchiveRollups::Segmen
         "WHERE p.level >= 0 AND r.level = p.level AND r.trend = $1 AND r.t >= p.f AND r.t < p.e "
         "UNION ALL SELECT s.t, s.v, s.t, s.v, s.t, s.v, s.t, s.v FROM samples s "
         "WHERE p.level < 0 AND s.trend = $1 AND s.t >= p.f AND s.t < p.e) x ORDER BY p.i, x.first_t",
-        {QByteArray::number(trend), intArray(levels), intArray(froms), intArray(tos)}, PgConnection::Rows::Binary);
+        {QByteArray::number(trend), arrayLiteral(levels), arrayLiteral(froms), arrayLiteral(tos)}, PgConnection::Rows::Binary);
     if (!r.ok()) {
         m_error = r.error();
         return false;

@@ -35,6 +35,8 @@ public:
     /// The oldest sample time of `trend`; false when it has none or the read failed.
     bool oldest(int trend, qint64* timeMs);
     const QString& error() const { return m_error; }
+    /// `values` as an SQL array literal, {1,2,3}.
+    static QByteArray arrayLiteral(const std::vector<qint64>& values);
 
 private:
     PgConnection& m_c;
