@@ -81,7 +81,7 @@ void TestCompact::roundTrip()
     QFETCH(Samples, samples);
     using Code = SampleBlockCodec::ValueCode;
     QList<QByteArray> blocks{SampleBlockCodec::encode(samples)};
-    for (const Code code : {Code::Planes, Code::Xor, Code::Quantised})
+    for (const Code code : {Code::Planes, Code::Xor, Code::Quantised, Code::DeltaPlanes})
         for (const bool zstd : {false, true})
             blocks.append(SampleBlockCodec::encode(samples, {code, zstd}));
     for (const QByteArray& block : blocks) {
@@ -100,7 +100,7 @@ void TestCompact::damaged_data()
     QTest::addColumn<QByteArray>("block");
     QTest::addColumn<QString>("error");
     using Code = SampleBlockCodec::ValueCode;
-    for (const Code code : {Code::Planes, Code::Xor, Code::Quantised})
+    for (const Code code : {Code::Planes, Code::Xor, Code::Quantised, Code::DeltaPlanes})
         for (const bool zstd : {false, true}) {
             const QByteArray block = validBlock({code, zstd});
             const QByteArray name = QByteArray::number(static_cast<int>(code)) + (zstd ? "+zstd" : "");

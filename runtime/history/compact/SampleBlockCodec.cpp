@@ -189,34 +189,43 @@ void readQuantised(BitReader& in, QList<PackedSample>& samples)
 }
 
 // Byte planes: the sign-and-exponent bytes of all values side by side, then the next byte, ... so a
-// general compressor sees the long runs slowly varying values have in their high bytes.
-QByteArray writePlanes(std::span<const PackedSample> samples)
+// general compressor sees the long runs slowly varying values have in their high bytes. With `delta`
+// each value's bits minus its predecessor's: for smooth full-precision values the high planes become
+// runs of zeros and of 0xff.
+QByteArray writePlanes(std::span<const PackedSample> samples, bool delta)
 {
     const auto count = static_cast<qsizetype>(samples.size());
     QByteArray out(count * 8, Qt::Uninitialized);
+    std::uint64_t previous = 0;
     for (qsizetype i = 0; i < count; ++i) {
-        const std::uint64_t bits = bitsOf(samples[static_cast<std::size_t>(i)].v);
+        const std::uint64_t now = bitsOf(samples[static_cast<std::size_t>(i)].v);
+        const std::uint64_t bits = delta ? now - previous : now;
+        previous = now;
         for (int b = 0; b < 8; ++b)
             out[(7 - b) * count + i] = static_cast<char>(bits >> (8 * b));
     }
     return out;
 }
 
-void readPlanes(QByteArrayView in, QList<PackedSample>& samples)
+void readPlanes(QByteArrayView in, QList<PackedSample>& samples, bool delta)
 {
     const qsizetype count = samples.size();
+    std::uint64_t previous = 0;
     for (qsizetype i = 0; i < count; ++i) {
         std::uint64_t bits = 0;
         for (int b = 0; b < 8; ++b)
             bits |= static_cast<std::uint64_t>(static_cast<std::uint8_t>(in[(7 - b) * count + i])) << (8 * b);
+        if (delta)
+            bits += previous;
+        previous = bits;
         samples[i].v = std::bit_cast<double>(bits);
     }
 }
 
 QByteArray encodeValues(std::span<const PackedSample> samples, SampleBlockCodec::ValueCode& code)
 {
-    if (code == SampleBlockCodec::ValueCode::Planes)
-        return writePlanes(samples);
+    if (code == SampleBlockCodec::ValueCode::Planes || code == SampleBlockCodec::ValueCode::DeltaPlanes)
+        return writePlanes(samples, code == SampleBlockCodec::ValueCode::DeltaPlanes);
     BitWriter out;
     if (code == SampleBlockCodec::ValueCode::Quantised) {
         std::vector<double> values;
@@ -281,17 +290,17 @@ QByteArray SampleBlockCodec::encode(std::span<const PackedSample> samples)
     if (samples.empty())
         return encode(samples, {});
     const auto count = static_cast<qsizetype>(samples.size());
+    const QByteArray times = timesSection(samples);
+    // Integer multiples where the values have an exact step, else XOR; each with and without zstd,
+    // against the delta planes in zstd, which suit noisy full-precision values better.
     ValueCode code = ValueCode::Quantised;
-    QByteArray values = encodeValues(samples, code);
-    // Noise-like values cost XOR more than their eight bytes; then the planes are the better start.
-    if (values.size() > count * 8) {
-        code = ValueCode::Planes;
-        values = writePlanes(samples);
-    }
-    const QByteArray payload = timesSection(samples) + values;
-    const QByteArray plain = assemble(count, {code, false}, payload);
-    const QByteArray packed = assemble(count, {code, true}, payload);
-    return packed.size() < plain.size() ? packed : plain;
+    const QByteArray payload = times + encodeValues(samples, code);
+    QByteArray best = assemble(count, {code, false}, payload);
+    for (QByteArray candidate : {assemble(count, {code, true}, payload),
+                                 assemble(count, {ValueCode::DeltaPlanes, true}, times + writePlanes(samples, true))})
+        if (candidate.size() < best.size())
+            best = std::move(candidate);
+    return best;
 }
 
 SampleBlockCodec::Layout SampleBlockCodec::layoutOf(QByteArrayView block)
@@ -310,7 +319,7 @@ SampleBlockCodec::Decoded SampleBlockCodec::decode(QByteArrayView block)
         return failed(QStringLiteral("unknown block version %1").arg(version), 0);
     const auto layoutByte = static_cast<std::uint8_t>(block[1]);
     const std::uint8_t valueCode = layoutByte & 0x0f;
-    if (valueCode > static_cast<std::uint8_t>(ValueCode::Quantised) || (layoutByte & ~(ZstdFlag | 0x0f)) != 0)
+    if (valueCode > static_cast<std::uint8_t>(ValueCode::DeltaPlanes) || (layoutByte & ~(ZstdFlag | 0x0f)) != 0)
         return failed(QStringLiteral("unknown layout %1").arg(layoutByte), 1);
     qsizetype at = 2;
     const auto count = readVarint(block, at);
@@ -348,10 +357,11 @@ SampleBlockCodec::Decoded SampleBlockCodec::decode(QByteArrayView block)
         return failed(QStringLiteral("time stamps end early"), at);
     const auto valuesAt = static_cast<qsizetype>(times.bytesUsed());
     const QByteArrayView values = payload.sliced(valuesAt);
-    if (valueCode == static_cast<std::uint8_t>(ValueCode::Planes)) {
+    const bool delta = valueCode == static_cast<std::uint8_t>(ValueCode::DeltaPlanes);
+    if (delta || valueCode == static_cast<std::uint8_t>(ValueCode::Planes)) {
         if (values.size() != samplesCount * 8)
             return failed(QStringLiteral("value planes hold %1 bytes for %2 samples").arg(values.size()).arg(samplesCount), at + valuesAt);
-        readPlanes(values, decoded.samples);
+        readPlanes(values, decoded.samples, delta);
         return decoded;
     }
     BitReader in(reinterpret_cast<const unsigned char*>(values.data()), static_cast<std::size_t>(values.size()));

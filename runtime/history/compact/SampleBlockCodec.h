@@ -16,7 +16,8 @@ struct PackedSample {
 
 /// \brief Packs one trend's raw samples of a block span into a self-describing, lossless block:
 /// version byte, layout byte, sample count, then the time stamps as deltas of deltas and the values
-/// as XOR of doubles, as integer multiples of a detected step, or as plain byte planes, optionally
+/// as XOR of doubles, as integer multiples of a detected step, or as byte planes (of the values or of
+/// their differences), optionally
 /// inside one zstd frame. Every double comes back bit for bit (NaN payloads, -0.0, infinities).
 class SampleBlockCodec final {
 public:
@@ -25,7 +26,7 @@ public:
     /// damaged block can make the decoder allocate.
     static constexpr qsizetype MaxSamples = 1 << 18;
 
-    enum class ValueCode : std::uint8_t { Planes = 0, Xor = 1, Quantised = 2 };
+    enum class ValueCode : std::uint8_t { Planes = 0, Xor = 1, Quantised = 2, DeltaPlanes = 3 };
     struct Layout {
         ValueCode values = ValueCode::Xor;
         bool zstd = false;
