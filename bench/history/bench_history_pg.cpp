@@ -7,7 +7,7 @@
 // Runs a throwaway PostgreSQL cluster of its own (as the postgres user when run as root), stopped and
 // removed with its folder on every way out but SIGKILL: on errors and on SIGINT, SIGTERM or SIGHUP too.
 #include "ArchiveStore.h"
-#include "PgArchiveReader.h"
+#include "PgArchiveBackend.h"
 #include "PgArchiveSchema.h"
 #include "PgArchiveWriter.h"
 #include "PgConnection.h"
@@ -193,7 +193,11 @@ int main(int argc, char** argv)
 
     // A chart of 8 curves over the whole span: buckets as they fall, and on the grid of the rollup cells
     // as the trend chart asks for them.
-    PgArchiveReader reader(c);
+    // Read through the archive as the runtime does: the same reduction over either store.
+    ArchiveStore pg;
+    pg.setSettings(settings);
+    if (QString e = pg.open(std::make_unique<PgArchiveBackend>(cluster.conninfo())); !e.isEmpty())
+        fail(e);
     const qint64 bucketMs = ArchiveStore::alignedBucketMs((end - Start + 1) / 1500);
     const qint64 gridStart = Start / bucketMs * bucketMs;
     const int gridBuckets = static_cast<int>((end - gridStart) / bucketMs + 1);
@@ -205,8 +209,8 @@ int main(int argc, char** argv)
         for (int run = 0; run < 7; ++run) {
             timer.start();
             for (int k = 0; k < Curves; ++k)
-                if (reader.reduced(ids[k], t0, t1, buckets).isEmpty())
-                    fail(QStringLiteral("no points: ") + reader.error());
+                if (pg.reduced(QStringLiteral("bench"), names[k].second, t0, t1, buckets).isEmpty())
+                    fail(QStringLiteral("no points"));
             pgRuns.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
             timer.start();
             for (int k = 0; k < Curves; ++k)

@@ -15,6 +15,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QTimer>
 
 namespace {
@@ -43,7 +44,9 @@ RemoteSource::RemoteSource(const StationLink& link, RemoteStationOptions options
     , m_options(std::move(options))
     , m_tagStore(link.tags)
     , m_alarmEngine(link.alarms)
-    , m_topics(link.project.name)
+    // The server names its topics after the folder it runs (its --project), not project.json's name:
+    // a copy of a project under another folder is another plant.
+    , m_topics(QFileInfo(link.projectFolder).fileName())
     , m_station(m_options.broker.userName)
     , m_projectFolder(link.projectFolder)
     , m_commFault(Runtime::commFaultVariable(link.project))

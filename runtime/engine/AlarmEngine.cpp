@@ -1,5 +1,6 @@
 #include "AlarmEngine.h"
 
+#include "SqliteAlarmJournal.h"
 #include "TagStore.h"
 #include "TextDatabase.h"
 
@@ -411,7 +412,12 @@ void AlarmEngine::announce(const QSet<QString>& groups)
 
 QString AlarmEngine::openJournal(const QString& path, QString* notice)
 {
-    const QString error = m_journal.open(path, notice);
+    return openJournal(std::make_unique<SqliteAlarmJournal>(path), notice);
+}
+
+QString AlarmEngine::openJournal(std::unique_ptr<AlarmJournalStore> store, QString* notice)
+{
+    const QString error = m_journal.open(std::move(store), notice);
     if (!error.isEmpty())
         return error;
     const QHash<QString, AlarmJournalEntry> last = m_journal.lastEntries();

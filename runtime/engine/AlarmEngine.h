@@ -95,6 +95,8 @@ public:
 
     /// Opens the journal and brings back the alarms it left unfinished.
     QString openJournal(const QString& path, QString* notice = nullptr);
+    /// The same for a journal in `store` (a database server).
+    QString openJournal(std::unique_ptr<AlarmJournalStore> store, QString* notice = nullptr);
     void closeJournal();
     AlarmJournal& journal() { return m_journal; }
 

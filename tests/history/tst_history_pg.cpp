@@ -1,10 +1,14 @@
 #include "ArchiveTestSupport.h"
+#include "EngineTestSupport.h"
+#include "PgAlarmJournal.h"
+#include "PgArchiveBackend.h"
 #include "PgArchiveReader.h"
 #include "PgArchiveSchema.h"
 #include "PgArchiveWriter.h"
 #include "PgConnection.h"
 #include "PostgresCluster.h"
 
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -80,6 +84,28 @@ private:
     {
         PgResult r = c.exec(sql);
         return r.ok() ? r.int64(0, 0) : -1;
+    }
+
+    /// A runtime on the source tree's project with its history in database `db` (created if missing).
+    std::unique_ptr<Runtime> serverRuntime(const QString& root, const QString& connection, bool canServe = true)
+    {
+        const QString projects = copyProject(root);
+        const QByteArray history = "\"format\": 1, \"history\": {\"store\": \"postgresql\", \"connection\": \"" + connection.toUtf8() + "\"},";
+        if (!replaceInFile(QDir(projects).filePath(QStringLiteral("Kalvora/project.json")), "\"format\": 1,", history))
+            qFatal("the project no longer holds its format line");
+        RuntimeOptions options = testOptions(root);
+        if (canServe)
+            options.historyServer = {&PgArchiveBackend::create, &PgAlarmJournal::create};
+        return std::make_unique<Runtime>(options);
+    }
+
+    QString database()
+    {
+        const QString db = QStringLiteral("runtime%1").arg(++m_databases);
+        PgConnection admin;
+        if (!admin.open(m_cluster.conninfo()).isEmpty() || !admin.exec("CREATE DATABASE " + db.toUtf8()).ok())
+            qFatal("cannot create database %s", qPrintable(db));
+        return db;
     }
 
 private Q_SLOTS:
@@ -245,8 +271,13 @@ private Q_SLOTS:
         static QList<int> ids;
         static std::unique_ptr<PgConnection> c;
         static std::unique_ptr<Store> sqlite;
+        static std::unique_ptr<ArchiveStore> pg;
         if (!c) {
-            c = freshArchive(&ids);
+            QString db;
+            c = freshArchive(&ids, &db);
+            pg = std::make_unique<ArchiveStore>();
+            pg->setSettings(settings());
+            QCOMPARE(pg->open(std::make_unique<PgArchiveBackend>(m_cluster.conninfo(db))), QString());
             sqlite = std::make_unique<Store>();
             PgArchiveWriter writer(*c);
             QRandomGenerator random(20);
@@ -274,14 +305,10 @@ private Q_SLOTS:
             QCOMPARE(writer.write(again), QString());
             sqlite->store.commit();
         }
-        PgArchiveReader reader(*c);
         for (int trend = 0; trend < 2; ++trend) {
             const QString name = trend ? QStringLiteral("T1") : QStringLiteral("t1");
-            QList<PgPoint> expected;
-            for (const ArchiveSample& s : sqlite->store.reduced(QStringLiteral("A"), name, t0, t1, buckets))
-                expected.append({s.timeMs, s.value});
-            const QList<PgPoint> got = reader.reduced(ids[trend], t0, t1, buckets);
-            QCOMPARE(reader.error(), QString());
+            const QList<ArchiveSample> expected = sqlite->store.reduced(QStringLiteral("A"), name, t0, t1, buckets);
+            const QList<ArchiveSample> got = pg->reduced(QStringLiteral("A"), name, t0, t1, buckets);
             QCOMPARE(got.size(), expected.size());
             QCOMPARE(got, expected);
         }
@@ -357,6 +384,147 @@ private Q_SLOTS:
     }
 
     // Last: it stops the server.
+    void serverHistoryStopsTheStartWithTheReason_data()
+    {
+        QTest::addColumn<QString>("connection"); // %1: a fresh database's name
+        QTest::addColumn<QByteArray>("alteration");
+        QTest::addColumn<bool>("canServe");
+        QTest::addColumn<QString>("expected");
+        const QString pw = QString::fromLatin1(PostgresCluster::Password);
+        QTest::newRow("program keeps files only") << QStringLiteral("dbname=%1") << QByteArray() << false
+                                                  << QStringLiteral("project.json: this program keeps history only in files");
+        QTest::newRow("wrong password") << m_cluster.tcpConninfo(QStringLiteral("postgres"), QStringLiteral("wrong"), QStringLiteral("%1")) << QByteArray()
+                                        << true << QStringLiteral("refused user \"postgres\": wrong password");
+        QTest::newRow("missing database") << m_cluster.tcpConninfo(QStringLiteral("postgres"), pw, QStringLiteral("nosuchdb")) << QByteArray() << true
+                                          << QStringLiteral("The database \"nosuchdb\" does not exist");
+        QTest::newRow("newer schema") << QStringLiteral("%1") << QByteArray("UPDATE kalvora_meta SET value = '9' WHERE key = 'schema_version'") << true
+                                      << QStringLiteral("has schema version 9, newer than this program's");
+        QTest::newRow("table altered") << QStringLiteral("%1") << QByteArray("ALTER TABLE plant_state DROP COLUMN state") << true
+                                       << QStringLiteral("Archive table plant_state: column state is missing");
+    }
+
+    void serverHistoryStopsTheStartWithTheReason()
+    {
+        QFETCH(QString, connection);
+        QFETCH(QByteArray, alteration);
+        QFETCH(bool, canServe);
+        QFETCH(QString, expected);
+        QString db;
+        std::unique_ptr<PgConnection> c = freshArchive(nullptr, &db);
+        QVERIFY(alteration.isEmpty() || c->exec(alteration).ok());
+        c.reset();
+        // A bare database name goes through the test cluster's socket.
+        QString conninfo = connection.contains(u"%1") ? connection.arg(db) : connection;
+        if (!conninfo.contains(u'='))
+            conninfo = m_cluster.conninfo(conninfo);
+        QTemporaryDir root;
+        auto runtime = serverRuntime(root.path(), conninfo, canServe);
+        const QString error = startAndWait(*runtime);
+        QVERIFY2(error.contains(expected), qPrintable(error));
+    }
+
+    void outageHoldsEverySampleAndWritesItLater()
+    {
+        const QString db = database();
+        QTemporaryDir root;
+        auto runtime = serverRuntime(root.path(), m_cluster.conninfo(db));
+        QCOMPARE(startAndWait(*runtime), QString());
+        ArchiveStore& archive = runtime->archive();
+        const QString fault = QString::fromLatin1(Runtime::ArchiveFaultVariable);
+        runtime->advance(20);
+        QCOMPARE(archive.writeFault(), QString());
+        QCOMPARE(m_cluster.stop(true), QString());
+        runtime->advance(30);
+        QVERIFY(!archive.writeFault().isEmpty());
+        QCOMPARE(runtime->tags().value(fault).value.toBool(), true);
+        QVERIFY(archive.pendingCount() >= 29 * archive.trendCount());
+        QCOMPARE(m_cluster.start(), QString());
+        // The store tries again once its back-off has passed, on the next recording.
+        QTRY_VERIFY_WITH_TIMEOUT((runtime->advance(1), archive.writeFault().isEmpty()), 15000);
+        QCOMPARE(runtime->tags().value(fault).value.toBool(), false);
+        QCOMPARE(archive.pendingCount(), 0);
+        QCOMPARE(archive.droppedCount(), 0);
+        PgConnection c;
+        QCOMPARE(c.open(m_cluster.conninfo(db)), QString());
+        const qint64 first = count(c, "SELECT min(t) FROM samples");
+        const qint64 last = count(c, "SELECT max(t) FROM samples");
+        const qint64 recordings = (last - first) / archive.settings().recordIntervalMs + 1;
+        QVERIFY(recordings >= 51);
+        // Every trend has every slot from the first to the last: no gap for the outage.
+        QCOMPARE(count(c, "SELECT count(*) FROM samples"), recordings * archive.trendCount());
+        for (int i = 0; i < archive.trendCount(); ++i)
+            QCOMPARE(archive.range(archive.archiveOf(i), archive.trendAt(i).name, first, last).size(), recordings);
+        runtime->stop();
+    }
+
+    void migrationResumesAfterAKillAndCountsAgree()
+    {
+        // A month edge inside the copy; three trends, one of them with a gap.
+        Store sqlite;
+        const qint64 start = Nov30 + 20 * 3'600'000LL;
+        sqlite.store.beginBulk();
+        qint64 total = 0;
+        for (int trend = 0; trend < 3; ++trend)
+            for (qint64 i = 0; i < 8000; ++i, ++total)
+                sqlite.store.bulkAdd(trend, start + i * 1000 + (trend == 2 && i > 4000 ? 3'600'000 : 0), std::sin(i / 100.0) * 50 + trend);
+        sqlite.store.endBulk(true);
+        sqlite.store.setPlantState("{\"plant\":2}");
+        sqlite.store.commit();
+        sqlite.store.close();
+        const QString journalFile = QDir(sqlite.dir.path()).filePath(QStringLiteral("alarms.sqlite"));
+        {
+            AlarmJournal journal;
+            QCOMPARE(journal.open(journalFile), QString());
+            QList<AlarmJournalEntry> entries;
+            for (int i = 0; i < 2500; ++i)
+                entries.append({start + i, QStringLiteral("A%1").arg(i % 7), QStringLiteral("G"), QStringLiteral("came"), AlarmState::ActiveUnacknowledged,
+                    start + i, 0, 0, i * 0.5, i % 3 ? QString() : QStringLiteral("desk/ann"), 0, 0});
+            journal.append(entries);
+        }
+        const QString db = database();
+        const QStringList args{QStringLiteral("migrate"), QStringLiteral("--to"), m_cluster.conninfo(db), QStringLiteral("--batch"),
+            QStringLiteral("1000"), sqlite.path, journalFile};
+        // Killed after its third batch, then run to the end, then once more: nothing twice, nothing lost.
+        QProcess killed;
+        killed.start(QStringLiteral(KALVORA_ARCHIVE_TOOL), args);
+        QByteArray seen;
+        QTRY_VERIFY2_WITH_TIMEOUT((seen += killed.readAllStandardOutput()).count("copied up to") >= 3, killed.readAllStandardError().constData(), 20000);
+        killed.kill();
+        killed.waitForFinished();
+        PgConnection c;
+        QCOMPARE(c.open(m_cluster.conninfo(db)), QString());
+        QVERIFY(count(c, "SELECT count(*) FROM samples") < total);
+        for (int run = 0; run < 2; ++run) {
+            QProcess tool;
+            tool.start(QStringLiteral(KALVORA_ARCHIVE_TOOL), args);
+            QVERIFY(tool.waitForFinished(60000));
+            QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
+            QVERIFY(tool.readAllStandardOutput().contains("done: every count agrees"));
+        }
+        QCOMPARE(count(c, "SELECT count(*) FROM samples"), total);
+        QCOMPARE(count(c, "SELECT count(*) FROM alarm_journal"), 2500);
+        QCOMPARE(c.exec("SELECT state FROM plant_state").text(0, 0), QByteArray("{\"plant\":2}"));
+        // The server's archive answers charts and the journal pages as the files do.
+        ArchiveStore pg;
+        pg.setSettings(settings());
+        QCOMPARE(pg.open(std::make_unique<PgArchiveBackend>(m_cluster.conninfo(db))), QString());
+        QCOMPARE(sqlite.open(), QString());
+        for (const QString& archive : {QStringLiteral("A"), QStringLiteral("B")})
+            QCOMPARE(pg.reduced(archive, QStringLiteral("t1"), start, start + 4 * 3'600'000, 97),
+                sqlite.store.reduced(archive, QStringLiteral("t1"), start, start + 4 * 3'600'000, 97));
+        AlarmJournal fromFile;
+        AlarmJournal fromServer;
+        QCOMPARE(fromFile.open(journalFile), QString());
+        QCOMPARE(fromServer.open(std::make_unique<PgAlarmJournal>(m_cluster.conninfo(db))), QString());
+        const auto described = [](const QList<AlarmJournalEntry>& entries) {
+            QStringList out;
+            for (const AlarmJournalEntry& e : entries)
+                out.append(QStringLiteral("%1 %2 %3 %4 %5").arg(e.timeMs).arg(e.alarm, e.event, e.station).arg(e.value));
+            return out;
+        };
+        QCOMPARE(described(fromServer.history(3000)), described(fromFile.history(3000)));
+    }
+
     void nothingCommittedIsLostInAnOutage()
     {
         QList<int> ids;

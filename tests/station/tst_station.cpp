@@ -26,6 +26,7 @@ const QString project = QStringLiteral("Kalvora");
 const QString pump = QStringLiteral("Ch1.Kalvora.WaterPump");
 const QString level = QStringLiteral("Ch1.Kalvora.Unit1.WaterTank");
 const QString pumpAlarm = QStringLiteral("WaterPump.Off");
+const QString renamed = QStringLiteral("Plant2");  // a copy of the project in a folder of that name
 constexpr int KeepAliveSeconds = 5;
 
 } // namespace
@@ -51,6 +52,7 @@ private Q_SLOTS:
     void brokerGoneAndBack_data();
     void brokerGoneAndBack();
     void serverGoneAndBack();
+    void projectFolderNamesTheTopics();
 
 private:
     MqttSettings login(const QString& user) const;
@@ -144,7 +146,8 @@ void TestStation::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     m_projects = copyProject(m_dir.path());
-    m_broker.addAccount(QStringLiteral("server"), QStringLiteral("server-pw"), BrokerConfig::serverAccess(project));
+    m_broker.addAccount(QStringLiteral("server"), QStringLiteral("server-pw"), BrokerConfig::serverAccess(project) + BrokerConfig::serverAccess(renamed));
+    m_broker.addAccount(QStringLiteral("R"), QStringLiteral("R-pw"), BrokerConfig::stationAccess(renamed, QStringLiteral("R")));
     for (const QString& station : {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")})
         m_broker.addAccount(station, station + QStringLiteral("-pw"), BrokerConfig::stationAccess(project, station));
     QVERIFY2(m_broker.start(), qPrintable(m_broker.errorString()));
@@ -513,6 +516,28 @@ void TestStation::serverGoneAndBack()
     QTRY_VERIFY_WITH_TIMEOUT(m_a->tags().value(level).isGood() && m_b->tags().value(level).isGood(), 10000);
     QCOMPARE(m_a->tags().value(commFault).value, QVariant(false));
     QCOMPARE(m_a->state(), Runtime::State::Running);
+}
+
+void TestStation::projectFolderNamesTheTopics()
+{
+    // The project copied under another folder name: server and station both name the plant after it.
+    const QString root = QDir(m_dir.path()).filePath(QStringLiteral("renamed"));
+    const QString projects = copyProject(root);
+    QVERIFY(QDir(projects).rename(project, renamed));
+    ServerOptions options;
+    options.runtime = testOptions(root);
+    options.project = renamed;
+    options.broker = login(QStringLiteral("server"));
+    Server server(options);
+    QSignalSpy running(&server, &Server::running);
+    server.start();
+    QVERIFY(running.wait(20000));
+    const std::unique_ptr<Runtime> station = makeStation(QStringLiteral("R"), {}, projects);
+    QCOMPARE(startAndWait(*station, renamed), QString());
+    QCOMPARE(station->tags().value(level).value, server.runtime().tags().value(level).value);
+    QSignalSpy finished(&server, &Server::finished);
+    server.stop();
+    QVERIFY(finished.size() == 1 || finished.wait(10000));
 }
 
 QTEST_MAIN(TestStation)
