@@ -16,7 +16,7 @@ build="$root/build"
 packages=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev qt6-tools-dev qt6-svg-dev libqt6opengl6-dev libgl-dev libxkbcommon-dev
-    libsqlite3-dev libbenchmark-dev qt6-serialbus-dev
+    libsqlite3-dev libbenchmark-dev qt6-serialbus-dev libzstd-dev
     libsodium-dev
     libpq-dev postgresql
     fonts-wine xvfb xauth xdotool
