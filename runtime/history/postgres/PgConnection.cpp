@@ -56,9 +56,13 @@ QString PgConnection::open(const QString& conninfo)
     }
     PQconninfoFree(options);
     // A host that does not answer must not hold the start for ever: ten seconds unless the string
-    // says otherwise (the expanded string comes after the default and overrides it).
-    const char* keywords[] = {"connect_timeout", "dbname", nullptr};
-    const char* values[] = {"10", info.constData(), nullptr};
+    // says otherwise (the expanded string comes after the defaults and overrides them). A network that
+    // drops without closing the connection must not hold a statement until the system's TCP time-out
+    // (hours): keep-alive probes find a silent peer within about 20 s, and unacknowledged data fails
+    // the statement after 20 s; the runtime then holds what it records and reconnects.
+    const char* keywords[] = {"connect_timeout", "keepalives", "keepalives_idle", "keepalives_interval", "keepalives_count",
+                              "tcp_user_timeout", "dbname", nullptr};
+    const char* values[] = {"10", "1", "10", "3", "3", "20000", info.constData(), nullptr};
     m_conn = PQconnectdbParams(keywords, values, 1);
     if (PQstatus(m_conn) != CONNECTION_OK) {
         const QString reason = connectFailure(m_conn);
