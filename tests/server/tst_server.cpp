@@ -354,7 +354,7 @@ void TestServer::requests()
         const AuditEntry& last = journal.first();
         QCOMPARE(last.station, QStringLiteral("A"));
         QCOMPARE(last.user, QStringLiteral("alice"));
-        QCOMPARE(last.variable, variable);
+        QCOMPARE(last.target, variable);
         QCOMPARE(last.result, audit);
         QVERIFY2(last.reason.contains(reason), qPrintable(last.reason));
     }
