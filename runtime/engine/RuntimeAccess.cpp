@@ -136,28 +136,27 @@ bool RuntimeAccess::signOut(const QByteArray& token)
     return true;
 }
 
-QString RuntimeAccess::endSession(const QByteArray& token, const QByteArray& id)
+QString RuntimeAccess::endSession(const QString& station, const QByteArray& token, const QByteArray& id)
 {
-    const Session* admin = m_sessions->find(token);
-    const Actor by = actor(admin ? admin->station : QString(), token);
+    const Actor by = actor(station, token);
     const AccessRules::Decision decision = check(AccessRules::Action::EndSession, QString::fromLatin1(id), by, token);
     if (!decision.allowed) {
         journal(QStringLiteral("session-ended"), by.station, by.user, QString::fromLatin1(id), Refused, decision.reason);
         return decision.reason;
     }
     QString owner;
-    QString station;
+    QString ownerStation;
     for (const Session& s : m_sessions->sessions()) {
         if (s.id == id) {
             owner = s.userName;
-            station = s.station;
+            ownerStation = s.station;
         }
     }
     if (!m_sessions->end(id))
         return QStringLiteral("no session \"%1\"").arg(QString::fromLatin1(id));
     const QString reason = QStringLiteral("ended by %1").arg(by.user);
-    journal(QStringLiteral("session-ended"), by.station, by.user, owner + QLatin1Char('@') + station, Ok, reason);
-    Q_EMIT sessionEnded(id, station, reason);
+    journal(QStringLiteral("session-ended"), by.station, by.user, owner + QLatin1Char('@') + ownerStation, Ok, reason);
+    Q_EMIT sessionEnded(id, ownerStation, reason);
     Q_EMIT sessionsChanged();
     return {};
 }

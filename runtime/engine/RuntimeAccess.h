@@ -58,8 +58,9 @@ public:
     SignIn unlock(const QString& station, const QByteArray& token, const QString& password);
     /// Ends the session of `token`, its owner signing out; false when there was none.
     bool signOut(const QByteArray& token);
-    /// An administrator's session (`token`) ends the session `id` of any station: empty when done.
-    QString endSession(const QByteArray& token, const QByteArray& id);
+    /// An administrator's session (`token`, at `station`) ends the session `id` of any station: empty
+    /// when done, otherwise why not (journalled either way).
+    QString endSession(const QString& station, const QByteArray& token, const QByteArray& id);
 
     /// Who acts with the session of `token` at `station`: its user and role, no role while locked; an
     /// unknown token, or none, gives the user `fallbackUser` with no role.
