@@ -76,6 +76,7 @@ private Q_SLOTS:
     void craftedSessions_data();
     void craftedSessions();
     void administratorEndsASession();
+    void embeddedSignInCarriesTheActionOut();
 
 private:
     MqttSettings login(const QString& user) const;
@@ -815,6 +816,51 @@ void TestServer::administratorEndsASession()
     const AuditEntry last = m_guardedServer->runtime().audit().history(2).value(1);
     QCOMPARE(last.action, QStringLiteral("session-ended"));
     QCOMPARE(last.user, QStringLiteral("administrator"));
+}
+
+void TestServer::embeddedSignInCarriesTheActionOut()
+{
+    Runtime& runtime = *m_embedded;
+    runtime.signOut();
+    QCOMPARE(runtime.signIn(QStringLiteral("operator"), password), QString());
+    runtime.tags().write(valve, false);
+    runtime.advance(2);
+    runtime.signOut();
+    const qint64 firstRow = runtime.audit().head().id;
+    QSignalSpy required(&runtime, &Runtime::signInRequired);
+    QVERIFY_THROWS_EXCEPTION(KalvoraError, runtime.tags().write(valve, true));
+    QCOMPARE(required.size(), 1);
+    QVERIFY(runtime.hasPendingAction());
+    // A wrong password keeps the action waiting; the right one carries it out.
+    QCOMPARE(runtime.signIn(QStringLiteral("operator"), QStringLiteral("wrong-password")), QStringLiteral("Wrong user name or password."));
+    QVERIFY(runtime.hasPendingAction());
+    QCOMPARE(runtime.signIn(QStringLiteral("operator"), password), QString());
+    QVERIFY(!runtime.hasPendingAction());
+    runtime.advance(2);
+    QCOMPARE(runtime.tags().value(valve).value.toBool(), true);
+
+    // Idle: the session locks, still naming its user; operating needs the password again.
+    QSignalSpy changed(&runtime, &Runtime::sessionChanged);
+    m_accessNow += SessionManager::defaultIdleLockMs;
+    runtime.access().sweep();
+    QCOMPARE(changed.size(), 1);
+    QVERIFY(runtime.localSession() && runtime.localSession()->locked);
+    QVERIFY_THROWS_EXCEPTION(KalvoraError, runtime.tags().write(valve, false));
+    QCOMPARE(runtime.signIn(QStringLiteral("operator"), password), QString());
+    runtime.signOut();
+
+    QStringList rows;
+    QList<AuditEntry> journal = runtime.audit().history(100);
+    std::reverse(journal.begin(), journal.end());
+    for (const AuditEntry& e : std::as_const(journal))
+        if (e.id > firstRow)
+            rows.append(QStringList{e.action, e.user, e.result}.join(u' '));
+    QCOMPARE(rows, (QStringList{QStringLiteral("write ") + qEnvironmentVariable("USER") + QStringLiteral(" refused"),
+                       QStringLiteral("sign-in-failed operator refused"), QStringLiteral("sign-in operator ok"), QStringLiteral("write operator ok"),
+                       QStringLiteral("lock operator ok"), QStringLiteral("write operator refused"), QStringLiteral("unlock operator ok"),
+                       QStringLiteral("write operator ok"), QStringLiteral("sign-out operator ok")}));
+    const AuditChain::Verdict verdict = AuditChain::verify(journal, runtime.audit().head());
+    QVERIFY2(verdict.ok, qPrintable(verdict.reason));
 }
 
 QTEST_MAIN(TestServer)
