@@ -45,6 +45,7 @@ QString RuntimeAccess::load(const QString& projectFolder, const QString& dataFol
     if (const QString error = accounts->load(); !error.isEmpty())
         return error;
     m_rules = std::move(loaded.rules);
+    m_sessions->setIdleLockMs(m_rules.idleLockMs());
     m_accounts = std::move(accounts);
     m_guard = std::make_unique<SignInGuard>(*m_accounts, m_clock);
     return {};

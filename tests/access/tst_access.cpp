@@ -225,6 +225,10 @@ void TestAccess::rulesFaults_data()
                                          << QStringLiteral(", field acknowledge[0].groups[0]: unknown alarm group");
     QTest::newRow("empty list of variables") << QByteArray(R"({"format": 1, "write": [{"role": "operator", "variables": []}]})")
                                              << QStringLiteral(", field write[0].variables: expected a list");
+    QTest::newRow("idle lock of no minutes") << QByteArray(R"({"format": 1, "idleLockMinutes": 0})")
+                                             << QStringLiteral(", field idleLockMinutes: expected a whole number of minutes from 1 to 1440");
+    QTest::newRow("idle lock as text") << QByteArray(R"({"format": 1, "idleLockMinutes": "15"})")
+                                       << QStringLiteral(", field idleLockMinutes: expected a whole number");
 }
 
 void TestAccess::rulesFaults()

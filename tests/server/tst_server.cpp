@@ -34,7 +34,9 @@ const QString setpoint = QStringLiteral("Ch1.Kalvora.Test.Setpoint");
 /// A copy of the project with access control on, run by a second server and by an embedded runtime.
 const QString guarded = QStringLiteral("Guarded");
 const QString password = QStringLiteral("password-1");
-const QByteArray guardedRules = R"({"format": 1,
+/// Its sessions lock after 20 idle minutes, not the default 15.
+constexpr qint64 guardedIdleMs = 20 * 60 * 1000;
+const QByteArray guardedRules = R"({"format": 1, "idleLockMinutes": 20,
   "write": [{"role": "engineer", "variables": ["Ch1.Kalvora.Test.Setpoint"]},
             {"role": "operator", "variables": ["Ch1.Kalvora.Unit1.WaterTank.ValveOn"]}],
   "acknowledge": [{"role": "anyone", "groups": ["FCentralAlarms2"]}, {"role": "operator", "groups": ["FCentralAlarms1"]}],
@@ -777,7 +779,7 @@ void TestServer::craftedSessions()
         if (session == QLatin1String("expired"))
             m_accessNow += SessionManager::defaultMaxAgeMs;
         if (session == QLatin1String("idle"))
-            m_accessNow += SessionManager::defaultIdleLockMs;
+            m_accessNow += guardedIdleMs;
         if (session == QLatin1String("signed out"))
             QVERIFY(ask(R"({"op":"signOut","user":"x","session":")" + token.toUtf8() + R"("})", guarded).ok);
     }
@@ -842,6 +844,9 @@ void TestServer::embeddedSignInCarriesTheActionOut()
     // Idle: the session locks, still naming its user; operating needs the password again.
     QSignalSpy changed(&runtime, &Runtime::sessionChanged);
     m_accessNow += SessionManager::defaultIdleLockMs;
+    runtime.access().sweep();
+    QVERIFY(!runtime.localSession()->locked); // the project's own idle time counts
+    m_accessNow += guardedIdleMs - SessionManager::defaultIdleLockMs;
     runtime.access().sweep();
     QCOMPARE(changed.size(), 1);
     QVERIFY(runtime.localSession() && runtime.localSession()->locked);
