@@ -379,7 +379,9 @@ void TestServer::requests_data()
     malformed("filter not object", R"({"op":"journalCount","user":"u","filter":[]})", "expected an object");
     malformed("range too long", R"({"op":"range","user":"u","archive":"Wasser","trend":"WaterTank","from":0,"to":21600001})", "at most 21600000");
     malformed("limit too big", R"({"op":"journalPage","user":"u","filter":{},"before":0,"limit":5001})", "outside 1 to 5000");
-    malformed("huge", R"({"op":"catalogue","user":")" + QByteArray(70000, 'x') + R"("})", "above the limit of 65536");
+    malformed("pasted password", R"({"op":"signIn","user":"u","password":")" + QByteArray(5000, 'p') + R"("})", "field \"password\": longer than 1025");
+    row("sign-in without access control", R"({"op":"signIn","user":"u","password":"password-1"})", "this project has no access control");
+        malformed("huge", R"({"op":"catalogue","user":")" + QByteArray(70000, 'x') + R"("})", "above the limit of 65536");
 }
 
 void TestServer::requests()
