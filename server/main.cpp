@@ -5,6 +5,8 @@
 #include "BrokerSettings.h"
 #include "KalvoraError.h"
 #include "KalvoraTopics.h"
+#include "PgAlarmJournal.h"
+#include "PgArchiveBackend.h"
 #include "Server.h"
 #include "ServerLog.h"
 #include "TerminationSignals.h"
@@ -70,6 +72,7 @@ ServerOptions serverOptions(const QCommandLineParser& args)
     options.project = args.value(QStringLiteral("project"));
     options.runtime.projectsRoot = args.value(QStringLiteral("projects"));
     options.runtime.dataDirectory = args.value(QStringLiteral("data"));
+    options.runtime.historyServer = {&PgArchiveBackend::create, &PgAlarmJournal::create};
     if (args.isSet(QStringLiteral("backfill-hours")))
         options.runtime.backfillHours = args.value(QStringLiteral("backfill-hours")).toInt();
     if (args.isSet(QStringLiteral("settings"))) {

@@ -209,7 +209,9 @@ int main(int argc, char** argv)
         QTemporaryDir scratch;
         QElapsedTimer exporting;
         exporting.start();
-        const QString error = dialog->exportTo(scratch.filePath(QStringLiteral("history.csv")));
+        QString error = QStringLiteral("no answer");
+        dialog->exportTo(scratch.filePath(QStringLiteral("history.csv")), [&error](const QString& e) { error = e; });
+        // The station's own journal answers at once.
         const double exportMs = static_cast<double>(exporting.nsecsElapsed()) / 1.0e6;
         if (!error.isEmpty())
             fail(qPrintable(error));

@@ -17,13 +17,22 @@ void BenchStation::useHeadlessDisplay()
 }
 
 BenchStation::BenchStation(bool realTime, int backfillHours)
+    : BenchStation([&] {
+        RuntimeOptions options;
+        options.realTime = realTime;
+        options.backfillHours = backfillHours;
+        return options;
+    }())
+{
+}
+
+BenchStation::BenchStation(const RuntimeOptions& options)
 {
     Fonts::registerLayoutFaces();
-    RuntimeOptions options;
-    options.dataDirectory = m_data.path();
-    options.realTime = realTime;
-    options.backfillHours = backfillHours;
-    m_runtime = std::make_unique<Runtime>(options);
+    RuntimeOptions own = options;
+    if (own.dataDirectory.isEmpty())
+        own.dataDirectory = m_data.path();
+    m_runtime = std::make_unique<Runtime>(own);
     m_shell = std::make_unique<Shell>(*m_runtime, Shell::Options{QString(), [](int) {}});
     TopLevelError::setReporter([](const QString& message) {
         std::fprintf(stderr, "the station failed: %s\n", qPrintable(message));
@@ -37,10 +46,13 @@ BenchStation::~BenchStation()
     m_runtime->stop();
 }
 
-bool BenchStation::startUp()
+bool BenchStation::startUp(int timeoutMs)
 {
     m_shell->start();
-    return QTest::qWaitFor([this] { return m_shell->phase() == Shell::Phase::Running; }, 30000);
+    if (QTest::qWaitFor([this] { return m_shell->phase() == Shell::Phase::Running; }, timeoutMs))
+        return true;
+    std::fprintf(stderr, "the station did not come up: %s\n", qPrintable(m_runtime->lastError()));
+    return false;
 }
 
 double percentile(std::vector<double> values, double p)

@@ -17,10 +17,12 @@ public:
 
     /// `backfillHours`: archive history simulated before the start (none by default, for speed).
     explicit BenchStation(bool realTime, int backfillHours = 0);
+    /// On `options` as they are (project, data folder, source).
+    explicit BenchStation(const RuntimeOptions& options);
     ~BenchStation();
 
     /// Starts and waits until the plant overview is up; false if it did not come up in time.
-    bool startUp();
+    bool startUp(int timeoutMs = 30000);
 
     Runtime& runtime() { return *m_runtime; }
     Shell& shell() { return *m_shell; }

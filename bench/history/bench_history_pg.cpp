@@ -4,9 +4,10 @@
 //   hour read through the B-tree key against a BRIN index on time.
 // Options: --interval-ms N (sample interval, default 10000; 1000 gives the 1 s month, minutes long),
 //          --days N (default 30), --batch-s N (seconds of samples per commit, default 3600).
-// Runs a throwaway PostgreSQL cluster of its own (as the postgres user when run as root).
+// Runs a throwaway PostgreSQL cluster of its own (as the postgres user when run as root), stopped and
+// removed with its folder on every way out but SIGKILL: on errors and on SIGINT, SIGTERM or SIGHUP too.
 #include "ArchiveStore.h"
-#include "PgArchiveReader.h"
+#include "PgArchiveBackend.h"
 #include "PgArchiveSchema.h"
 #include "PgArchiveWriter.h"
 #include "PgConnection.h"
@@ -21,17 +22,27 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <thread>
 #include <vector>
+
+#include <csignal>
+#include <pthread.h>
 
 namespace {
 
 constexpr int Curves = 8;
 constexpr qint64 Start = 1793491200000LL; // 2026-11-01 00:00 UTC
 
+[[noreturn]] void fail(const QString& why);
+
 void print(const char* name, double value, const char* unit)
 {
     std::printf("%-62s %14.3f %s\n", name, value, unit);
-    std::fflush(stdout);
+    if (std::fflush(stdout) != 0)
+        fail(QStringLiteral("standard output is closed"));
 }
 
 double value(int curve, qint64 i)
@@ -45,6 +56,58 @@ qint64 option(const QStringList& args, const QString& name, qint64 fallback)
     return i >= 0 && i + 1 < args.size() ? args[i + 1].toLongLong() : fallback;
 }
 
+/// What must not outlive the bench: a cluster left running holds its port, its shared memory and its
+/// folder in /tmp.
+struct Leftovers {
+    std::mutex mutex;
+    PostgresCluster* cluster = nullptr;
+    QString sqliteDir;
+    bool done = false;
+};
+Leftovers leftovers;
+
+void cleanUp()
+{
+    const std::lock_guard lock(leftovers.mutex);
+    if (leftovers.done)
+        return;
+    leftovers.done = true;
+    std::error_code ignored;
+    if (leftovers.cluster) {
+        if (leftovers.cluster->isRunning())
+            leftovers.cluster->stop(true);
+        std::filesystem::remove_all(QFile::encodeName(leftovers.cluster->socketDir()).toStdString(), ignored);
+    }
+    if (!leftovers.sqliteDir.isEmpty())
+        std::filesystem::remove_all(QFile::encodeName(leftovers.sqliteDir).toStdString(), ignored);
+}
+
+[[noreturn]] void fail(const QString& why)
+{
+    std::fprintf(stderr, "bench_history_pg: %s\n", qPrintable(why));
+    cleanUp();
+    std::_Exit(1);
+}
+
+/// Signals that end the bench are taken by a thread of their own, which cleans up and leaves; every
+/// other thread, and so every child process, has them blocked.
+void cleanUpOnSignals()
+{
+    static sigset_t stopping;
+    sigemptyset(&stopping);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&stopping, s);
+    pthread_sigmask(SIG_BLOCK, &stopping, nullptr);
+    // A reader that goes away (`| head`) ends the bench through fail(), not through SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::thread([] {
+        int received = 0;
+        sigwait(&stopping, &received);
+        cleanUp();
+        std::_Exit(128 + received);
+    }).detach();
+}
+
 double medianMs(std::vector<double> ms)
 {
     std::sort(ms.begin(), ms.end());
@@ -55,6 +118,7 @@ double medianMs(std::vector<double> ms)
 
 int main(int argc, char** argv)
 {
+    cleanUpOnSignals();
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     const qint64 interval = option(args, QStringLiteral("--interval-ms"), 10'000);
@@ -67,12 +131,20 @@ int main(int argc, char** argv)
         static_cast<long long>(interval), static_cast<long long>(perBatch));
 
     PostgresCluster cluster;
+    QTemporaryDir dir;
+    {
+        const std::lock_guard lock(leftovers.mutex);
+        leftovers.cluster = &cluster;
+        leftovers.sqliteDir = dir.path();
+    }
     if (QString e = cluster.start(); !e.isEmpty())
-        qFatal("%s", qPrintable(e));
+        fail(e);
     PgConnection c;
     QString error = c.open(cluster.conninfo());
     if (error.isEmpty())
         error = PgArchiveSchema::open(c);
+    if (!error.isEmpty())
+        fail(error);
     QList<std::pair<QString, QString>> names;
     ArchiveSettings settings;
     settings.retentionDays = 3650;
@@ -84,16 +156,16 @@ int main(int argc, char** argv)
     }
     const QList<int> ids = PgArchiveSchema::bindTrends(c, names, &error);
     if (!error.isEmpty())
-        qFatal("%s", qPrintable(error));
+        fail(error);
 
-    QTemporaryDir dir;
     ArchiveStore sqlite;
     sqlite.setSettings(settings);
     if (QString e = sqlite.open(QDir(dir.path()).filePath(QStringLiteral("archive.sqlite"))); !e.isEmpty())
-        qFatal("%s", qPrintable(e));
+        fail(e);
 
     // Ingest, the same batches into both.
     PgArchiveWriter writer(c);
+    const QByteArray walBefore = c.exec("SELECT pg_current_wal_lsn()").text(0, 0);
     double pgMs = 0;
     double sqliteMs = 0;
     QElapsedTimer timer;
@@ -105,7 +177,7 @@ int main(int argc, char** argv)
                 batch.push_back({ids[k], Start + i * interval, value(k, i)});
         timer.start();
         if (QString e = writer.write(batch); !e.isEmpty())
-            qFatal("%s", qPrintable(e));
+            fail(e);
         pgMs += static_cast<double>(timer.nsecsElapsed()) / 1e6;
         timer.start();
         for (const PgSample& s : batch)
@@ -116,10 +188,16 @@ int main(int argc, char** argv)
     const double rows = static_cast<double>(perCurve * Curves);
     print("PostgreSQL ingest with rollups", rows / (pgMs / 1000.0), "rows/s");
     print("SQLite ingest with rollups", rows / (sqliteMs / 1000.0), "rows/s");
+    // What each committed sample costs the server's write-ahead log, the price of durability.
+    print("PostgreSQL write-ahead log per sample", static_cast<double>(c.exec("SELECT pg_wal_lsn_diff(pg_current_wal_lsn(), $1)", {walBefore}).int64(0, 0)) / rows, "B");
 
     // A chart of 8 curves over the whole span: buckets as they fall, and on the grid of the rollup cells
     // as the trend chart asks for them.
-    PgArchiveReader reader(c);
+    // Read through the archive as the runtime does: the same reduction over either store.
+    ArchiveStore pg;
+    pg.setSettings(settings);
+    if (QString e = pg.open(std::make_unique<PgArchiveBackend>(cluster.conninfo())); !e.isEmpty())
+        fail(e);
     const qint64 bucketMs = ArchiveStore::alignedBucketMs((end - Start + 1) / 1500);
     const qint64 gridStart = Start / bucketMs * bucketMs;
     const int gridBuckets = static_cast<int>((end - gridStart) / bucketMs + 1);
@@ -131,8 +209,8 @@ int main(int argc, char** argv)
         for (int run = 0; run < 7; ++run) {
             timer.start();
             for (int k = 0; k < Curves; ++k)
-                if (reader.reduced(ids[k], t0, t1, buckets).isEmpty())
-                    qFatal("no points: %s", qPrintable(reader.error()));
+                if (pg.reduced(QStringLiteral("bench"), names[k].second, t0, t1, buckets).isEmpty())
+                    fail(QStringLiteral("no points"));
             pgRuns.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
             timer.start();
             for (int k = 0; k < Curves; ++k)
@@ -167,7 +245,7 @@ int main(int argc, char** argv)
         for (int run = 0; run < 9; ++run) {
             timer.start();
             if (!c.exec(hour).ok())
-                qFatal("hour read failed");
+                fail(QStringLiteral("hour read failed"));
             runs.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
         }
         return medianMs(runs);
@@ -189,6 +267,6 @@ int main(int argc, char** argv)
     print("PostgreSQL bytes per sample, B-tree key", btreeBytes / rows, "B");
     print("PostgreSQL bytes per sample, BRIN index", brinBytes / rows, "B");
     c.close();
-    cluster.stop();
+    cleanUp();
     return 0;
 }

@@ -12,23 +12,16 @@
 // same clock, so the value itself says when it changed at the PLC.
 
 #include "BenchStation.h"
+#include "PlcBench.h"
 #include "QMSVarOut.h"
 #include "Shell.h"
 #include "TagStore.h"
-#include "TopLevelError.h"
 #include "Window.h"
 
 #include <QApplication>
-#include <QDateTime>
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -40,10 +33,7 @@
 
 namespace {
 
-constexpr int Registers = 500;
-constexpr int PollMs = 100;
-constexpr int TimeoutMs = 500;
-const QString Clock = QStringLiteral("Ch1.Kalvora.Bench.Clock");
+using namespace PlcBench;
 
 double cpuSeconds()
 {
@@ -52,112 +42,6 @@ double cpuSeconds()
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
         + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1.0e6;
 }
-
-QJsonDocument readJson(const QString& path)
-{
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    return QJsonDocument::fromJson(file.readAll());
-}
-
-void writeJson(const QString& path, const QJsonObject& object)
-{
-    QFile file(path);
-    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    file.write(QJsonDocument(object).toJson());
-}
-
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
-}
-
-/// KalvoraModbus with the plant's registers plus the PLC's clock and filler registers up to 500, on `port`.
-QStringList makeProject(const QString& folder, int port)
-{
-    QDir().mkpath(folder);
-    QDirIterator it(QStringLiteral(KALVORA_SOURCE_MODBUS_PROJECT), QDir::Files);
-    while (it.hasNext()) {
-        it.next();
-        QFile::copy(it.filePath(), QDir(folder).filePath(it.fileName()));
-    }
-    QJsonObject variables = readJson(QDir(folder).filePath(QStringLiteral("variables.json"))).object();
-    QJsonObject modbus = readJson(QDir(folder).filePath(QStringLiteral("modbus.json"))).object();
-    QJsonArray defs = variables.value(QStringLiteral("variables")).toArray();
-    QJsonArray map = modbus.value(QStringLiteral("map")).toArray();
-    int registers = 0;
-    for (const QJsonValue& m : std::as_const(map)) {
-        const QString table = m.toObject().value(QStringLiteral("table")).toString();
-        if (table == QLatin1String("input") || table == QLatin1String("holding"))
-            registers += m.toObject().value(QStringLiteral("type")).toString() == QLatin1String("float32") ? 2 : 1;
-    }
-    defs.append(QJsonObject{{QStringLiteral("name"), Clock}, {QStringLiteral("type"), QStringLiteral("double")}, {QStringLiteral("min"), 0}, {QStringLiteral("max"), 4294967295.0}});
-    map.append(QJsonObject{{QStringLiteral("variable"), Clock}, {QStringLiteral("table"), QStringLiteral("holding")}, {QStringLiteral("address"), 0}, {QStringLiteral("type"), QStringLiteral("uint32")}});
-    registers += 2;
-    QStringList mapped;
-    for (int a = 2; registers < Registers; ++a, ++registers) {
-        const QString name = QStringLiteral("Ch1.Kalvora.Bench.R%1").arg(a, 3, 10, QLatin1Char('0'));
-        defs.append(QJsonObject{{QStringLiteral("name"), name}, {QStringLiteral("type"), QStringLiteral("double")}, {QStringLiteral("min"), 0}, {QStringLiteral("max"), 65535}});
-        map.append(QJsonObject{{QStringLiteral("variable"), name}, {QStringLiteral("table"), QStringLiteral("holding")}, {QStringLiteral("address"), a}, {QStringLiteral("type"), QStringLiteral("uint16")}});
-    }
-    variables[QStringLiteral("variables")] = defs;
-    modbus[QStringLiteral("map")] = map;
-    QJsonObject connection = modbus.value(QStringLiteral("connection")).toObject();
-    connection[QStringLiteral("port")] = port;
-    connection[QStringLiteral("pollIntervalMilliseconds")] = PollMs;
-    connection[QStringLiteral("responseTimeoutMilliseconds")] = TimeoutMs;
-    modbus[QStringLiteral("connection")] = connection;
-    writeJson(QDir(folder).filePath(QStringLiteral("variables.json")), variables);
-    writeJson(QDir(folder).filePath(QStringLiteral("modbus.json")), modbus);
-    for (const QJsonValue& m : std::as_const(map))
-        mapped.append(m.toObject().value(QStringLiteral("variable")).toString());
-    return mapped;
-}
-
-bool startPlc(QProcess& plc, const QString& folder, int port)
-{
-    plc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    plc.start(QStringLiteral(KALVORA_PLCSIM), {QStringLiteral("--map"), QDir(folder).filePath(QStringLiteral("modbus.json")), QStringLiteral("--port"),
-                                               QString::number(port), QStringLiteral("--clock"), Clock});
-    return plc.waitForReadyRead(10000) && plc.readAll().startsWith("plcsim:");
-}
-
-/// Milliseconds since the PLC stamped `value` with its clock.
-double ageOf(const QVariant& value)
-{
-    const quint32 now = static_cast<quint32>(QDateTime::currentMSecsSinceEpoch());
-    return static_cast<double>(static_cast<quint32>(now - static_cast<quint32>(value.toDouble())));
-}
-
-/// Repaints of the clock's value control: the age of the value it shows, once per value.
-class PaintWatch final : public QObject {
-public:
-    explicit PaintWatch(TagStore& tags)
-        : m_tags(tags)
-    {
-    }
-    std::vector<double> delaysMs;
-    bool counting = false;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() != QEvent::Paint || !counting)
-            return false;
-        const TagValue v = m_tags.value(Clock);
-        if (v.isGood() && v.value != m_last) {
-            m_last = v.value;
-            delaysMs.push_back(ageOf(v.value));
-        }
-        return false;
-    }
-
-private:
-    TagStore& m_tags;
-    QVariant m_last;
-};
 
 double timeToAllBad(TagStore& tags, const QStringList& mapped, const std::function<void()>& drop)
 {
@@ -186,28 +70,21 @@ int main(int argc, char** argv)
     QTemporaryDir root;
     const int port = freePort();
     const QString folder = QDir(root.path()).filePath(QStringLiteral("projects/BenchModbus"));
-    const QStringList mapped = makeProject(folder, port);
+    const QStringList mapped = makeProject(QStringLiteral(KALVORA_SOURCE_MODBUS_PROJECT), folder, port);
     QProcess plc;
-    if (!startPlc(plc, folder, port)) {
+    if (!startPlc(plc, QStringLiteral(KALVORA_PLCSIM), folder, port)) {
         std::fprintf(stderr, "plcsim did not start\n");
         return 1;
     }
 
     RuntimeOptions options;
     options.projectsRoot = QDir(root.path()).filePath(QStringLiteral("projects"));
-    options.dataDirectory = QDir(root.path()).filePath(QStringLiteral("data"));
     options.projectOverride = QStringLiteral("BenchModbus");
-    Runtime runtime(options);
-    Shell shell(runtime, Shell::Options{QString(), [](int) {}});
-    TopLevelError::setReporter([](const QString& message) {
-        std::fprintf(stderr, "the station failed: %s\n", qPrintable(message));
-        std::exit(1);
-    });
-    shell.start();
-    if (!QTest::qWaitFor([&] { return shell.phase() == Shell::Phase::Running; }, 30000)) {
-        std::fprintf(stderr, "the station did not come up: %s\n", qPrintable(runtime.lastError()));
+    BenchStation station(options);
+    if (!station.startUp())
         return 1;
-    }
+    Runtime& runtime = station.runtime();
+    Shell& shell = station.shell();
     TagStore& tags = runtime.tags();
     const auto allGood = [&] {
         return std::all_of(mapped.begin(), mapped.end(), [&](const QString& name) { return tags.value(name).isGood(); });
@@ -222,7 +99,7 @@ int main(int argc, char** argv)
     clockView.setProperty("processVariable", Clock);
     clockView.resize(120, 24);
     clockView.show();
-    PaintWatch paints(tags);
+    ClockPaintWatch paints(tags);
     clockView.installEventFilter(&paints);
 
     std::vector<double> arrivals;

@@ -10,6 +10,7 @@
 
 #include "ArchiveStore.h"
 #include "BenchStation.h"
+#include "ChartTiming.h"
 #include "EngineTestSupport.h"
 #include "QMButton.h"
 #include "QMSKey.h"
@@ -31,35 +32,7 @@
 
 namespace {
 
-constexpr qint64 DayMs = 86400LL * 1000;
-constexpr int Curves = 8;
-
-/// Notes each paint of the chart done after its data was read.
-class PaintWatch final : public QObject {
-public:
-    bool painted = false;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint && !static_cast<QMTrend*>(watched)->isRefreshPending())
-            painted = true;
-        return false;
-    }
-};
-
-/// Milliseconds from `action` to the chart painted with fresh data.
-template <class F>
-double toPainted(QMTrend& chart, PaintWatch& watch, F&& action)
-{
-    QElapsedTimer timer;
-    timer.start();
-    watch.painted = false;
-    action();
-    while (!watch.painted || chart.isRefreshPending())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-    return timer.nsecsElapsed() / 1e6;
-}
+using namespace ChartBench;
 
 double cpuSeconds()
 {
@@ -93,16 +66,7 @@ void chartBenchmarks(int days, int runs)
     ArchiveStore& store = runtime.archive();
     QElapsedTimer fill;
     fill.start();
-    const qint64 from = end - days * DayMs;
-    for (qint64 day = 0; day < days; ++day) {
-        store.beginBulk();
-        for (int trend = 0; trend < Curves; ++trend)
-            for (qint64 s = 0; s < 86400; ++s) {
-                const qint64 second = day * 86400 + s;
-                store.bulkAdd(trend, from + second * 1000, 500.0 + 400.0 * std::sin(second * 0.0003 + trend) + (second * 7919 % 101) / 10.0);
-            }
-        store.endBulk(true);
-    }
+    fillArchive(store, end, days);
     std::printf("filled %d days of %d trends in %.1f s\n", days, Curves, fill.nsecsElapsed() / 1e9);
 
     QMTrend chart(runtime, nullptr);
@@ -110,13 +74,8 @@ void chartBenchmarks(int days, int runs)
     chart.resize(510, 218);
     chart.show();
     QTest::qWait(50);
-    PaintWatch watch;
-    chart.installEventFilter(&watch);
-    for (int i = 0; i < Curves; ++i) {
-        chart.setProperty(qPrintable(QStringLiteral("Trend%1").arg(i + 1)), store.trendAt(i).name);
-        chart.setProperty(qPrintable(QStringLiteral("Archive%1").arg(i + 1)), store.archiveOf(i));
-        chart.setProperty(qPrintable(QStringLiteral("MaxValue%1").arg(i + 1)), 1000.0);
-    }
+    ChartTiming watch(chart);
+    bindCurves(chart, store);
     chart.setOnline(false);
 
     for (const int periodDays : {1, days}) {
@@ -124,7 +83,7 @@ void chartBenchmarks(int days, int runs)
         chart.setTimePosition(QDateTime::fromMSecsSinceEpoch(end));
         std::vector<double> times;
         for (int run = 0; run < std::max(5, runs / 3); ++run)
-            times.push_back(toPainted(chart, watch, [&] { chart.ApplyCurveSettings(); }));
+            times.push_back(watch.toPainted([&] { chart.ApplyCurveSettings(); }));
         std::printf("%-58s %8.1f ms p50 %8.1f ms p95 (goal <= %d ms)\n",
                     qPrintable(QStringLiteral("ApplyCurveSettings to painted, 8 curves, %1 d").arg(periodDays)),
                     percentile(times, 50), percentile(times, 95), periodDays == 1 ? 30 : 50);
@@ -143,11 +102,7 @@ void chartBenchmarks(int days, int runs)
     const QPointF middle(chart.width() / 2.0, chart.height() / 2.0);
     std::vector<double> zooms;
     for (int run = 0; run < runs; ++run) {
-        const int delta = run % 2 == 0 ? 120 : -120;
-        zooms.push_back(toPainted(chart, watch, [&] {
-            QWheelEvent wheel(middle, chart.mapToGlobal(middle), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-            QApplication::sendEvent(&chart, &wheel);
-        }));
+        zooms.push_back(watch.toPainted([&] { wheelStep(chart, run); }));
         QTest::qWait(20);
     }
     std::printf("%-58s %8.1f ms p50 %8.1f ms p95 (goal <= 16 ms)\n", "wheel zoom step, 8 curves over the month", percentile(zooms, 50), percentile(zooms, 95));
@@ -158,7 +113,7 @@ void chartBenchmarks(int days, int runs)
         // Ten steps right, ten back, and so on: each step brings 10 columns into view.
         const int leg = run % 20;
         const QPointF at = middle + QPointF(10.0 * (leg < 10 ? leg + 1 : 19 - leg), 0);
-        pans.push_back(toPainted(chart, watch, [&] {
+        pans.push_back(watch.toPainted([&] {
             QMouseEvent move(QEvent::MouseMove, at, chart.mapToGlobal(at), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
             QApplication::sendEvent(&chart, &move);
         }));

@@ -56,6 +56,9 @@ QString BrokerConfig::write(const QString& folder) const
     QStringList config{QStringLiteral("per_listener_settings false")};
     if (stayRoot)
         config << QStringLiteral("user root");
+    // Alarm states and values go out in small messages; Nagle would delay them by the stations' delayed
+    // acknowledgement (some 40 ms).
+    config << QStringLiteral("set_tcp_nodelay true");
     config << QStringLiteral("listener %1 %2").arg(port).arg(listenAddress) << QStringLiteral("allow_anonymous false")
            << QStringLiteral("password_file %1").arg(passwords) << QStringLiteral("acl_file %1").arg(access)
            << QStringLiteral("persistence false")

@@ -33,7 +33,7 @@ BrokerSettings::Result BrokerSettings::readFile(const QString& path)
     try {
         const JsonFile r(path, {{QStringLiteral("settings"),
                                   {QStringLiteral("broker"), QStringLiteral("user"), QStringLiteral("password"), QStringLiteral("caFile"),
-                                   QStringLiteral("certFile"), QStringLiteral("keyFile")}}});
+                                   QStringLiteral("certFile"), QStringLiteral("keyFile"), QStringLiteral("keepAlive")}}});
         const QJsonObject& root = r.root();
         r.known(root, {}, QStringLiteral("settings"));
         MqttSettings& s = result.settings;
@@ -42,6 +42,8 @@ BrokerSettings::Result BrokerSettings::readFile(const QString& path)
         s.caFile = r.string(root, {}, "caFile", QString());
         s.certFile = r.string(root, {}, "certFile", QString());
         s.keyFile = r.string(root, {}, "keyFile", QString());
+        s.keepAliveSeconds = static_cast<int>(r.whole(root, {}, "keepAlive", s.keepAliveSeconds, MqttSettings::MinKeepAliveSeconds,
+                                                      MqttSettings::MaxKeepAliveSeconds));
         if (s.certFile.isEmpty() != s.keyFile.isEmpty())
             r.fail(QStringLiteral("certFile"), QStringLiteral("a client certificate needs its key, and a key its certificate"));
         if (const QString fault = applyUrl(r.string(root, {}, "broker"), s); !fault.isEmpty())

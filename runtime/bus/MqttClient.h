@@ -19,7 +19,11 @@ struct MqttSettings {
     QString clientId;               // empty: the broker assigns one
     QString userName;
     QString password;
-    int keepAliveSeconds = 30;      // at least 5
+    static constexpr int MinKeepAliveSeconds = 5;
+    static constexpr int MaxKeepAliveSeconds = 300;
+    /// A station notices a lost broker within this time (it probes twice per interval); 10 s keeps
+    /// an operator from trusting a frozen picture for long, at one small packet per 5 s per client.
+    int keepAliveSeconds = 10;
     QString caFile;                 // TLS to the broker when set
     QString certFile;               // client certificate and key, when the broker asks for them
     QString keyFile;

@@ -15,6 +15,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QTimer>
 
 namespace {
@@ -43,7 +44,9 @@ RemoteSource::RemoteSource(const StationLink& link, RemoteStationOptions options
     , m_options(std::move(options))
     , m_tagStore(link.tags)
     , m_alarmEngine(link.alarms)
-    , m_topics(link.project.name)
+    // The server names its topics after the folder it runs (its --project), not project.json's name:
+    // a copy of a project under another folder is another plant.
+    , m_topics(QFileInfo(link.projectFolder).fileName())
     , m_station(m_options.broker.userName)
     , m_projectFolder(link.projectFolder)
     , m_commFault(Runtime::commFaultVariable(link.project))
@@ -81,6 +84,8 @@ RemoteSource::RemoteSource(const StationLink& link, RemoteStationOptions options
     connect(m_client, &MqttClient::connectFailed, this, [this](const QString& reason, bool retrying) {
         if (retrying) {
             qCInfo(busLog).noquote() << "No broker yet:" << reason;
+            if (!m_live)
+                Q_EMIT waiting(QStringLiteral("kein Broker unter %1:%2 (%3)").arg(m_options.broker.host).arg(m_options.broker.port).arg(reason));
             return;
         }
         refuse(QStringLiteral("The broker %1:%2 refused station \"%3\": %4")
@@ -172,6 +177,16 @@ void RemoteSource::connected()
     m_client->publish({SparkplugTopic::state(m_station).toString(), SparkplugHostState{true, nowMs()}.toJson(), 1, true, {}, {}});
     // A birth is not retained: the server sends one for whoever asks.
     requestRebirth(QStringLiteral("connected"));
+    if (!m_live)
+        Q_EMIT waiting(waitingForServer());
+}
+
+QString RemoteSource::waitingForServer() const
+{
+    // The server's retained will tells a stopped server from one never started on this broker.
+    if (m_status && !m_status->online)
+        return QStringLiteral("der Server des Projekts \"%1\" läuft nicht").arg(m_topics.project());
+    return QStringLiteral("Broker erreicht, der Server des Projekts \"%1\" meldet sich noch nicht").arg(m_topics.project());
 }
 
 void RemoteSource::linkLost(const QString& reason)
@@ -263,8 +278,11 @@ void RemoteSource::serverStatus(const MqttMessage& message)
         return;
     }
     m_status = *status.value;
-    if (!m_status->online)
+    if (!m_status->online) {
+        if (!m_live)
+            Q_EMIT waiting(waitingForServer());
         return;
+    }
     m_mismatch = m_status->fingerprint != m_ownFingerprint;
     if (m_mismatch) {
         refuse(QStringLiteral("The server runs project \"%1\" with fingerprint %2, but this station's copy %3 has fingerprint %4")

@@ -69,6 +69,7 @@ Q_SIGNALS:
 
 private:
     void connected();
+    QString waitingForServer() const;
     void linkLost(const QString& reason);
     void received(const MqttMessage& message);
     void serverStatus(const MqttMessage& message);

@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTableView>
@@ -117,6 +118,7 @@ AlarmHistoryDialog::AlarmHistoryDialog(Runtime& runtime, const AlarmJournalFilte
     connect(m_close, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_model, &QAbstractItemModel::rowsInserted, this, &AlarmHistoryDialog::updateStatus);
     connect(m_model, &QAbstractItemModel::modelReset, this, &AlarmHistoryDialog::updateStatus);
+    connect(m_model, &AlarmHistoryModel::statusChanged, this, &AlarmHistoryDialog::updateStatus);
     connect(&runtime.texts(), &TextDatabase::languageChanged, this, &AlarmHistoryDialog::retranslate);
     retranslate();
 }
@@ -192,10 +194,16 @@ void AlarmHistoryDialog::updateStatus()
     m_status->setText(line);
 }
 
-QString AlarmHistoryDialog::exportTo(const QString& path)
+void AlarmHistoryDialog::exportTo(const QString& path, std::function<void(const QString& error)> done)
 {
-    const QString error = m_model->exportCsv(path);
-    return error.isEmpty() ? QString() : text("VerlaufExportFehler").arg(error);
+    // One export at a time: a second click while a server still sends pages would write twice.
+    m_export->setEnabled(false);
+    m_model->exportCsv(path, [this, guard = QPointer<AlarmHistoryDialog>(this), done = std::move(done)](const QString& error) {
+        if (!guard)
+            return;
+        m_export->setEnabled(true);
+        done(error.isEmpty() ? QString() : text("VerlaufExportFehler").arg(error));
+    });
 }
 
 void AlarmHistoryDialog::chooseExportFile()
@@ -206,7 +214,8 @@ void AlarmHistoryDialog::chooseExportFile()
     const QString path = QFileDialog::getSaveFileName(this, text("VerlaufExport"), suggested, QStringLiteral("CSV (*.csv)"));
     if (path.isEmpty())
         return;
-    const QString error = exportTo(path);
-    if (!error.isEmpty())
-        QMessageBox::warning(this, QStringLiteral("Kalvora"), error);
+    exportTo(path, [this](const QString& error) {
+        if (!error.isEmpty())
+            QMessageBox::warning(this, QStringLiteral("Kalvora"), error);
+    });
 }

@@ -33,9 +33,10 @@ public:
     QTableView& table() { return *m_table; }
     /// Chooses a span as the operator does; for Custom, `fromMs`..`untilMs` fill the time fields.
     void setSpan(Span span, qint64 fromMs = 0, qint64 untilMs = 0);
-    /// Writes the history to `path` (what the export button does after asking for a file); empty on
-    /// success, otherwise the message the operator is shown.
-    QString exportTo(const QString& path);
+    /// Writes the history to `path` (what the export button does after asking for a file); `done`
+    /// follows with an empty text on success, otherwise the message the operator is shown. The button
+    /// waits meanwhile.
+    void exportTo(const QString& path, std::function<void(const QString& error)> done);
     /// The count line below the table ("200 of 100000 entries").
     QString statusText() const;
 

@@ -2,7 +2,6 @@
 
 #include "AlarmEngine.h"
 #include "AlarmTimeFormat.h"
-#include "KalvoraError.h"
 #include "Runtime.h"
 #include "TextDatabase.h"
 
@@ -67,6 +66,7 @@ void AlarmHistoryModel::takeNewEntries()
             return;
         if (!error.isEmpty()) {
             m_error = error;
+            Q_EMIT statusChanged();
             return;
         }
         const qint64 newest = m_rows.isEmpty() ? 0 : m_rows.first().id;
@@ -113,6 +113,7 @@ void AlarmHistoryModel::reload()
             m_error = error;
             m_atEnd = true;
         }
+        Q_EMIT statusChanged();
     });
     endResetModel();
     // The first page at once, so the dialog opens with its newest entries shown.
@@ -139,6 +140,7 @@ void AlarmHistoryModel::fetchMore(const QModelIndex& parent)
                 // A journal that cannot be read shows what it gave so far; the dialog says why it stops.
                 m_error = error;
                 m_atEnd = true;
+                Q_EMIT statusChanged();
                 return;
             }
             m_atEnd = page.size() < PageSize;
@@ -256,50 +258,105 @@ QString AlarmHistoryModel::csvField(const QString& text)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-QString AlarmHistoryModel::exportCsv(const QString& path) const
+namespace {
+// Local time with its offset, so an export taken across a change of daylight saving reads right.
+QString isoTime(qint64 ms)
 {
-    const QString shown = QFileInfo(path).absoluteFilePath();
-    const auto failed = [&shown](const QString& why) { return QStringLiteral("%1: %2").arg(shown, why); };
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return failed(file.errorString());
+    if (ms <= 0)
+        return {};
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+} // namespace
+
+/// One export in flight: the file being written and where the next page starts. Pages come at once from
+/// the station's own journal or later from a server; each answer holds the export alive until the next.
+struct AlarmHistoryModel::CsvExport {
+    const AlarmHistoryModel* model;
+    QSaveFile file;
+    QString shown;
+    std::function<void(const QString&)> done;
+    qint64 before = 0;
+    QHash<QString, QString> texts;
+    bool finished = false;
+    /// Set while a page is asked for: an answer that comes at once is taken by the loop in next().
+    bool asking = false;
+    bool answered = false;
+
+    CsvExport(const AlarmHistoryModel* m, const QString& path, std::function<void(const QString&)> d)
+        : model(m), file(path), shown(QFileInfo(path).absoluteFilePath()), done(std::move(d))
+    {
+    }
+
+    void finish(const QString& why)
+    {
+        finished = true;
+        QString error = why;
+        if (!why.isEmpty())
+            file.cancelWriting();
+        else if (!file.commit())
+            error = file.errorString();
+        done(error.isEmpty() ? QString() : QStringLiteral("%1: %2").arg(shown, error));
+    }
+
+    static void next(const std::shared_ptr<CsvExport>& self)
+    {
+        // An answer that comes inside journalPage() asks for the following page here, not by nesting.
+        do {
+            self->answered = false;
+            self->asking = true;
+            self->model->m_runtime.history().journalPage(self->model->m_filter, self->before, exportPage,
+                                                         const_cast<AlarmHistoryModel*>(self->model),
+                                                         [self](const QList<AlarmJournalEntry>& page, const QString& error) {
+                                                             if (self->take(page, error) && !self->asking)
+                                                                 next(self);
+                                                         });
+            self->asking = false;
+        } while (self->answered && !self->finished);
+    }
+
+    /// Writes one page; true when another is to be asked for.
+    bool take(const QList<AlarmJournalEntry>& page, const QString& error)
+    {
+        if (!error.isEmpty()) {
+            finish(error);
+            return false;
+        }
+        QByteArray chunk;
+        for (const AlarmJournalEntry& e : page) {
+            auto it = texts.constFind(e.alarm);
+            if (it == texts.constEnd())
+                it = texts.insert(e.alarm, model->m_runtime.alarms().alarm(e.alarm).text);
+            chunk += csvLine({isoTime(e.timeMs), e.alarm, *it, e.event, AlarmJournal::stateName(e.state),
+                              QString::number(e.value, 'g', 15), e.station, isoTime(e.shelvedUntilMs)})
+                         .toUtf8();
+        }
+        if (file.write(chunk) != chunk.size()) {
+            finish(file.errorString());
+            return false;
+        }
+        if (page.size() < exportPage) {
+            finish({});
+            return false;
+        }
+        before = page.last().id;
+        answered = asking;
+        return true;
+    }
+};
+
+void AlarmHistoryModel::exportCsv(const QString& path, std::function<void(const QString& error)> done) const
+{
+    auto job = std::make_shared<CsvExport>(this, path, std::move(done));
+    if (!job->file.open(QIODevice::WriteOnly))
+        return job->finish(job->file.errorString());
     // Machine words for the event and the state, so a spreadsheet or a script can sort and count them;
     // the alarm's text in the current language for the reader.
-    QByteArray chunk = csvLine({QStringLiteral("time"), QStringLiteral("alarm"), QStringLiteral("text"), QStringLiteral("event"),
-                                QStringLiteral("state"), QStringLiteral("value"), QStringLiteral("station"), QStringLiteral("shelved_until")})
-                           .toUtf8();
-    // Local time with its offset, so an export taken across a change of daylight saving reads right.
-    const auto iso = [](qint64 ms) {
-        if (ms <= 0)
-            return QString();
-        const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
-        return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
-    };
-    QHash<QString, QString> texts;
-    const auto textOf = [this, &texts](const QString& id) -> const QString& {
-        auto it = texts.constFind(id);
-        return it != texts.constEnd() ? *it : *texts.insert(id, m_runtime.alarms().alarm(id).text);
-    };
-    try {
-        qint64 before = 0;
-        for (;;) {
-            const QList<AlarmJournalEntry> page = m_runtime.alarms().journal().page(m_filter, before, exportPage);
-            for (const AlarmJournalEntry& e : page)
-                chunk += csvLine({iso(e.timeMs), e.alarm, textOf(e.alarm), e.event, AlarmJournal::stateName(e.state),
-                                  QString::number(e.value, 'g', 15), e.station, iso(e.shelvedUntilMs)})
-                             .toUtf8();
-            if (file.write(chunk) != chunk.size())
-                return failed(file.errorString());
-            chunk.clear();
-            if (page.size() < exportPage)
-                break;
-            before = page.last().id;
-        }
-    } catch (const KalvoraError& e) {
-        file.cancelWriting();
-        return failed(e.message());
-    }
-    if (!file.commit())
-        return failed(file.errorString());
-    return {};
+    const QByteArray header = csvLine({QStringLiteral("time"), QStringLiteral("alarm"), QStringLiteral("text"), QStringLiteral("event"),
+                                       QStringLiteral("state"), QStringLiteral("value"), QStringLiteral("station"),
+                                       QStringLiteral("shelved_until")})
+                                  .toUtf8();
+    if (job->file.write(header) != header.size())
+        return job->finish(job->file.errorString());
+    CsvExport::next(job);
 }

@@ -41,8 +41,9 @@ public:
 
     /// Writes every entry the filter picks as CSV (RFC 4180: comma, CRLF, fields with a comma, quote or
     /// line break in double quotes, quotes doubled), UTF-8. Written to a temporary file beside `path`
-    /// and renamed over it only when complete. Empty on success, otherwise why not, naming the file.
-    QString exportCsv(const QString& path) const;
+    /// and renamed over it only when complete. `done` follows with an empty text on success, otherwise
+    /// why not, naming the file; at once from the station's own journal, later through a server.
+    void exportCsv(const QString& path, std::function<void(const QString& error)> done) const;
     static QString csvField(const QString& text);
 
     /// The event and the state in the current language.
@@ -56,7 +57,13 @@ public:
     bool canFetchMore(const QModelIndex& parent) const override;
     void fetchMore(const QModelIndex& parent) override;
 
+Q_SIGNALS:
+    /// totalCount() or readError() changed outside a reset or an insertion (an answer from a server
+    /// may come after the rows it counts).
+    void statusChanged();
+
 private:
+    struct CsvExport;
     void reload();
     /// Puts entries journalled since the newest shown at the top (the journal grows while it is open).
     void takeNewEntries();

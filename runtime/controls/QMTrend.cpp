@@ -196,6 +196,11 @@ bool QMTrend::isRefreshPending() const
     return m_frame->isActive();
 }
 
+bool QMTrend::isReading() const
+{
+    return std::any_of(m_caches.begin(), m_caches.end(), [](const TrendCurveCache& cache) { return cache.isReading(); });
+}
+
 void QMTrend::scheduleRefresh()
 {
     if (m_frame->isActive())

@@ -126,6 +126,8 @@ public:
     bool showsEmptyPeriod() const;
     /// A redraw has been asked for and not yet done.
     bool isRefreshPending() const;
+    /// Points asked for have not come yet (from a server); they are drawn when they come.
+    bool isReading() const;
     /// Writes the shown period of every applied curve to a CSV file; returns why not, empty on success.
     void exportCsv(const QString& path, std::function<void(const QString& error)> done);
 

@@ -18,8 +18,10 @@ void TrendCurveCache::read(HistoryReader& history, QObject* context, const QStri
     if (to <= from)
         return;
     const quint64 generation = m_generation;
+    ++m_reading;
     history.reduced(archive, trend, from, to - 1, static_cast<int>((to - from) / m_bucketMs), context,
         [this, generation, from, to](const QList<ArchiveSample>& samples, const QString& error) {
+            --m_reading;
             if (generation != m_generation)
                 return;
             if (!error.isEmpty())

@@ -28,6 +28,8 @@ public:
     const QList<ArchiveSample>& points() const { return m_points; }
     qint64 bucketMs() const { return m_bucketMs; }
     qint64 bucketOf(qint64 timeMs) const { return floorDiv(timeMs, m_bucketMs); }
+    /// Whether a read asked of `history` has not been answered yet (a server's answers come later).
+    bool isReading() const { return m_reading > 0; }
     /// Whether any point lies in [t0, t1].
     bool hasPointsIn(qint64 t0, qint64 t1) const;
     /// The point nearest to `timeMs`; null when the cache is empty.
@@ -49,5 +51,6 @@ private:
     /// Counts resets: an answer to a read from before the last one is dropped.
     quint64 m_generation = 0;
     bool m_covering = false;
+    int m_reading = 0;
     std::function<void()> m_arrived;
 };

@@ -1,5 +1,6 @@
 #include "AlarmEngine.h"
 
+#include "SqliteAlarmJournal.h"
 #include "TagStore.h"
 #include "TextDatabase.h"
 
@@ -371,7 +372,7 @@ bool AlarmEngine::unshelve(const QString& id, const QString& by)
     return true;
 }
 
-bool AlarmEngine::applyState(const AlarmInfo& state)
+bool AlarmEngine::applyState(const AlarmInfo& state, const QString& textKey)
 {
     const int index = m_byId.value(state.id, -1);
     if (index < 0)
@@ -385,7 +386,7 @@ bool AlarmEngine::applyState(const AlarmInfo& state)
     live.value = state.value;
     live.shelvedUntilMs = state.shelvedUntilMs;
     live.shelvedBy = state.shelvedBy;
-    live.textKey.clear();
+    live.textKey = textKey;
     live.pendingSinceMs = -1;
     QSet<QString> touched;
     noteChanged(index, touched);
@@ -405,9 +406,8 @@ bool AlarmEngine::raiseLocally(const QString& id, const QString& textKey, qint64
     state.acknowledgedMs = 0;
     state.acknowledgedBy.clear();
     state.value = 1.0;
-    applyState(state);
-    m_live[static_cast<size_t>(index)].textKey = textKey;
-    return true;
+    // The text goes in with the state: the lists and lines announced read both at once.
+    return applyState(state, textKey);
 }
 
 void AlarmEngine::write(const QList<AlarmJournalEntry>& entries)
@@ -437,7 +437,12 @@ void AlarmEngine::announce(const QSet<QString>& groups)
 
 QString AlarmEngine::openJournal(const QString& path, QString* notice)
 {
-    const QString error = m_journal.open(path, notice);
+    return openJournal(std::make_unique<SqliteAlarmJournal>(path), notice);
+}
+
+QString AlarmEngine::openJournal(std::unique_ptr<AlarmJournalStore> store, QString* notice)
+{
+    const QString error = m_journal.open(std::move(store), notice);
     if (!error.isEmpty())
         return error;
     const QHash<QString, AlarmJournalEntry> last = m_journal.lastEntries();

@@ -87,7 +87,8 @@ public:
     void setCommandSink(AlarmCommandSink* sink) { m_sink = sink; }
     bool isMirror() const { return m_sink != nullptr; }
     /// Takes over the state of one alarm as its owner announced it; false for an unknown id.
-    bool applyState(const AlarmInfo& state);
+    /// `textKey`, when given, names the text shown instead of the definition's.
+    bool applyState(const AlarmInfo& state, const QString& textKey = {});
     /// A mirror's own word on one alarm while its owner cannot be heard (a station without its server):
     /// active and unacknowledged since `nowMs`, shown with the text `textKey` of the alarm's text group
     /// until the owner's next state for it.
@@ -101,6 +102,8 @@ public:
 
     /// Opens the journal and brings back the alarms it left unfinished.
     QString openJournal(const QString& path, QString* notice = nullptr);
+    /// The same for a journal in `store` (a database server).
+    QString openJournal(std::unique_ptr<AlarmJournalStore> store, QString* notice = nullptr);
     void closeJournal();
     AlarmJournal& journal() { return m_journal; }
 

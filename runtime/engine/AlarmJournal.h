@@ -1,7 +1,8 @@
 #pragma once
 
+#include "AlarmJournalEntry.h"
+#include "AlarmJournalStore.h"
 #include "HeldRows.h"
-#include "JournalFile.h"
 
 #include <QHash>
 #include <QList>
@@ -10,39 +11,13 @@
 #include <limits>
 #include <memory>
 
-enum class AlarmState { Normal, ActiveUnacknowledged, ActiveAcknowledged, ReturnedUnacknowledged };
-
-/// One transition of one alarm, with the alarm's times after it.
-struct AlarmJournalEntry {
-    qint64 timeMs = 0;
-    QString alarm;
-    QString group;
-    QString event; ///< "came", "went", "acknowledged", "shelved", "unshelved" or "shelve-expired"
-    AlarmState state = AlarmState::Normal;
-    qint64 cameMs = 0;
-    qint64 wentMs = 0;
-    qint64 acknowledgedMs = 0;
-    double value = 0.0;
-    QString station; ///< who acknowledged, shelved or unshelved ("host/user"); empty for the process and the clock
-    qint64 id = 0;   ///< the entry's place in the journal, rising; set when read back
-    qint64 shelvedUntilMs = 0; ///< when a shelved alarm comes back by itself; 0 while not shelved
-};
-
-/// Which journal entries a history asks for: one alarm or a whole group, within a time span.
-struct AlarmJournalFilter {
-    QString alarm;  ///< empty: every alarm of the group
-    QString group;  ///< empty: every group
-    qint64 fromMs = 0;
-    qint64 untilMs = std::numeric_limits<qint64>::max();
-};
-
-/// \brief The alarm journal: every alarm transition in a SQLite file, so history and the alarms still
-/// waiting for acknowledgement survive a restart. The file is kept as the archive is (JournalFile): a
-/// damaged one is moved aside and a fresh one takes the rows; reads of a damaged file give nothing.
+/// \brief The alarm journal: every alarm transition in a store (AlarmJournalStore: a SQLite file by
+/// default, or a database server), so history and the alarms still waiting for acknowledgement survive
+/// a restart. Rows the store refuses are held in memory in order and written later.
 class AlarmJournal final {
 public:
     static constexpr int SchemaVersion = 3;
-    /// Rows held in memory while the file refuses them; beyond it the oldest are dropped.
+    /// Rows held in memory while the store refuses them; beyond it the oldest are dropped.
     static constexpr int HoldLimit = 10000;
 
     AlarmJournal();
@@ -50,15 +25,18 @@ public:
     AlarmJournal(const AlarmJournal&) = delete;
     AlarmJournal& operator=(const AlarmJournal&) = delete;
 
-    /// Empty on success, otherwise why not; `notice` as for ArchiveStore::open.
+    /// Opens the journal file; empty on success, otherwise why not; `notice` as for ArchiveStore::open.
     QString open(const QString& path, QString* notice = nullptr);
+    /// Opens the journal in `store`, as open(path) does.
+    QString open(std::unique_ptr<AlarmJournalStore> store, QString* notice = nullptr);
     void close();
-    bool isOpen() const { return m_file.isOpen(); }
+    bool isOpen() const { return m_store && m_store->isOpen(); }
     /// Told when a damaged file was moved aside in operation.
-    void setDamageHandler(JournalFile::DamageHandler handler) { m_file.setDamageHandler(std::move(handler)); }
+    void setDamageHandler(AlarmJournalStore::DamageHandler handler);
 
-    /// Writes the entries, after any still held, in one transaction. When the file refuses them (disk
-    /// full, I/O error) they are held in memory in order and written by a later append() or retry().
+    /// Writes the entries, after any still held, in one transaction. When the store refuses them (disk
+    /// full, I/O error, server gone) they are held in memory in order and written by a later append()
+    /// or retry().
     void append(const QList<AlarmJournalEntry>& entries);
     /// Tries again to write what is held.
     void retry() { append({}); }
@@ -82,11 +60,8 @@ public:
     static AlarmState stateFromName(const QString& name);
 
 private:
-    static AlarmJournalEntry read(const SqliteStatement& row);
-    /// Writes every held entry in one transaction.
-    void writeRows(const QList<AlarmJournalEntry>& rows);
-
-    /// Reads may replace a damaged file, so even the const ones change it.
-    mutable JournalFile m_file;
+    /// Reads of a file may replace a damaged one, so even the const ones change the store.
+    std::unique_ptr<AlarmJournalStore> m_store;
+    AlarmJournalStore::DamageHandler m_onDamage;
     HeldRows<AlarmJournalEntry> m_held{QStringLiteral("Alarm journal"), HoldLimit};
 };

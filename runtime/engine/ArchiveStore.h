@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ArchiveStoreRollups.h"
+#include "ArchiveBackend.h"
 #include "Project.h"
-#include "SqliteDatabase.h"
+#include "SqliteArchiveBackend.h"
 
 #include <QHash>
 #include <QList>
@@ -10,11 +10,8 @@
 #include <QString>
 
 #include <algorithm>
-#include <atomic>
 #include <deque>
 #include <memory>
-#include <optional>
-#include <thread>
 #include <vector>
 
 /// One archived value.
@@ -24,26 +21,27 @@ struct ArchiveSample {
     bool operator==(const ArchiveSample& other) const = default;
 };
 
-/// \brief The trend archives: definitions from the project and the samples in one SQLite file (WAL,
-/// schema version in `meta`). Samples are collected and written in one transaction per commit, together
-/// with their 10 s, 1 min and 1 h aggregates (ArchiveRollups); old samples and their aggregates are
-/// removed a small batch at a time. Queries by archive and trend name, case-sensitive; an unknown name
-/// gives no samples.
+/// \brief The trend archives: definitions from the project and their samples in a store
+/// (ArchiveBackend: a SQLite file by default, or a database server). Samples are collected and handed
+/// to the store in one transaction per commit, together with their 10 s, 1 min, 10 min and 1 h
+/// aggregates and one small retention batch. Queries by archive and trend name, case-sensitive; an
+/// unknown name gives no samples.
 ///
-/// A commit the file refuses (disk full, I/O error) keeps its samples in memory, up to holdLimit(), and
-/// is tried again every RetryMs of sample time; writeFault() names the reason meanwhile. A file found
-/// damaged, at any time, is moved aside with its WAL and a fresh archive takes its place.
+/// A commit the store refuses (disk full, I/O error, server gone) keeps its samples in memory, up to
+/// holdLimit(), and is tried again after the store's retry time in sample time; writeFault() names the
+/// reason meanwhile. A file found damaged, at any time, is moved aside with its WAL and a fresh archive
+/// takes its place.
 class ArchiveStore final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ArchiveStore)
 
 public:
-    /// 2: the rollups table.
-    static constexpr int SchemaVersion = 3;
+    /// The embedded file's schema version.
+    static constexpr int SchemaVersion = SqliteArchiveBackend::SchemaVersion;
     /// How long refused samples are held, as sample time of every trend.
     static constexpr qint64 HoldMs = 3600 * 1000;
-    /// How often, in sample time, a refused commit is tried again.
-    static constexpr qint64 RetryMs = 10 * 1000;
+    /// How often, in sample time, a commit the file refused is tried again.
+    static constexpr qint64 RetryMs = SqliteArchiveBackend::RetryMs;
 
     explicit ArchiveStore(QObject* parent = nullptr);
     ~ArchiveStore() override;
@@ -66,13 +64,16 @@ public:
     /// Opens or creates the archive file. Returns an empty text on success, otherwise why not; `notice`
     /// receives what the operator should know although it worked (a damaged file moved aside).
     QString open(const QString& path, QString* notice = nullptr);
-    /// Writes what is pending and closes the file.
+    /// Opens the archive in `backend`, as open(path) does.
+    QString open(std::unique_ptr<ArchiveBackend> backend, QString* notice = nullptr);
+    /// Writes what is pending and closes the store.
     void close();
-    /// Starts a quick_check of the file just opened on a worker thread with its own read-only
-    /// connection; checked() reports it. A damaged file is then replaced as if found damaged in use.
+    /// Starts a check of the store just opened on a worker thread; checked() reports it. A damaged
+    /// file is then replaced as if found damaged in use.
     void startCheck();
-    bool isChecking() const { return m_check != nullptr; }
-    bool isOpen() const { return m_db != nullptr; }
+    bool isChecking() const { return m_backend && m_backend->isChecking(); }
+    bool isOpen() const { return m_backend && m_backend->isOpen(); }
+    /// The file's path, or the server's database.
     QString path() const;
 
     bool isEmpty() const;
@@ -82,7 +83,7 @@ public:
     /// Collects a sample for the next commit. Values that are not finite numbers are not archived.
     void add(int trendIndex, qint64 timeMs, double value);
     int pendingCount() const { return static_cast<int>(m_pending.size()); }
-    /// Samples held at most while the file refuses them; the oldest beyond it are dropped.
+    /// Samples held at most while the store refuses them; the oldest beyond it are dropped.
     int holdLimit() const { return m_holdLimit; }
     void setHoldLimit(int samples) { m_holdLimit = std::max(1, samples); }
     /// Why the last commit was refused; empty while writing works.
@@ -93,7 +94,7 @@ public:
     void setPlantState(const QByteArray& state) { m_plantState = state; }
     QByteArray plantState() const;
     /// Writes the pending samples, the plant state and one retention batch in one transaction, then
-    /// announces recorded(). If the file refuses, nothing of the batch is written, the samples stay
+    /// announces recorded(). If the store refuses, nothing of the batch is written, the samples stay
     /// pending and writeFaultChanged() tells; throws KalvoraError only while bulk writing.
     void commit();
 
@@ -120,13 +121,13 @@ public:
     int removeExpired(qint64 nowMs);
 
 Q_SIGNALS:
-    /// New samples are on disk, up to `lastTimeMs`; charts that follow the present redraw.
+    /// New samples are stored, up to `lastTimeMs`; charts that follow the present redraw.
     void recorded(qint64 lastTimeMs);
     /// Writing began to fail (`reason` not empty) or works again.
     void writeFaultChanged(const QString& reason);
     /// The file was found damaged and replaced; `notice` says where the old one went.
     void damagedReplaced(const QString& notice);
-    /// The quick_check started by startCheck() is done; `problem` is empty for a sound file.
+    /// The check started by startCheck() is done; `problem` is empty for a sound store.
     void checked(const QString& problem);
 
 private:
@@ -140,48 +141,25 @@ private:
         qint64 timeMs;
         double value;
     };
-    struct Check;
     qint64 idOf(const QString& archive, const QString& trend) const;
     void checkIndex(int trendIndex) const;
     void bindTrendIds();
-    void prepareStatements();
-    void resetStatements();
-    void insert(int slot, qint64 timeMs, double value);
-    void writePending();
+    ArchiveRow row(int slot, qint64 timeMs, double value) const;
+    ArchiveBackend::Expiry expiry(qint64 nowMs) const;
     void holdRefused(const QString& reason, qint64 newest);
-    /// Replaces a damaged file by a fresh one. Readers call it too: the store they read is never const
-    /// in fact, and a damaged file must not stay in use.
-    void replaceDamaged(const QString& reason) const;
-    /// Runs `read`; a damaged file found on the way is replaced and `read` gives nothing.
-    template <class F>
-    bool guardedRead(F&& read) const;
-    void stopCheck();
-    void finishCheck(quint64 generation, const QString& problem);
-    template <class F>
-    void scan(qint64 id, qint64 t0, qint64 t1, F&& onSample) const;
-    template <class F>
-    void scanLevel(int level, qint64 id, qint64 from, qint64 to, F&& onCell) const;
+    void forgetIds();
 
     ArchiveSettings m_settings;
     std::vector<TrendSlot> m_trends;
     QHash<QString, int> m_index;
-    std::unique_ptr<SqliteDatabase> m_db;
-    SqliteStatement m_insert;
-    SqliteStatement m_update;
-    mutable SqliteStatement m_select;
-    mutable SqliteStatement m_selectRollup;
-    mutable SqliteStatement m_oldest;
-    SqliteStatement m_expire;
-    ArchiveRollups::Collector m_rollups;
+    /// Reads may replace a damaged file, so even the const ones change the store.
+    std::unique_ptr<ArchiveBackend> m_backend;
     std::deque<Pending> m_pending;
     QByteArray m_plantState;
     bool m_bulk = false;
-    int m_expireCursor = 0;
     bool m_warnedNotFinite = false;
     int m_holdLimit = 0;
     QString m_writeFault;
     qint64 m_retryAtMs = 0;
     qint64 m_dropped = 0;
-    std::unique_ptr<Check> m_check;
-    quint64 m_checkGeneration = 0;
 };

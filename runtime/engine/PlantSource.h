@@ -62,6 +62,9 @@ Q_SIGNALS:
     void live();
     /// A source that does not start at once cannot: `reason` is for the operator.
     void startRefused(const QString& reason);
+    /// A source that does not start at once is still waiting, and `what` says for what (no broker yet,
+    /// no server yet); it goes on waiting until live() or until the runtime is stopped.
+    void waiting(const QString& what);
 
 protected:
     explicit PlantSource(TagStore& tags, QObject* parent)

@@ -128,6 +128,14 @@ struct TextEntry {
 /// Where the runtime takes its process values from.
 enum class PlantSourceKind { Simulation, Modbus };
 
+enum class HistoryStoreKind { Embedded, PostgreSql };
+
+/// Where the archive and the alarm journal are kept: files beside the runtime, or a database server.
+struct HistorySettings {
+    HistoryStoreKind store = HistoryStoreKind::Embedded;
+    QString connection; ///< the server's connection string, for PostgreSql
+};
+
 /// \brief Everything a runtime project folder holds, validated.
 struct Project {
     QString name;
@@ -138,6 +146,7 @@ struct Project {
     QList<AlarmGroupDefinition> alarmGroups;
     QList<AlarmDefinition> alarms;
     ArchiveSettings archive;
+    HistorySettings history;
     QList<int> languages;
     QList<TextEntry> texts;
 };

@@ -28,7 +28,8 @@ using Fault = FileFault;
 const QHash<QString, QStringList>& knownFields()
 {
     static const QHash<QString, QStringList> fields{
-        {QStringLiteral("project"), {QStringLiteral("format"), QStringLiteral("name"), QStringLiteral("source")}},
+        {QStringLiteral("project"), {QStringLiteral("format"), QStringLiteral("name"), QStringLiteral("source"), QStringLiteral("history")}},
+        {QStringLiteral("history"), {QStringLiteral("store"), QStringLiteral("connection")}},
         {QStringLiteral("variables"), {QStringLiteral("variables")}},
         {QStringLiteral("variable"), {QStringLiteral("name"), QStringLiteral("type"), QStringLiteral("unit"), QStringLiteral("writable"), QStringLiteral("min"), QStringLiteral("max")}},
         {QStringLiteral("simulation"), {QStringLiteral("prefix"), QStringLiteral("tickMilliseconds"), QStringLiteral("speed"), QStringLiteral("seed"), QStringLiteral("ambientTemperature"), QStringLiteral("supplyTemperature"), QStringLiteral("demandPeriodSeconds"), QStringLiteral("unit"), QStringLiteral("fuelDelivery"), QStringLiteral("storage"), QStringLiteral("initial"), QStringLiteral("units")}},
@@ -68,6 +69,20 @@ void readProjectFile(const QString& folder, Project& project)
         project.source = PlantSourceKind::Modbus;
     else if (source != QStringLiteral("simulation"))
         file.fail(QStringLiteral("source"), QStringLiteral("unknown source \"%1\" (simulation or modbus)").arg(source));
+    if (!file.root().contains(QLatin1String("history")))
+        return;
+    const QJsonObject history = file.object(file.root(), {}, "history");
+    file.known(history, QStringLiteral("history"), QStringLiteral("history"));
+    project.history.store = file.choice<HistoryStoreKind>(history, QStringLiteral("history"), "store",
+        {{QStringLiteral("sqlite"), HistoryStoreKind::Embedded}, {QStringLiteral("postgresql"), HistoryStoreKind::PostgreSql}});
+    if (project.history.store == HistoryStoreKind::PostgreSql) {
+        project.history.connection = file.string(history, QStringLiteral("history"), "connection");
+        // An empty string would quietly take libpq's defaults: the local server as the login user.
+        if (project.history.connection.trimmed().isEmpty())
+            file.fail(QStringLiteral("history.connection"), QStringLiteral("empty; name the server, e.g. \"host=... dbname=...\""));
+    }
+    else if (history.contains(QLatin1String("connection")))
+        file.fail(QStringLiteral("history.connection"), QStringLiteral("only a database server takes a connection"));
 }
 
 TagType parseType(const JsonFile& file, const QString& field, const QString& text)

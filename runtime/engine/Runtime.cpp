@@ -325,12 +325,23 @@ void Runtime::start(const QString& projectName)
         return;
     }
     schedule([this] {
-        openStore(QStringLiteral("Archiv wird geöffnet"), QStringLiteral("archive.sqlite"),
-            [this](const QString& path, QString* notice) { return m_archive->open(path, notice); });
+        openStore(QStringLiteral("Archiv wird geöffnet"), QStringLiteral("archive.sqlite"), [this](const QString& path, QString* notice) {
+            const HistorySettings& history = m_project.history;
+            if (history.store == HistoryStoreKind::Embedded)
+                return m_archive->open(path, notice);
+            if (!m_options.historyServer.archive || !m_options.historyServer.alarmJournal)
+                return QStringLiteral("%1: this program keeps history only in files and cannot use the database server the project names")
+                    .arg(QDir::toNativeSeparators(QDir(projectDirectory()).filePath(QStringLiteral("project.json"))));
+            return m_archive->open(m_options.historyServer.archive(history.connection), notice);
+        });
     });
     schedule([this] {
         openStore(QStringLiteral("Alarmjournal wird geöffnet"), QStringLiteral("alarms.sqlite"),
-            [this](const QString& path, QString* notice) { return m_alarms->openJournal(path, notice); });
+            [this](const QString& path, QString* notice) {
+                if (m_project.history.store == HistoryStoreKind::Embedded)
+                    return m_alarms->openJournal(path, notice);
+                return m_alarms->openJournal(m_options.historyServer.alarmJournal(m_project.history.connection), notice);
+            });
         // The audit journal of operator writes lies beside the alarm journal and opens with it.
         if (m_state == State::Starting) {
             QString notice;
@@ -550,6 +561,11 @@ void Runtime::goLive()
             if (m_state == State::Starting)
                 failStart(reason);
         }, Qt::QueuedConnection);
+        // A station may be switched on before its server: the start window says what it waits for.
+        connect(m_source, &PlantSource::waiting, this, [this, step](const QString& what) {
+            if (m_state == State::Starting)
+                report(step + QStringLiteral(": ") + what);
+        });
         m_source->start(now());
         return;
     }
@@ -651,8 +667,14 @@ void Runtime::record(qint64 nowMs)
         if (m_audit.heldCount() > 0)
             m_audit.retry();
     }
-    if (m_recordCount % JournalTrimEvery == 0 && journal.writeFault().isEmpty())
-        journal.removeOlderThan(nowMs - static_cast<qint64>(m_project.archive.retentionDays) * 86400000LL, JournalTrimBatch);
+    if (m_recordCount % JournalTrimEvery == 0 && journal.writeFault().isEmpty()) {
+        // A store that refuses the trim (a server just gone) is trimmed a minute later; the runtime runs on.
+        try {
+            journal.removeOlderThan(nowMs - static_cast<qint64>(m_project.archive.retentionDays) * 86400000LL, JournalTrimBatch);
+        } catch (const KalvoraError& e) {
+            qWarning().noquote() << "Alarm journal: removing old entries failed:" << e.message();
+        }
+    }
     publishArchiveFault(nowMs);
 }
 

@@ -17,6 +17,8 @@
 
 class AlarmEngine;
 class ArchiveStore;
+class ArchiveBackend;
+class AlarmJournalStore;
 class PlantSimulator;
 class PlantSource;
 class QTimer;
@@ -31,6 +33,12 @@ struct StationLink {
     TagStore& tags;
     AlarmEngine& alarms;
     QObject* parent;
+};
+
+/// Makes the archive's and the alarm journal's stores on a database server, from a connection string.
+struct HistoryServerStores {
+    std::function<std::unique_ptr<ArchiveBackend>(const QString& connection)> archive;
+    std::function<std::unique_ptr<AlarmJournalStore>(const QString& connection)> alarmJournal;
 };
 
 /// Where a runtime finds its projects and keeps its data; the defaults suit the installed program.
@@ -55,6 +63,9 @@ struct RuntimeOptions {
     /// Set for a station of a server: makes the source that takes values, alarm states and history
     /// from there, once the station's own project copy is loaded. The runtime then keeps no files.
     std::function<PlantSource*(const StationLink&)> remoteSource;
+    /// Set by a program that can keep history on a database server: makes the stores of the archive
+    /// and the alarm journal for a project's connection string. Without it such a project does not start.
+    HistoryServerStores historyServer;
     /// The wall clock of sign-ins and sessions (idle lock, failure lock); tests hand in a fake one.
     AccessClock accessClock;
 };

@@ -38,6 +38,8 @@ public:
     void resume();
 
     quint16 port() const { return m_config.port; }
+    /// The broker's process id while it runs (0 otherwise), for measuring it.
+    qint64 processId() const { return m_process.processId(); }
     QString errorString() const { return m_error; }
     QString log() const { return QString::fromLocal8Bit(m_log); }
 

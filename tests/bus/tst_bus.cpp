@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QTest>
 
 #include <limits>
@@ -75,6 +76,7 @@ private Q_SLOTS:
     void hostState();
 
     void requestAndResponse();
+    void smallMessagesNotHeldBack();
     void refusedLogin_data();
     void refusedLogin();
     void tls_data();
@@ -421,6 +423,32 @@ void TestBus::requestAndResponse()
     QCOMPARE(answer.payload, QByteArray("done"));
     QCOMPARE(answer.correlationData, correlation);
     QVERIFY(answer.responseTopic.isEmpty());
+}
+
+void TestBus::smallMessagesNotHeldBack()
+{
+    // Requests answered at once, as an acknowledgement: the answer follows the request's PUBACK on the
+    // same socket, and with Nagle it waited for the broker's delayed ack of that, some 40 ms.
+    const auto server = connectedClient(QStringLiteral("server"), QStringLiteral("server-pw"));
+    const auto station = connectedClient(QStringLiteral("station"), QStringLiteral("station-pw"));
+    QVERIFY(server && station);
+    QVERIFY(subscribe(*server, QStringLiteral("kalvora/request/#")));
+    QVERIFY(subscribe(*station, QStringLiteral("kalvora/response/station/#")));
+    connect(server.get(), &MqttClient::messageReceived, this, [&](const MqttMessage& m) {
+        server->publish({m.responseTopic, "done", 1, false, {}, m.correlationData});
+    });
+    QElapsedTimer clock;
+    std::vector<double> roundTripsMs;
+    connect(station.get(), &MqttClient::messageReceived, this, [&] { roundTripsMs.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6); });
+    for (int n = 1; n <= 15; ++n) {
+        clock.start();
+        station->publish({QStringLiteral("kalvora/request/station/ack"), "{}", 1, false, QStringLiteral("kalvora/response/station/1"), "c"});
+        QTRY_COMPARE_WITH_TIMEOUT(roundTripsMs.size(), std::size_t(n), 5000);
+    }
+    std::sort(roundTripsMs.begin(), roundTripsMs.end());
+    const double median = roundTripsMs[roundTripsMs.size() / 2];
+    // Delayed acks wait at least 40 ms; a loaded machine is well below that without Nagle.
+    QVERIFY2(median < 35.0, qPrintable(QStringLiteral("median %1 ms").arg(median)));
 }
 
 void TestBus::refusedLogin_data()

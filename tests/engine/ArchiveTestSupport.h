@@ -27,14 +27,20 @@ struct Store {
     QTemporaryDir dir;
     ArchiveStore store{nullptr};
     QString path = QDir(dir.path()).filePath(QStringLiteral("archive.sqlite"));
+    /// Makes the store on a database server; empty: the file at `path`.
+    ArchiveBackend::Factory server;
+    QString connection; ///< the server's connection string, for counts of its own
 
-    explicit Store(int deleteBatch = 1000)
+    explicit Store(int deleteBatch = 1000, ArchiveBackend::Factory onServer = {})
+        : server(std::move(onServer))
     {
         store.setSettings(settings(deleteBatch));
-        const QString error = store.open(path);
+        const QString error = open();
         if (!error.isEmpty())
             qFatal("%s", qPrintable(error));
     }
+    /// Opens the same archive (again).
+    QString open(QString* notice = nullptr) { return server ? store.open(server(), notice) : store.open(path, notice); }
 };
 
 /// The reduction worked out the slow way from the samples themselves.

@@ -1,4 +1,5 @@
 #include "AlarmEngine.h"
+#include "ArchiveBackendRows.h"
 #include "TagStore.h"
 #include "TextDatabase.h"
 
@@ -78,9 +79,11 @@ private slots:
     void textFollowsLanguage();
     void acknowledgeOneOrAll();
     void unknownValueKeepsState();
+    void journalBringsBackUnfinishedAlarms_data() { backendRows(); }
     void journalBringsBackUnfinishedAlarms();
     void shelving_data();
     void shelving();
+    void shelvingIsJournalledAndSurvivesARestart_data() { backendRows(); }
     void shelvingIsJournalledAndSurvivesARestart();
     void journalOfTheVersionBeforeShelvingOpens();
 };
@@ -205,13 +208,14 @@ void tst_AlarmEngine::unknownValueKeepsState()
 void tst_AlarmEngine::journalBringsBackUnfinishedAlarms()
 {
     QTemporaryDir dir;
-    const QString path = QDir(dir.path()).filePath(QStringLiteral("alarms.sqlite"));
+    QFETCH(QString, backend);
+    JournalOn journal{backend, QDir(dir.path()).filePath(QStringLiteral("alarms.sqlite")), {}};
     const QList<AlarmDefinition> alarms{limitAlarm(QStringLiteral("A1"), G1, QStringLiteral("X"), AlarmCondition::Above, 10, 1),
         limitAlarm(QStringLiteral("A2"), G1, QStringLiteral("S"), AlarmCondition::On, 0, 0),
         limitAlarm(QStringLiteral("A3"), G2, QStringLiteral("X"), AlarmCondition::Above, 100, 1)};
     {
         Fixture f(alarms);
-        QCOMPARE(f.engine.openJournal(path), QString());
+        QCOMPARE(journal.open(f.engine), QString());
         f.set(QStringLiteral("X"), 200.0, 1);  // A1, A3 come
         f.set(QStringLiteral("S"), true, 2);   // A2 comes
         f.clock = 3000;
@@ -223,7 +227,7 @@ void tst_AlarmEngine::journalBringsBackUnfinishedAlarms()
     }
     Fixture g(alarms);
     QSignalSpy spy(&g.engine, &AlarmEngine::changed);
-    QCOMPARE(g.engine.openJournal(path), QString());
+    QCOMPARE(journal.open(g.engine), QString());
     QVERIFY(!spy.isEmpty());
     const AlarmInfo a1 = g.engine.alarm(QStringLiteral("A1"));
     QCOMPARE(a1.state, AlarmState::ActiveAcknowledged);
@@ -243,6 +247,15 @@ void tst_AlarmEngine::journalBringsBackUnfinishedAlarms()
         events.append(e.alarm + QLatin1Char(' ') + e.event);
     QCOMPARE(events, (QStringList{QStringLiteral("A3 went"), QStringLiteral("A2 went"), QStringLiteral("A1 acknowledged"),
                          QStringLiteral("A3 acknowledged"), QStringLiteral("A2 came"), QStringLiteral("A3 came"), QStringLiteral("A1 came")}));
+    // Pages and counts of one group, and of one alarm in it, newest first.
+    const AlarmJournalFilter group{QString(), G1};
+    QCOMPARE(g.engine.journal().count(group), 4);
+    const QList<AlarmJournalEntry> first = g.engine.journal().page(group, 0, 3);
+    QCOMPARE(first.size(), 3);
+    const QList<AlarmJournalEntry> second = g.engine.journal().page(group, first.last().id, 3);
+    QCOMPARE(second.size(), 1);
+    QCOMPARE(second.last().alarm + second.last().event, QStringLiteral("A1came"));
+    QCOMPARE(g.engine.journal().count({QStringLiteral("A2"), G1, 2000, 3999}), 1);
     // Trimming old history keeps each alarm's newest entry, which a restart needs.
     QCOMPARE(g.engine.journal().removeOlderThan(10000, 100), 4);
     QCOMPARE(g.engine.journal().lastEntries().size(), 3);
@@ -303,12 +316,13 @@ void tst_AlarmEngine::shelving()
 void tst_AlarmEngine::shelvingIsJournalledAndSurvivesARestart()
 {
     QTemporaryDir dir;
-    const QString path = QDir(dir.path()).filePath(QStringLiteral("alarms.sqlite"));
+    QFETCH(QString, backend);
+    JournalOn journal{backend, QDir(dir.path()).filePath(QStringLiteral("alarms.sqlite")), {}};
     const QList<AlarmDefinition> alarms{limitAlarm(QStringLiteral("A1"), G1, QStringLiteral("X"), AlarmCondition::Above, 10, 1),
         limitAlarm(QStringLiteral("A2"), G1, QStringLiteral("S"), AlarmCondition::On, 0, 0)};
     {
         Fixture f(alarms);
-        QCOMPARE(f.engine.openJournal(path), QString());
+        QCOMPARE(journal.open(f.engine), QString());
         f.engine.setOperator(QStringLiteral("desk2/ben"));
         f.set(QStringLiteral("X"), 20.0, 1);
         f.clock = 2000;
@@ -326,7 +340,7 @@ void tst_AlarmEngine::shelvingIsJournalledAndSurvivesARestart()
         f.engine.closeJournal();
     }
     Fixture g(alarms);
-    QCOMPARE(g.engine.openJournal(path), QString());
+    QCOMPARE(journal.open(g.engine), QString());
     QStringList events;
     const QList<AlarmJournalEntry> history = g.engine.journal().history(100);
     for (auto it = history.crbegin(); it != history.crend(); ++it)

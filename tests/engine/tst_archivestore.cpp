@@ -1,4 +1,4 @@
-#include "ArchiveTestSupport.h"
+#include "ArchiveBackendRows.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -17,11 +17,15 @@ class tst_ArchiveStore : public QObject {
     Q_OBJECT
 
 private slots:
+    void roundTripByExactNames_data() { backendRows(); }
     void roundTripByExactNames();
     void reductionMatchesBruteForce_data();
     void reductionMatchesBruteForce();
+    void retentionDeletesInSmallBatches_data() { backendRows(); }
     void retentionDeletesInSmallBatches();
+    void bulkHistoryIsAllOrNothing_data() { backendRows(); }
     void bulkHistoryIsAllOrNothing();
+    void valuesThatAreNoNumbersAreSkipped_data() { backendRows(); }
     void valuesThatAreNoNumbersAreSkipped();
     void damagedFileIsMovedAsideNeverOverwritten();
     void fileInUseIsReportedAsLocked();
@@ -31,7 +35,9 @@ private slots:
 
 void tst_ArchiveStore::roundTripByExactNames()
 {
-    Store s;
+    QFETCH(QString, backend);
+    auto archive = archiveOn(backend);
+    Store& s = *archive;
     QSignalSpy recorded(&s.store, &ArchiveStore::recorded);
     for (qint64 t = 1000; t <= 10000; t += 1000) {
         s.store.add(s.store.trendIndex(QStringLiteral("A"), QStringLiteral("t1")), t, t / 100.0);
@@ -58,7 +64,7 @@ void tst_ArchiveStore::roundTripByExactNames()
 
     s.store.close();
     QVERIFY(s.store.range(QStringLiteral("A"), QStringLiteral("t1"), 0, 20000).isEmpty());
-    QCOMPARE(s.store.open(s.path), QString());
+    QCOMPARE(s.open(), QString());
     QCOMPARE(s.store.range(QStringLiteral("A"), QStringLiteral("t1"), 0, 20000).size(), 10);
     QCOMPARE(s.store.lastSampleTime(), 10000);
     QCOMPARE(s.store.plantState(), QByteArray("{\"x\":1}"));
@@ -66,28 +72,34 @@ void tst_ArchiveStore::roundTripByExactNames()
 
 void tst_ArchiveStore::reductionMatchesBruteForce_data()
 {
+    QTest::addColumn<QString>("backend");
     QTest::addColumn<uint>("seed");
     QTest::addColumn<int>("samples");
     QTest::addColumn<int>("buckets");
     QTest::addColumn<double>("from"); // share of the data's time span where the window starts
     QTest::addColumn<double>("to");
-    QTest::newRow("few buckets") << 1u << 2000 << 10 << 0.0 << 1.0;
-    QTest::newRow("chart width") << 2u << 20000 << 1000 << 0.0 << 1.0;
-    QTest::newRow("more buckets than samples") << 3u << 50 << 400 << 0.0 << 1.0;
-    QTest::newRow("window inside the data") << 4u << 10000 << 333 << 0.27 << 0.61;
-    QTest::newRow("window reaching past the data") << 5u << 3000 << 100 << -0.5 << 1.5;
-    QTest::newRow("one bucket") << 6u << 500 << 1 << 0.0 << 1.0;
-    QTest::newRow("constant values") << 7u << 1000 << 50 << 0.0 << 1.0;
+    for (const QString& b : archiveBackends()) {
+        const auto row = [&](const char* name) -> QTestData& { return QTest::addRow("%s: %s", qPrintable(b), name) << b; };
+        row("few buckets") << 1u << 2000 << 10 << 0.0 << 1.0;
+        row("chart width") << 2u << 20000 << 1000 << 0.0 << 1.0;
+        row("more buckets than samples") << 3u << 50 << 400 << 0.0 << 1.0;
+        row("window inside the data") << 4u << 10000 << 333 << 0.27 << 0.61;
+        row("window reaching past the data") << 5u << 3000 << 100 << -0.5 << 1.5;
+        row("one bucket") << 6u << 500 << 1 << 0.0 << 1.0;
+        row("constant values") << 7u << 1000 << 50 << 0.0 << 1.0;
+    }
 }
 
 void tst_ArchiveStore::reductionMatchesBruteForce()
 {
+    QFETCH(QString, backend);
     QFETCH(uint, seed);
     QFETCH(int, samples);
     QFETCH(int, buckets);
     QFETCH(double, from);
     QFETCH(double, to);
-    Store s;
+    auto archive = archiveOn(backend);
+    Store& s = *archive;
     std::mt19937_64 random(seed);
     QList<ArchiveSample> all;
     qint64 t = 1717228800000;
@@ -114,7 +126,9 @@ void tst_ArchiveStore::reductionMatchesBruteForce()
 
 void tst_ArchiveStore::retentionDeletesInSmallBatches()
 {
-    Store s(100);
+    QFETCH(QString, backend);
+    auto archive = archiveOn(backend, 100);
+    Store& s = *archive;
     const qint64 now = 100LL * 86400000;
     const qint64 cutoff = now - 30LL * 86400000;
     s.store.beginBulk();
@@ -138,7 +152,9 @@ void tst_ArchiveStore::retentionDeletesInSmallBatches()
 
 void tst_ArchiveStore::bulkHistoryIsAllOrNothing()
 {
-    Store s;
+    QFETCH(QString, backend);
+    auto archive = archiveOn(backend);
+    Store& s = *archive;
     s.store.beginBulk();
     for (int i = 0; i < 100; ++i)
         s.store.bulkAdd(0, i * 1000, i);
@@ -148,13 +164,15 @@ void tst_ArchiveStore::bulkHistoryIsAllOrNothing()
     for (int i = 0; i < 100; ++i)
         s.store.bulkAdd(0, i * 1000, i);
     s.store.close(); // closing in the middle keeps nothing of it
-    QCOMPARE(s.store.open(s.path), QString());
+    QCOMPARE(s.open(), QString());
     QVERIFY(s.store.isEmpty());
 }
 
 void tst_ArchiveStore::valuesThatAreNoNumbersAreSkipped()
 {
-    Store s;
+    QFETCH(QString, backend);
+    auto archive = archiveOn(backend);
+    Store& s = *archive;
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("not a number")));
     s.store.add(0, 1000, std::numeric_limits<double>::quiet_NaN());
     s.store.add(0, 2000, std::numeric_limits<double>::infinity());

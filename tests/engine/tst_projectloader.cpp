@@ -283,6 +283,16 @@ void tst_ProjectLoader::faultsNameFileAndPlace_data()
     row("link to /dev/zero", "texts.tsv", "", "link to /dev/zero", {QStringLiteral("texts.tsv: not a regular file but a character device")});
     row("folder", "project.json", "", "folder", {QStringLiteral("project.json: not a regular file but a folder")});
     row("oversized", "alarms.json", "", "oversized:52428800", {QStringLiteral("alarms.json: the file is 52428800 bytes, more than the 8388608 bytes")});
+    row("unknown history store", "project.json", "\"format\": 1,", "\"format\": 1, \"history\": {\"store\": \"mysql\"},",
+        {QStringLiteral("project.json, field history.store"), QStringLiteral("expected one of sqlite, postgresql")});
+    row("unknown history field", "project.json", "\"format\": 1,", "\"format\": 1, \"history\": {\"store\": \"postgresql\", \"conection\": \"x\"},",
+        {QStringLiteral("project.json, field history"), QStringLiteral("conection")});
+    row("server without connection", "project.json", "\"format\": 1,", "\"format\": 1, \"history\": {\"store\": \"postgresql\"},",
+        {QStringLiteral("project.json, field history.connection"), QStringLiteral("missing")});
+    row("empty connection", "project.json", "\"format\": 1,", "\"format\": 1, \"history\": {\"store\": \"postgresql\", \"connection\": \" \"},",
+        {QStringLiteral("project.json, field history.connection: empty")});
+    row("connection for files", "project.json", "\"format\": 1,", "\"format\": 1, \"history\": {\"store\": \"sqlite\", \"connection\": \"host=x\"},",
+        {QStringLiteral("project.json, field history.connection: only a database server")});
     QTest::newRow("NUL in a text") << QStringLiteral("texts.tsv") << QByteArray("Indextexte\tTag\tTag\tDay")
                                    << QByteArray("Indextexte\tTag\tT\0g\tDay", 22)
                                    << QStringList{QStringLiteral("texts.tsv, line 63: the line holds a NUL byte (column 17)")};

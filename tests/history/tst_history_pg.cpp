@@ -1,10 +1,14 @@
 #include "ArchiveTestSupport.h"
+#include "EngineTestSupport.h"
+#include "PgAlarmJournal.h"
+#include "PgArchiveBackend.h"
 #include "PgArchiveReader.h"
 #include "PgArchiveSchema.h"
 #include "PgArchiveWriter.h"
 #include "PgConnection.h"
 #include "PostgresCluster.h"
 
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -16,7 +20,37 @@ namespace {
 constexpr qint64 Nov30 = 1795996800000LL;
 constexpr qint64 Day = 86'400'000LL;
 
+/// One batch of trend t1 by one of two writers on the same database: seconds after `Dec1 - 30 s` and
+/// values, a plant state, and whether it is taken.
+using Seconds = QList<std::pair<int, double>>;
+struct Batch {
+    Batch() = default;
+    Batch(int w, Seconds s, QByteArray plant = {}, bool ok = true)
+        : writer(w)
+        , samples(std::move(s))
+        , state(std::move(plant))
+        , taken(ok)
+    {
+    }
+    int writer = 0;
+    Seconds samples;
+    QByteArray state;
+    bool taken = true;
+};
+
+// Cells recomputed from the samples by brute force, against the stored ones, both ways.
+const QByteArray RollupsOffTheSamples =
+    "WITH lv(level, step) AS (VALUES (0, 10000::bigint), (1, 60000), (2, 600000), (3, 3600000)), "
+    "truth AS (SELECT level::smallint, trend, c, min(t), (array_agg(v ORDER BY t))[1], (array_agg(t ORDER BY v, t))[1], min(v), "
+    "(array_agg(t ORDER BY v DESC, t))[1], max(v), max(t), (array_agg(v ORDER BY t DESC))[1] "
+    "FROM (SELECT lv.level, s.trend, s.t - (((s.t % lv.step) + lv.step) % lv.step) AS c, s.t, s.v FROM samples s CROSS JOIN lv) x "
+    "GROUP BY 1, 2, 3), "
+    "stored AS (SELECT level, trend, t, first_t, first_v, min_t, min_v, max_t, max_v, last_t, last_v FROM rollups) "
+    "SELECT (SELECT count(*) FROM (SELECT * FROM truth EXCEPT SELECT * FROM stored) a) + (SELECT count(*) FROM (SELECT * FROM stored EXCEPT SELECT * FROM truth) b)";
+
 } // namespace
+
+Q_DECLARE_METATYPE(QList<Batch>)
 
 class TestHistoryPg : public QObject {
     Q_OBJECT
@@ -52,6 +86,28 @@ private:
         return r.ok() ? r.int64(0, 0) : -1;
     }
 
+    /// A runtime on the source tree's project with its history in database `db` (created if missing).
+    std::unique_ptr<Runtime> serverRuntime(const QString& root, const QString& connection, bool canServe = true)
+    {
+        const QString projects = copyProject(root);
+        const QByteArray history = "\"format\": 1, \"history\": {\"store\": \"postgresql\", \"connection\": \"" + connection.toUtf8() + "\"},";
+        if (!replaceInFile(QDir(projects).filePath(QStringLiteral("Kalvora/project.json")), "\"format\": 1,", history))
+            qFatal("the project no longer holds its format line");
+        RuntimeOptions options = testOptions(root);
+        if (canServe)
+            options.historyServer = {&PgArchiveBackend::create, &PgAlarmJournal::create};
+        return std::make_unique<Runtime>(options);
+    }
+
+    QString database()
+    {
+        const QString db = QStringLiteral("runtime%1").arg(++m_databases);
+        PgConnection admin;
+        if (!admin.open(m_cluster.conninfo()).isEmpty() || !admin.exec("CREATE DATABASE " + db.toUtf8()).ok())
+            qFatal("cannot create database %s", qPrintable(db));
+        return db;
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -74,7 +130,7 @@ private Q_SLOTS:
         QTest::newRow("missing database") << m_cluster.tcpConninfo(QStringLiteral("postgres"), pw, QStringLiteral("nosuchdb")) << QByteArray()
                                           << QStringLiteral("The database \"nosuchdb\" does not exist on the server at 127.0.0.1, port %1").arg(m_cluster.port());
         QTest::newRow("newer schema") << QString() << QByteArray("UPDATE kalvora_meta SET value = '7' WHERE key = 'schema_version'")
-                                      << QStringLiteral("has schema version 7, newer than this program's 1");
+                                      << QStringLiteral("has schema version 7, newer than this program's %1").arg(PgArchiveSchema::SchemaVersion);
         QTest::newRow("missing column") << QString() << QByteArray("ALTER TABLE rollups DROP COLUMN max_v")
                                         << QStringLiteral("Archive table rollups: column max_v is missing");
         QTest::newRow("wrong column type") << QString() << QByteArray("ALTER TABLE plant_state ALTER COLUMN saved TYPE text")
@@ -123,6 +179,76 @@ private Q_SLOTS:
         QCOMPARE(c->exec("SELECT state FROM plant_state").text(0, 0), QByteArray("{\"state\":1}"));
     }
 
+    void opensEarlierSchemas_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("downgrade");
+        QTest::newRow("version 1, keys filled to 90 %")
+            << QList<QByteArray>{"ALTER TABLE samples DROP CONSTRAINT samples_pkey, ADD CONSTRAINT samples_pkey PRIMARY KEY (trend, t)",
+                   "ALTER TABLE rollups DROP CONSTRAINT rollups_pkey, ADD CONSTRAINT rollups_pkey PRIMARY KEY (level, trend, t)",
+                   "UPDATE kalvora_meta SET value = '1' WHERE key = 'schema_version'"};
+    }
+
+    void opensEarlierSchemas()
+    {
+        QFETCH(QList<QByteArray>, downgrade);
+        QList<int> ids;
+        QString db;
+        auto c = freshArchive(&ids, &db);
+        QCOMPARE(PgArchiveWriter(*c).write({{ids[0], Nov30, 1.5}}), QString());
+        for (const QByteArray& sql : downgrade)
+            QVERIFY2(c->exec(sql).ok(), sql.constData());
+        c->close();
+        QCOMPARE(c->open(m_cluster.conninfo(db)), QString());
+        QCOMPARE(PgArchiveSchema::open(*c), QString());
+        QCOMPARE(c->exec("SELECT value FROM kalvora_meta WHERE key = 'schema_version'").text(0, 0), QByteArray::number(PgArchiveSchema::SchemaVersion));
+        // The keys of the parents and of the month made before the upgrade, and of a month made after it.
+        QCOMPARE(PgArchiveWriter(*c).write({{ids[0], Nov30 + Day, 2.5}}), QString());
+        QCOMPARE(count(*c, "SELECT count(*) FROM pg_class WHERE relname LIKE '%pkey' AND (relname LIKE 'samples%' OR relname LIKE 'rollups%') "
+                           "AND reloptions @> '{fillfactor=100}'"),
+            6);
+        QCOMPARE(PgArchiveReader(*c).range(ids[0], Nov30, Nov30 + Day), (QList<PgPoint>{{Nov30, 1.5}, {Nov30 + Day, 2.5}}));
+    }
+
+    void batchesMeetStoredData_data()
+    {
+        QTest::addColumn<QList<Batch>>("batches");
+        QTest::addColumn<Seconds>("stored");
+        QTest::newRow("small batches across cells") << QList<Batch>{{0, {{0, 1}, {5, 3}}}, {0, {{12, 2}}}, {0, {{13, 1.0 / 3}, {14, 4}, {75, 1}}}}
+                                                    << Seconds{{0, 1}, {5, 3}, {12, 2}, {13, 1.0 / 3}, {14, 4}, {75, 1}};
+        QTest::newRow("older than the latest") << QList<Batch>{{0, {{10, 1}}}, {0, {{5, 2}, {11, 3}}}}
+                                               << Seconds{{5, 2}, {10, 1}, {11, 3}};
+        QTest::newRow("another writer came first") << QList<Batch>{{0, {{0, 1}}}, {1, {{5, 2}, {6, 3}}}, {0, {{5, 9}, {7, 4}}}}
+                                                   << Seconds{{0, 1}, {5, 9}, {6, 3}, {7, 4}};
+        QTest::newRow("refused batch opened a month") << QList<Batch>{{0, {{40, 1}}, "refuse", false}, {0, {{40, 2}}}}
+                                                      << Seconds{{40, 2}};
+    }
+
+    void batchesMeetStoredData()
+    {
+        QFETCH(QList<Batch>, batches);
+        QFETCH(Seconds, stored);
+        QList<int> ids;
+        QString db;
+        auto c = freshArchive(&ids, &db);
+        QVERIFY(c->exec("ALTER TABLE plant_state ADD CHECK (state <> 'refuse')").ok());
+        PgConnection other;
+        QCOMPARE(other.open(m_cluster.conninfo(db)), QString());
+        PgArchiveWriter writers[] = {PgArchiveWriter(*c), PgArchiveWriter(other)};
+        const qint64 start = Nov30 + Day - 30'000;
+        for (const Batch& batch : std::as_const(batches)) {
+            std::vector<PgSample> rows;
+            for (const auto& [s, v] : batch.samples)
+                rows.push_back({ids[0], start + s * 1000LL, v});
+            const QString error = writers[batch.writer].write(rows, batch.state);
+            QVERIFY2(error.isEmpty() == batch.taken, qPrintable(error));
+        }
+        QList<PgPoint> expected;
+        for (const auto& [s, v] : stored)
+            expected.append({start + s * 1000LL, v});
+        QCOMPARE(PgArchiveReader(*c).range(ids[0], start - Day, start + Day), expected);
+        QCOMPARE(count(*c, RollupsOffTheSamples), 0);
+    }
+
     void reducedAsTheEmbeddedArchive_data()
     {
         QTest::addColumn<qint64>("t0");
@@ -145,8 +271,13 @@ private Q_SLOTS:
         static QList<int> ids;
         static std::unique_ptr<PgConnection> c;
         static std::unique_ptr<Store> sqlite;
+        static std::unique_ptr<ArchiveStore> pg;
         if (!c) {
-            c = freshArchive(&ids);
+            QString db;
+            c = freshArchive(&ids, &db);
+            pg = std::make_unique<ArchiveStore>();
+            pg->setSettings(settings());
+            QCOMPARE(pg->open(std::make_unique<PgArchiveBackend>(m_cluster.conninfo(db))), QString());
             sqlite = std::make_unique<Store>();
             PgArchiveWriter writer(*c);
             QRandomGenerator random(20);
@@ -174,14 +305,10 @@ private Q_SLOTS:
             QCOMPARE(writer.write(again), QString());
             sqlite->store.commit();
         }
-        PgArchiveReader reader(*c);
         for (int trend = 0; trend < 2; ++trend) {
             const QString name = trend ? QStringLiteral("T1") : QStringLiteral("t1");
-            QList<PgPoint> expected;
-            for (const ArchiveSample& s : sqlite->store.reduced(QStringLiteral("A"), name, t0, t1, buckets))
-                expected.append({s.timeMs, s.value});
-            const QList<PgPoint> got = reader.reduced(ids[trend], t0, t1, buckets);
-            QCOMPARE(reader.error(), QString());
+            const QList<ArchiveSample> expected = sqlite->store.reduced(QStringLiteral("A"), name, t0, t1, buckets);
+            const QList<ArchiveSample> got = pg->reduced(QStringLiteral("A"), name, t0, t1, buckets);
             QCOMPARE(got.size(), expected.size());
             QCOMPARE(got, expected);
         }
@@ -257,6 +384,147 @@ private Q_SLOTS:
     }
 
     // Last: it stops the server.
+    void serverHistoryStopsTheStartWithTheReason_data()
+    {
+        QTest::addColumn<QString>("connection"); // %1: a fresh database's name
+        QTest::addColumn<QByteArray>("alteration");
+        QTest::addColumn<bool>("canServe");
+        QTest::addColumn<QString>("expected");
+        const QString pw = QString::fromLatin1(PostgresCluster::Password);
+        QTest::newRow("program keeps files only") << QStringLiteral("dbname=%1") << QByteArray() << false
+                                                  << QStringLiteral("project.json: this program keeps history only in files");
+        QTest::newRow("wrong password") << m_cluster.tcpConninfo(QStringLiteral("postgres"), QStringLiteral("wrong"), QStringLiteral("%1")) << QByteArray()
+                                        << true << QStringLiteral("refused user \"postgres\": wrong password");
+        QTest::newRow("missing database") << m_cluster.tcpConninfo(QStringLiteral("postgres"), pw, QStringLiteral("nosuchdb")) << QByteArray() << true
+                                          << QStringLiteral("The database \"nosuchdb\" does not exist");
+        QTest::newRow("newer schema") << QStringLiteral("%1") << QByteArray("UPDATE kalvora_meta SET value = '9' WHERE key = 'schema_version'") << true
+                                      << QStringLiteral("has schema version 9, newer than this program's");
+        QTest::newRow("table altered") << QStringLiteral("%1") << QByteArray("ALTER TABLE plant_state DROP COLUMN state") << true
+                                       << QStringLiteral("Archive table plant_state: column state is missing");
+    }
+
+    void serverHistoryStopsTheStartWithTheReason()
+    {
+        QFETCH(QString, connection);
+        QFETCH(QByteArray, alteration);
+        QFETCH(bool, canServe);
+        QFETCH(QString, expected);
+        QString db;
+        std::unique_ptr<PgConnection> c = freshArchive(nullptr, &db);
+        QVERIFY(alteration.isEmpty() || c->exec(alteration).ok());
+        c.reset();
+        // A bare database name goes through the test cluster's socket.
+        QString conninfo = connection.contains(u"%1") ? connection.arg(db) : connection;
+        if (!conninfo.contains(u'='))
+            conninfo = m_cluster.conninfo(conninfo);
+        QTemporaryDir root;
+        auto runtime = serverRuntime(root.path(), conninfo, canServe);
+        const QString error = startAndWait(*runtime);
+        QVERIFY2(error.contains(expected), qPrintable(error));
+    }
+
+    void outageHoldsEverySampleAndWritesItLater()
+    {
+        const QString db = database();
+        QTemporaryDir root;
+        auto runtime = serverRuntime(root.path(), m_cluster.conninfo(db));
+        QCOMPARE(startAndWait(*runtime), QString());
+        ArchiveStore& archive = runtime->archive();
+        const QString fault = QString::fromLatin1(Runtime::ArchiveFaultVariable);
+        runtime->advance(20);
+        QCOMPARE(archive.writeFault(), QString());
+        QCOMPARE(m_cluster.stop(true), QString());
+        runtime->advance(30);
+        QVERIFY(!archive.writeFault().isEmpty());
+        QCOMPARE(runtime->tags().value(fault).value.toBool(), true);
+        QVERIFY(archive.pendingCount() >= 29 * archive.trendCount());
+        QCOMPARE(m_cluster.start(), QString());
+        // The store tries again once its back-off has passed, on the next recording.
+        QTRY_VERIFY_WITH_TIMEOUT((runtime->advance(1), archive.writeFault().isEmpty()), 15000);
+        QCOMPARE(runtime->tags().value(fault).value.toBool(), false);
+        QCOMPARE(archive.pendingCount(), 0);
+        QCOMPARE(archive.droppedCount(), 0);
+        PgConnection c;
+        QCOMPARE(c.open(m_cluster.conninfo(db)), QString());
+        const qint64 first = count(c, "SELECT min(t) FROM samples");
+        const qint64 last = count(c, "SELECT max(t) FROM samples");
+        const qint64 recordings = (last - first) / archive.settings().recordIntervalMs + 1;
+        QVERIFY(recordings >= 51);
+        // Every trend has every slot from the first to the last: no gap for the outage.
+        QCOMPARE(count(c, "SELECT count(*) FROM samples"), recordings * archive.trendCount());
+        for (int i = 0; i < archive.trendCount(); ++i)
+            QCOMPARE(archive.range(archive.archiveOf(i), archive.trendAt(i).name, first, last).size(), recordings);
+        runtime->stop();
+    }
+
+    void migrationResumesAfterAKillAndCountsAgree()
+    {
+        // A month edge inside the copy; three trends, one of them with a gap.
+        Store sqlite;
+        const qint64 start = Nov30 + 20 * 3'600'000LL;
+        sqlite.store.beginBulk();
+        qint64 total = 0;
+        for (int trend = 0; trend < 3; ++trend)
+            for (qint64 i = 0; i < 8000; ++i, ++total)
+                sqlite.store.bulkAdd(trend, start + i * 1000 + (trend == 2 && i > 4000 ? 3'600'000 : 0), std::sin(i / 100.0) * 50 + trend);
+        sqlite.store.endBulk(true);
+        sqlite.store.setPlantState("{\"plant\":2}");
+        sqlite.store.commit();
+        sqlite.store.close();
+        const QString journalFile = QDir(sqlite.dir.path()).filePath(QStringLiteral("alarms.sqlite"));
+        {
+            AlarmJournal journal;
+            QCOMPARE(journal.open(journalFile), QString());
+            QList<AlarmJournalEntry> entries;
+            for (int i = 0; i < 2500; ++i)
+                entries.append({start + i, QStringLiteral("A%1").arg(i % 7), QStringLiteral("G"), QStringLiteral("came"), AlarmState::ActiveUnacknowledged,
+                    start + i, 0, 0, i * 0.5, i % 3 ? QString() : QStringLiteral("desk/ann"), 0, 0});
+            journal.append(entries);
+        }
+        const QString db = database();
+        const QStringList args{QStringLiteral("migrate"), QStringLiteral("--to"), m_cluster.conninfo(db), QStringLiteral("--batch"),
+            QStringLiteral("1000"), sqlite.path, journalFile};
+        // Killed after its third batch, then run to the end, then once more: nothing twice, nothing lost.
+        QProcess killed;
+        killed.start(QStringLiteral(KALVORA_ARCHIVE_TOOL), args);
+        QByteArray seen;
+        QTRY_VERIFY2_WITH_TIMEOUT((seen += killed.readAllStandardOutput()).count("copied up to") >= 3, killed.readAllStandardError().constData(), 20000);
+        killed.kill();
+        killed.waitForFinished();
+        PgConnection c;
+        QCOMPARE(c.open(m_cluster.conninfo(db)), QString());
+        QVERIFY(count(c, "SELECT count(*) FROM samples") < total);
+        for (int run = 0; run < 2; ++run) {
+            QProcess tool;
+            tool.start(QStringLiteral(KALVORA_ARCHIVE_TOOL), args);
+            QVERIFY(tool.waitForFinished(60000));
+            QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
+            QVERIFY(tool.readAllStandardOutput().contains("done: every count agrees"));
+        }
+        QCOMPARE(count(c, "SELECT count(*) FROM samples"), total);
+        QCOMPARE(count(c, "SELECT count(*) FROM alarm_journal"), 2500);
+        QCOMPARE(c.exec("SELECT state FROM plant_state").text(0, 0), QByteArray("{\"plant\":2}"));
+        // The server's archive answers charts and the journal pages as the files do.
+        ArchiveStore pg;
+        pg.setSettings(settings());
+        QCOMPARE(pg.open(std::make_unique<PgArchiveBackend>(m_cluster.conninfo(db))), QString());
+        QCOMPARE(sqlite.open(), QString());
+        for (const QString& archive : {QStringLiteral("A"), QStringLiteral("B")})
+            QCOMPARE(pg.reduced(archive, QStringLiteral("t1"), start, start + 4 * 3'600'000, 97),
+                sqlite.store.reduced(archive, QStringLiteral("t1"), start, start + 4 * 3'600'000, 97));
+        AlarmJournal fromFile;
+        AlarmJournal fromServer;
+        QCOMPARE(fromFile.open(journalFile), QString());
+        QCOMPARE(fromServer.open(std::make_unique<PgAlarmJournal>(m_cluster.conninfo(db))), QString());
+        const auto described = [](const QList<AlarmJournalEntry>& entries) {
+            QStringList out;
+            for (const AlarmJournalEntry& e : entries)
+                out.append(QStringLiteral("%1 %2 %3 %4 %5").arg(e.timeMs).arg(e.alarm, e.event, e.station).arg(e.value));
+            return out;
+        };
+        QCOMPARE(described(fromServer.history(3000)), described(fromFile.history(3000)));
+    }
+
     void nothingCommittedIsLostInAnOutage()
     {
         QList<int> ids;

@@ -639,6 +639,9 @@ void TestServer::settingsFile_data()
     QTest::newRow("certificate without key") << QByteArray(R"({"broker":"mqtts://h","certFile":"c.pem"})") << "needs its key";
     QTest::newRow("password as number") << QByteArray(R"({"broker":"mqtt://h","password":5})") << "password";
     QTest::newRow("twice") << QByteArray(R"({"broker":"mqtt://h","broker":"mqtt://g"})") << "broker";
+    QTest::newRow("keep-alive of 30 s") << QByteArray(R"({"broker":"mqtt://plant-server:1884","keepAlive":30})") << QString();
+    QTest::newRow("keep-alive too short") << QByteArray(R"({"broker":"mqtt://h","keepAlive":1})") << "keepAlive";
+    QTest::newRow("keep-alive as text") << QByteArray(R"({"broker":"mqtt://h","keepAlive":"10"})") << "keepAlive";
 }
 
 void TestServer::settingsFile()
@@ -660,6 +663,7 @@ void TestServer::settingsFile()
     const bool tls = json.contains("mqtts");
     QCOMPARE(read.settings.port, tls ? BrokerSettings::defaultTlsPort : quint16(1884));
     QCOMPARE(read.settings.caFile.isEmpty(), !tls);
+    QCOMPARE(read.settings.keepAliveSeconds, json.contains("keepAlive") ? 30 : 10);
 }
 
 QString TestServer::signInRemote(const QString& user)

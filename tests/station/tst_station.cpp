@@ -1,4 +1,6 @@
 #include "AlarmEngine.h"
+#include "AlarmHistoryModel.h"
+#include "QMSAlarmLine.h"
 #include "AlarmPublisher.h"
 #include "ArchiveStore.h"
 #include "BrokerConfig.h"
@@ -24,6 +26,7 @@ const QString project = QStringLiteral("Kalvora");
 const QString pump = QStringLiteral("Ch1.Kalvora.WaterPump");
 const QString level = QStringLiteral("Ch1.Kalvora.Unit1.WaterTank");
 const QString pumpAlarm = QStringLiteral("WaterPump.Off");
+const QString renamed = QStringLiteral("Plant2");  // a copy of the project in a folder of that name
 constexpr int KeepAliveSeconds = 5;
 
 } // namespace
@@ -49,6 +52,7 @@ private Q_SLOTS:
     void brokerGoneAndBack_data();
     void brokerGoneAndBack();
     void serverGoneAndBack();
+    void projectFolderNamesTheTopics();
 
 private:
     MqttSettings login(const QString& user) const;
@@ -142,7 +146,8 @@ void TestStation::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     m_projects = copyProject(m_dir.path());
-    m_broker.addAccount(QStringLiteral("server"), QStringLiteral("server-pw"), BrokerConfig::serverAccess(project));
+    m_broker.addAccount(QStringLiteral("server"), QStringLiteral("server-pw"), BrokerConfig::serverAccess(project) + BrokerConfig::serverAccess(renamed));
+    m_broker.addAccount(QStringLiteral("R"), QStringLiteral("R-pw"), BrokerConfig::stationAccess(renamed, QStringLiteral("R")));
     for (const QString& station : {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")})
         m_broker.addAccount(station, station + QStringLiteral("-pw"), BrokerConfig::stationAccess(project, station));
     QVERIFY2(m_broker.start(), qPrintable(m_broker.errorString()));
@@ -263,6 +268,31 @@ void TestStation::remoteHistoryEqualsEmbedded()
         QCOMPARE(page.at(i).station, local.at(i).station);
         QCOMPARE(page.at(i).cameMs, local.at(i).cameMs);
     }
+
+    // The history dialog's model: its total comes after its rows, and a CSV export of more than one
+    // export page is, byte for byte, the one the server's own files give.
+    QList<AlarmJournalEntry> rows;
+    for (int i = 0; i < 4500; ++i)
+        rows.append({to - 4500 + i, pumpAlarm, QString(), i % 2 ? QStringLiteral("went") : QStringLiteral("came"),
+                     i % 2 ? AlarmState::ReturnedUnacknowledged : AlarmState::ActiveUnacknowledged, to, 0, 0, double(i),
+                     QStringLiteral("desk \"%1\"").arg(i)});
+    server.alarms().journal().append(rows);
+    const auto designation = [](const QString& id) { return id; };
+    AlarmHistoryModel remoteModel(*m_a, all, QStringLiteral("dd.MM.yyyy"), QStringLiteral("hh:mm:ss"), designation, nullptr);
+    QTRY_COMPARE(remoteModel.totalCount(), count + rows.size());
+    AlarmHistoryModel embeddedModel(server, all, QStringLiteral("dd.MM.yyyy"), QStringLiteral("hh:mm:ss"), designation, nullptr);
+    const auto exported = [this](const AlarmHistoryModel& model, const QString& name) {
+        const QString path = m_dir.filePath(name);
+        QString result = QStringLiteral("no answer");
+        model.exportCsv(path, [&result](const QString& e) { result = e; });
+        if (!QTest::qWaitFor([&result] { return result != QLatin1String("no answer"); }, 10000) || !result.isEmpty())
+            return QByteArray("failed: ") + result.toUtf8();
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("unreadable");
+    };
+    const QByteArray remoteCsv = exported(remoteModel, QStringLiteral("remote.csv"));
+    QCOMPARE(remoteCsv.count("\r\n"), 1 + count + rows.size());
+    QCOMPARE(remoteCsv, exported(embeddedModel, QStringLiteral("embedded.csv")));
 }
 
 void TestStation::unansweredRequestFails()
@@ -415,6 +445,9 @@ void TestStation::brokerGoneAndBack()
     QFETCH(bool, kill);
     const QString commFault = Runtime::commFaultVariable(m_a->project());
     QSignalSpy stopped(m_a.get(), &Runtime::stopped);
+    // The overview's alarm line of the group, as the operator reads it.
+    QMSAlarmLine line(*m_a, nullptr);
+    line.setAlarmGroup(m_a->alarms().alarm(QStringLiteral("System.CommFault")).group);
     QElapsedTimer gone;
     gone.start();
     if (kill)
@@ -428,11 +461,22 @@ void TestStation::brokerGoneAndBack()
     QCOMPARE(linkAlarm.state, AlarmState::ActiveUnacknowledged);
     QCOMPARE(linkAlarm.text, m_a->texts().text(QStringLiteral("Indextexte"), QString(RemoteSource::ServerLinkText)));
     QVERIFY(!linkAlarm.text.isEmpty() && linkAlarm.text != QString(RemoteSource::ServerLinkText));
+    QVERIFY2(line.text().endsWith(linkAlarm.text), qPrintable(line.text()));
     // A command without a server fails at once, and says why.
     QSignalSpy failed(m_a.get(), &Runtime::writeFailed);
     m_a->tags().write(pump, false);
     QVERIFY(failed.wait(1000));
     QCOMPARE(failed.first().at(1).toString(), QStringLiteral("no connection to the server"));
+    // A station switched on meanwhile says that it waits for the broker, and starts once it is back.
+    std::unique_ptr<Runtime> late;
+    std::unique_ptr<QSignalSpy> lateStarted;
+    if (kill) {
+        late = makeStation(QStringLiteral("C"));
+        QSignalSpy progress(late.get(), &Runtime::progress);
+        lateStarted = std::make_unique<QSignalSpy>(late.get(), &Runtime::started);
+        late->start(project);
+        QTRY_VERIFY(!progress.isEmpty() && progress.last().first().toString().contains(QStringLiteral(": kein Broker unter ")));
+    }
 
     if (kill)
         QVERIFY2(m_broker.start(), qPrintable(m_broker.errorString()));
@@ -444,6 +488,8 @@ void TestStation::brokerGoneAndBack()
     QTRY_COMPARE(m_a->alarms().alarm(QStringLiteral("System.CommFault")).state, AlarmState::Normal);
     QCOMPARE(stopped.size(), 0);
     QCOMPARE(m_a->state(), Runtime::State::Running);
+    if (late)
+        QVERIFY(lateStarted->size() == 1 || lateStarted->wait(10000));
 }
 
 void TestStation::serverGoneAndBack()
@@ -457,11 +503,41 @@ void TestStation::serverGoneAndBack()
     QTRY_VERIFY_WITH_TIMEOUT(m_a->tags().value(level).quality == TagQuality::Bad, 5000);
     QCOMPARE(m_b->tags().value(level).quality, TagQuality::Bad);
     QCOMPARE(m_a->tags().value(commFault).value, QVariant(true));
+    // A station switched on meanwhile waits for the server, says so, and starts once it is back.
+    auto late = makeStation(QStringLiteral("C"));
+    QSignalSpy progress(late.get(), &Runtime::progress);
+    QSignalSpy lateStarted(late.get(), &Runtime::started);
+    late->start(project);
+    QTRY_VERIFY(!progress.isEmpty() && progress.last().first().toString().endsWith(QStringLiteral("der Server des Projekts \"Kalvora\" läuft nicht")));
+    QCOMPARE(late->state(), Runtime::State::Starting);
     m_server.reset();
     startServer();
+    QVERIFY(lateStarted.wait(10000));
     QTRY_VERIFY_WITH_TIMEOUT(m_a->tags().value(level).isGood() && m_b->tags().value(level).isGood(), 10000);
     QCOMPARE(m_a->tags().value(commFault).value, QVariant(false));
     QCOMPARE(m_a->state(), Runtime::State::Running);
+}
+
+void TestStation::projectFolderNamesTheTopics()
+{
+    // The project copied under another folder name: server and station both name the plant after it.
+    const QString root = QDir(m_dir.path()).filePath(QStringLiteral("renamed"));
+    const QString projects = copyProject(root);
+    QVERIFY(QDir(projects).rename(project, renamed));
+    ServerOptions options;
+    options.runtime = testOptions(root);
+    options.project = renamed;
+    options.broker = login(QStringLiteral("server"));
+    Server server(options);
+    QSignalSpy running(&server, &Server::running);
+    server.start();
+    QVERIFY(running.wait(20000));
+    const std::unique_ptr<Runtime> station = makeStation(QStringLiteral("R"), {}, projects);
+    QCOMPARE(startAndWait(*station, renamed), QString());
+    QCOMPARE(station->tags().value(level).value, server.runtime().tags().value(level).value);
+    QSignalSpy finished(&server, &Server::finished);
+    server.stop();
+    QVERIFY(finished.size() == 1 || finished.wait(10000));
 }
 
 QTEST_MAIN(TestStation)

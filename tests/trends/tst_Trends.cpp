@@ -465,7 +465,9 @@ private Q_SLOTS:
         };
         cover(0, 10000, 1000);
         QCOMPARE(cache.points().size(), 0);
+        QVERIFY(cache.isReading());
         history.answerNext();
+        QVERIFY(!cache.isReading());
         QCOMPARE(arrived, 1);
         QCOMPARE(cache.points().size(), 10);
         // Panned right while the new strip is asked for: its answer joins at the end, in order.
@@ -480,7 +482,9 @@ private Q_SLOTS:
         QCOMPARE(history.pending.size(), std::size_t(2));
         history.answerNext();
         QCOMPARE(cache.points().size(), 0);
+        QVERIFY(cache.isReading());  // the dropped answer ends a read too, the newer one is still out
         history.answerNext();
+        QVERIFY(!cache.isReading());
         QCOMPARE(cache.points().size(), 20);
         QCOMPARE(arrived, 3);
     }

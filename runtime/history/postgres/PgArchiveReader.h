@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 class PgConnection;
@@ -16,9 +17,9 @@ struct PgPoint {
     bool operator==(const PgPoint& other) const = default;
 };
 
-/// \brief Reads the archive on a PostgreSQL server: one trend's samples, or the reduction for a chart
-/// answered from the coarsest rollup level that tiles each bucket, the same points the embedded
-/// archive gives for the same samples. A failed read gives nothing and sets error().
+/// \brief Reads the archive on a PostgreSQL server: one trend's samples, or the pieces a chart's
+/// reduction asks for (ArchiveStore::reduced cuts the span and merges them), all in one round trip. A
+/// failed read gives nothing and sets error().
 class PgArchiveReader final {
 public:
     explicit PgArchiveReader(PgConnection& connection)
@@ -28,17 +29,14 @@ public:
 
     /// Samples of trend id `trend` with t0 <= time <= t1, oldest first.
     QList<PgPoint> range(int trend, qint64 t0, qint64 t1);
-    /// [t0, t1] cut into `buckets` equal spans; per span that holds samples, its first, minimum, maximum
-    /// and last sample (each once, oldest first).
-    QList<PgPoint> reduced(int trend, qint64 t0, qint64 t1, int buckets);
+    /// Each piece of `plan` in order: raw samples as aggregates of one sample (level -1), cells of
+    /// the level otherwise. False when the read failed.
+    bool pieces(int trend, const std::vector<ArchiveRollups::Segment>& plan, const std::function<void(const ArchiveAggregate&)>& onCell);
+    /// The oldest sample time of `trend`; false when it has none or the read failed.
+    bool oldest(int trend, qint64* timeMs);
     const QString& error() const { return m_error; }
-
-    /// One piece of a query span from one level (-1: the raw samples), [from, to).
-    using Piece = ArchiveRollups::Segment;
-    /// Cuts every span [edges[i], edges[i+1]) into pieces: the middle from the coarsest level whose step
-    /// is at most `maxStepMs` and whose cells lie wholly inside and not before `validFrom`, the ends
-    /// from finer levels down to the raw samples.
-    static std::vector<Piece> pieces(const std::vector<qint64>& edges, qint64 maxStepMs, qint64 validFrom);
+    /// `values` as an SQL array literal, {1,2,3}.
+    static QByteArray arrayLiteral(const std::vector<qint64>& values);
 
 private:
     PgConnection& m_c;

@@ -48,10 +48,18 @@ QString upgrade(PgConnection& c, int from)
         "CREATE OR REPLACE VIEW history AS SELECT tr.archive, tr.trend, to_timestamp(s.t / 1000.0) AS time, s.v AS value "
         "FROM samples s JOIN trends tr ON tr.id = s.trend",
     };
-    if (from < 1)
-        for (const QByteArray& sql : steps1)
-            if (QString e = c.exec(sql).error(); !e.isEmpty())
-                return e;
+    // Version 2: the keys' pages filled up to the brim. Rows come in by trend and time, so a page that
+    // splits never takes another row in its middle; a late value written again splits one page, no more.
+    // The key of a partitioned table takes no new storage options in place: it is made afresh.
+    const QList<QByteArray> steps2{
+        "ALTER TABLE samples DROP CONSTRAINT samples_pkey, ADD CONSTRAINT samples_pkey PRIMARY KEY (trend, t) WITH (fillfactor = 100)",
+        "ALTER TABLE rollups DROP CONSTRAINT rollups_pkey, ADD CONSTRAINT rollups_pkey PRIMARY KEY (level, trend, t) WITH (fillfactor = 100)",
+    };
+    for (const auto& [version, steps] : {std::pair{1, &steps1}, std::pair{2, &steps2}})
+        if (from < version)
+            for (const QByteArray& sql : *steps)
+                if (QString e = c.exec(sql).error(); !e.isEmpty())
+                    return e;
     return c.exec("INSERT INTO kalvora_meta(key, value) VALUES('schema_version', $1) "
                   "ON CONFLICT (key) DO UPDATE SET value = EXCLUDED.value",
                   {QByteArray::number(PgArchiveSchema::SchemaVersion)})

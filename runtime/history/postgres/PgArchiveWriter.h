@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QSet>
 #include <QString>
 
 #include <vector>
 
 class PgConnection;
+class PgResult;
 
 /// One sample for the server archive: a trend id from PgArchiveSchema::bindTrends().
 struct PgSample {
@@ -33,14 +35,21 @@ public:
     /// many months went.
     QString dropBefore(qint64 cutoffMs, int* dropped = nullptr);
     /// Forgets what it knows of the server (partitions made, temporary tables); after a reconnect.
-    void reset() { m_months.clear(), m_prepared = false; }
+    void reset() { m_months.clear(), m_last.clear(), m_prepared = false; }
 
 private:
     QString prepare();
     QString ensureMonths(qint64 t0, qint64 t1);
-    QByteArray cellsOf(const std::vector<PgSample>& sorted) const;
+    QString learnLast(const std::vector<PgSample>& sorted);
+    PgResult writeOnce(const std::vector<PgSample>& sorted, const QByteArray& plantState, bool append);
+    PgResult appendSamples(const std::vector<PgSample>& sorted);
+    PgResult mergeSamples(const std::vector<PgSample>& sorted, qint64* replaced);
+    PgResult writeCells(const std::vector<PgSample>& sorted, bool append);
 
     PgConnection& m_c;
     QSet<qint64> m_months;
+    /// The latest sample time stored per trend, as far as this writer knows: samples after it are new,
+    /// and so are the cells that start after it.
+    QHash<int, qint64> m_last;
     bool m_prepared = false;
 };

@@ -1,0 +1,422 @@
+#include "SqliteArchiveBackend.h"
+
+#include "KalvoraError.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QPointer>
+#include <QUrl>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+namespace {
+
+void createSchema(SqliteDatabase& db, int fromVersion)
+{
+    if (fromVersion < 1) {
+        db.exec("CREATE TABLE trends(id INTEGER PRIMARY KEY, archive TEXT NOT NULL, trend TEXT NOT NULL, UNIQUE(archive, trend))");
+        // Clustered by trend and time: a range of one trend is one run through adjacent pages.
+        db.exec("CREATE TABLE samples(trend INTEGER NOT NULL, t INTEGER NOT NULL, v REAL NOT NULL, PRIMARY KEY(trend, t)) WITHOUT ROWID");
+        db.exec("CREATE TABLE plant_state(id INTEGER PRIMARY KEY CHECK (id = 1), saved INTEGER NOT NULL, state TEXT NOT NULL)");
+    }
+    if (fromVersion < 2) {
+        ArchiveRollups::createTable(db);
+        // An archive from before the rollups gets them from its samples, once, while it opens.
+        if (fromVersion >= 1)
+            ArchiveRollups::rebuild(db);
+    }
+    // Rollups of schema 2 had no 10-minute level; it is built from their minute cells.
+    if (fromVersion == 2)
+        ArchiveRollups::derive(db, 2);
+}
+
+const QString ArchiveWhat = QStringLiteral("archive");
+
+} // namespace
+
+struct SqliteArchiveBackend::Check {
+    std::thread thread;
+    std::atomic<bool> cancel{false};
+};
+
+SqliteArchiveBackend::SqliteArchiveBackend(QString path)
+    : m_path(std::move(path))
+{
+}
+
+SqliteArchiveBackend::~SqliteArchiveBackend()
+{
+    stopCheck();
+    if (m_bulk)
+        endBulk(false);
+}
+
+QString SqliteArchiveBackend::open(QString* notice)
+{
+    close();
+    SqliteDatabase::OpenResult opened = SqliteDatabase::open(m_path, ArchiveWhat, SchemaVersion, createSchema);
+    if (!opened.database)
+        return opened.error;
+    if (notice)
+        *notice = opened.notice;
+    try {
+        m_db = std::move(opened.database);
+        prepareStatements();
+    } catch (const KalvoraError& e) {
+        resetStatements();
+        m_db.reset();
+        return SqliteDatabase::unexpectedSchema(ArchiveWhat, m_path, e);
+    }
+    return {};
+}
+
+void SqliteArchiveBackend::close()
+{
+    stopCheck();
+    if (m_bulk)
+        endBulk(false);
+    resetStatements();
+    m_rollups.clear();
+    m_db.reset();
+}
+
+void SqliteArchiveBackend::prepareStatements()
+{
+    // A new sample is inserted; one that exists is updated, and its aggregates are computed afresh.
+    m_insert = m_db->prepare("INSERT OR IGNORE INTO samples(trend, t, v) VALUES(?1, ?2, ?3)");
+    m_update = m_db->prepare("UPDATE samples SET v = ?3 WHERE trend = ?1 AND t = ?2");
+    m_select = m_db->prepare("SELECT t, v FROM samples WHERE trend = ?1 AND t >= ?2 AND t <= ?3 ORDER BY t");
+    m_selectRollup = m_db->prepare("SELECT first_t, first_v, min_t, min_v, max_t, max_v, last_t, last_v FROM rollups "
+                                   "WHERE level = ?1 AND trend = ?2 AND t >= ?3 AND t < ?4 ORDER BY t");
+    m_oldest = m_db->prepare("SELECT min(t) FROM samples WHERE trend = ?1");
+    // Deletes the oldest expired samples of one trend, at most ?3 + 1 of them.
+    m_expire = m_db->prepare("DELETE FROM samples WHERE trend = ?1 AND t < ?2 AND t <= coalesce("
+                             "(SELECT t FROM samples WHERE trend = ?1 AND t < ?2 ORDER BY t LIMIT 1 OFFSET ?3), ?2)");
+}
+
+void SqliteArchiveBackend::resetStatements()
+{
+    m_rollups.forget();
+    m_insert = {};
+    m_update = {};
+    m_select = {};
+    m_selectRollup = {};
+    m_oldest = {};
+    m_expire = {};
+}
+
+std::vector<qint64> SqliteArchiveBackend::bindTrends(const QList<std::pair<QString, QString>>& trends)
+{
+    std::vector<qint64> ids;
+    SqliteTransaction transaction(*m_db);
+    SqliteStatement find = m_db->prepare("SELECT id FROM trends WHERE archive = ?1 AND trend = ?2");
+    SqliteStatement create = m_db->prepare("INSERT INTO trends(archive, trend) VALUES(?1, ?2)");
+    for (const auto& [archive, trend] : trends) {
+        find.bind(1, archive).bind(2, trend);
+        if (find.step()) {
+            ids.push_back(find.int64(0));
+        } else {
+            create.bind(1, archive).bind(2, trend).run();
+            ids.push_back(sqlite3_last_insert_rowid(m_db->handle()));
+        }
+        find.reset();
+    }
+    transaction.commit();
+    m_ids = ids;
+    m_names.assign(trends.begin(), trends.end());
+    m_rollups.resize(static_cast<int>(ids.size()));
+    m_expireCursor = 0;
+    return ids;
+}
+
+void SqliteArchiveBackend::insert(const ArchiveRow& row)
+{
+    m_insert.bind(1, row.id).bind(2, row.timeMs).bind(3, row.value);
+    m_insert.step();
+    m_insert.reset();
+    if (sqlite3_changes(m_db->handle()) > 0) {
+        m_rollups.add(row.slot, row.id, row.timeMs, row.value);
+        return;
+    }
+    m_update.bind(1, row.id).bind(2, row.timeMs).bind(3, row.value).run();
+    m_rollups.replaced(row.id, row.timeMs);
+}
+
+void SqliteArchiveBackend::writeOnce(const std::vector<ArchiveRow>& rows, const QByteArray& plantState, const Expiry& expiry)
+{
+    SqliteTransaction transaction(*m_db);
+    try {
+        for (const ArchiveRow& row : rows)
+            insert(row);
+        m_rollups.flush(*m_db);
+        if (!plantState.isEmpty()) {
+            SqliteStatement save = m_db->prepare("INSERT OR REPLACE INTO plant_state(id, saved, state) VALUES(1, ?1, ?2)");
+            save.bind(1, QDateTime::currentMSecsSinceEpoch()).bind(2, QString::fromUtf8(plantState)).run();
+        }
+        if (expiry.batch > 0)
+            expire(expiry);
+        transaction.commit();
+    } catch (...) {
+        m_rollups.clear();
+        throw;
+    }
+}
+
+void SqliteArchiveBackend::write(const std::vector<ArchiveRow>& rows, const QByteArray& plantState, const Expiry& expiry)
+{
+    if (!m_db)
+        throw KalvoraError(QStringLiteral("Archive: not open"));
+    if (m_bulk)
+        throw KalvoraError(QStringLiteral("%1: cannot record while history is being written").arg(m_db->path()));
+    try {
+        writeOnce(rows, plantState, expiry);
+    } catch (const SqliteError& e) {
+        // A damaged file is replaced once and the batch goes into the fresh one.
+        if (!SqliteDatabase::isDamage(e.code()))
+            throw;
+        replaceDamaged(e.message());
+        if (!m_db)
+            throw;
+        writeOnce(rows, plantState, expiry);
+    }
+}
+
+int SqliteArchiveBackend::expire(const Expiry& expiry)
+{
+    if (!m_db || m_ids.empty())
+        return 0;
+    int removed = 0;
+    for (size_t tried = 0; tried < m_ids.size() && removed < expiry.batch; ++tried) {
+        const qint64 id = m_ids[m_expireCursor];
+        m_expireCursor = (m_expireCursor + 1) % m_ids.size();
+        m_expire.bind(1, id).bind(2, expiry.cutoffMs).bind(3, static_cast<qint64>(expiry.batch - removed - 1));
+        m_expire.run();
+        const int gone = sqlite3_changes(m_db->handle());
+        if (gone > 0)
+            ArchiveRollups::removeStale(*m_db, id, expiry.cutoffMs);
+        removed += gone;
+    }
+    return removed;
+}
+
+void SqliteArchiveBackend::beginBulk()
+{
+    if (!m_db)
+        throw KalvoraError(QStringLiteral("Archive: not open"));
+    m_db->begin();
+    m_bulk = true;
+}
+
+void SqliteArchiveBackend::bulkAdd(const ArchiveRow& row)
+{
+    insert(row);
+}
+
+void SqliteArchiveBackend::endBulk(bool keep)
+{
+    if (!m_bulk)
+        return;
+    m_bulk = false;
+    if (!keep) {
+        m_rollups.clear();
+        m_db->rollback();
+        return;
+    }
+    try {
+        m_rollups.flush(*m_db);
+        m_db->commit();
+    } catch (...) {
+        m_rollups.clear();
+        m_db->rollback();
+        throw;
+    }
+}
+
+void SqliteArchiveBackend::replaceDamaged(const QString& reason)
+{
+    stopCheck();
+    if (m_bulk) {
+        m_bulk = false;
+        m_db->rollback();
+    }
+    resetStatements();
+    m_rollups.clear();
+    QString notice = SqliteDatabase::replaceDamaged(m_db, ArchiveWhat, reason, SchemaVersion, createSchema);
+    if (m_db) {
+        try {
+            prepareStatements();
+            QList<std::pair<QString, QString>> names(m_names.begin(), m_names.end());
+            bindTrends(names);
+        } catch (const KalvoraError& e) {
+            resetStatements();
+            m_db.reset();
+            notice = e.message();
+        }
+    }
+    qCritical().noquote() << "Archive:" << notice;
+    if (!m_db && m_events.lost)
+        m_events.lost(notice);
+    if (m_events.replaced)
+        m_events.replaced(notice);
+}
+
+template <class F>
+bool SqliteArchiveBackend::guardedRead(F&& read)
+{
+    return m_db && SqliteDatabase::guarded(read, [this](const QString& reason) { replaceDamaged(reason); });
+}
+
+bool SqliteArchiveBackend::isEmpty()
+{
+    bool empty = true;
+    guardedRead([&] {
+        SqliteStatement any = m_db->prepare("SELECT 1 FROM samples LIMIT 1");
+        empty = !any.step();
+    });
+    return empty;
+}
+
+qint64 SqliteArchiveBackend::newest(const std::vector<qint64>& ids)
+{
+    qint64 newest = 0;
+    guardedRead([&] {
+        // Per trend, so SQLite answers each from the end of the key instead of reading the table.
+        SqliteStatement last = m_db->prepare("SELECT max(t) FROM samples WHERE trend = ?1");
+        for (const qint64 id : ids) {
+            last.bind(1, id);
+            if (last.step() && !last.isNull(0))
+                newest = std::max(newest, last.int64(0));
+            last.reset();
+        }
+    });
+    return newest;
+}
+
+QByteArray SqliteArchiveBackend::plantState()
+{
+    QByteArray state;
+    guardedRead([&] {
+        SqliteStatement read = m_db->prepare("SELECT state FROM plant_state WHERE id = 1");
+        if (read.step())
+            state = read.text(0).toUtf8();
+    });
+    return state;
+}
+
+void SqliteArchiveBackend::scan(qint64 id, qint64 t0, qint64 t1, const OnSample& onSample)
+{
+    m_select.bind(1, id).bind(2, t0).bind(3, t1);
+    sqlite3_stmt* stmt = m_select.handle();
+    // The hot loop of every chart: straight on the C API.
+    int rc = SQLITE_OK;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+        onSample(sqlite3_column_int64(stmt, 0), sqlite3_column_double(stmt, 1));
+    m_select.reset();
+    if (rc != SQLITE_DONE)
+        m_db->raise(QStringLiteral("reading samples"));
+}
+
+void SqliteArchiveBackend::scanLevel(int level, qint64 id, qint64 from, qint64 to, const OnCell& onCell)
+{
+    m_selectRollup.bind(1, ArchiveRollups::stored(level)).bind(2, id).bind(3, from).bind(4, to);
+    sqlite3_stmt* stmt = m_selectRollup.handle();
+    int rc = SQLITE_OK;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        const auto i64 = [&](int c) { return sqlite3_column_int64(stmt, c); };
+        const auto dbl = [&](int c) { return sqlite3_column_double(stmt, c); };
+        onCell(ArchiveAggregate{i64(0), dbl(1), i64(2), dbl(3), i64(4), dbl(5), i64(6), dbl(7)});
+    }
+    m_selectRollup.reset();
+    if (rc != SQLITE_DONE)
+        m_db->raise(QStringLiteral("reading aggregates"));
+}
+
+bool SqliteArchiveBackend::range(qint64 id, qint64 t0, qint64 t1, const OnSample& onSample)
+{
+    return guardedRead([&] { scan(id, t0, t1, onSample); });
+}
+
+bool SqliteArchiveBackend::pieces(qint64 id, const std::vector<ArchiveRollups::Segment>& plan, const OnCell& onCell)
+{
+    return guardedRead([&] {
+        for (const ArchiveRollups::Segment& piece : plan) {
+            if (piece.level < 0)
+                scan(id, piece.from, piece.to - 1, [&](qint64 t, double v) { onCell(ArchiveAggregate::of(t, v)); });
+            else
+                scanLevel(piece.level, id, piece.from, piece.to, onCell);
+        }
+    });
+}
+
+bool SqliteArchiveBackend::oldest(qint64 id, qint64* timeMs)
+{
+    bool any = false;
+    const bool read = guardedRead([&] {
+        m_oldest.bind(1, id);
+        any = m_oldest.step() && !m_oldest.isNull(0);
+        *timeMs = any ? m_oldest.int64(0) : 0;
+        m_oldest.reset();
+    });
+    return read && any;
+}
+
+void SqliteArchiveBackend::startCheck()
+{
+    stopCheck();
+    if (!m_db)
+        return;
+    // The worker reads through the WAL like any other reader; no checkpoint writes into the main file
+    // until the check is done, so a damaged file is moved aside as it was found.
+    sqlite3_wal_autocheckpoint(m_db->handle(), 0);
+    const quint64 generation = ++m_checkGeneration;
+    const QByteArray uri = "file:" + QUrl::fromLocalFile(m_db->path()).path(QUrl::FullyEncoded).toUtf8();
+    m_check = std::make_unique<Check>();
+    Check* check = m_check.get();
+    QPointer<QObject> context(&m_context);
+    check->thread = std::thread([this, context, check, generation, uri] {
+        QString problem;
+        sqlite3* db = nullptr;
+        int rc = sqlite3_open_v2(uri.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (rc == SQLITE_OK) {
+            sqlite3_busy_timeout(db, 1000);
+            problem = SqliteDatabase::quickCheck(db, &check->cancel);
+        } else if (SqliteDatabase::isDamage(rc)) {
+            problem = QString::fromUtf8(sqlite3_errstr(rc));
+        }
+        sqlite3_close_v2(db);
+        if (check->cancel.load())
+            return;
+        // Runs on the backend's thread only while the backend (which owns the context) lives.
+        QMetaObject::invokeMethod(context, [this, generation, problem] { finishCheck(generation, problem); }, Qt::QueuedConnection);
+    });
+}
+
+void SqliteArchiveBackend::stopCheck()
+{
+    if (!m_check)
+        return;
+    m_check->cancel.store(true);
+    m_check->thread.join();
+    m_check.reset();
+    if (m_db)
+        sqlite3_wal_autocheckpoint(m_db->handle(), 1000);
+}
+
+void SqliteArchiveBackend::finishCheck(quint64 generation, const QString& problem)
+{
+    if (generation != m_checkGeneration || !m_check)
+        return;
+    m_check->thread.join();
+    m_check.reset();
+    if (!m_db)
+        return;
+    sqlite3_wal_autocheckpoint(m_db->handle(), 1000);
+    if (!problem.isEmpty())
+        replaceDamaged(problem);
+    if (m_events.checked)
+        m_events.checked(problem);
+}

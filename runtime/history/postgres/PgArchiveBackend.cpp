@@ -1,0 +1,192 @@
+#include "PgArchiveBackend.h"
+
+#include "HistoryLog.h"
+#include "KalvoraError.h"
+#include "PgArchiveSchema.h"
+
+#include <algorithm>
+
+PgArchiveBackend::PgArchiveBackend(QString conninfo)
+    : m_link(std::move(conninfo), [this](PgConnection& c) { return setUp(c); })
+{
+}
+
+QString PgArchiveBackend::setUp(PgConnection& c)
+{
+    m_writer.reset();
+    if (QString e = PgArchiveSchema::open(c); !e.isEmpty())
+        return e;
+    QString error;
+    if (!m_names.isEmpty())
+        PgArchiveSchema::bindTrends(c, m_names, &error);
+    return error;
+}
+
+QString PgArchiveBackend::open(QString*)
+{
+    close();
+    const QString error = m_link.open();
+    m_opened = error.isEmpty();
+    return error;
+}
+
+void PgArchiveBackend::close()
+{
+    m_inBulk = false;
+    m_bulk.clear();
+    m_link.close();
+    m_opened = false;
+}
+
+std::vector<qint64> PgArchiveBackend::bindTrends(const QList<std::pair<QString, QString>>& trends)
+{
+    m_link.ensure();
+    QString error;
+    const QList<int> ids = PgArchiveSchema::bindTrends(m_c, trends, &error);
+    if (!error.isEmpty())
+        m_link.fail(error);
+    m_names = trends;
+    m_ids.assign(ids.begin(), ids.end());
+    return m_ids;
+}
+
+void PgArchiveBackend::write(const std::vector<ArchiveRow>& rows, const QByteArray& plantState, const Expiry& expiry)
+{
+    if (m_inBulk)
+        throw KalvoraError(QStringLiteral("%1: cannot record while history is being written").arg(m_link.where()));
+    m_link.ensure();
+    std::vector<PgSample> batch;
+    batch.reserve(rows.size());
+    for (const ArchiveRow& row : rows)
+        batch.push_back({static_cast<int>(row.id), row.timeMs, row.value});
+    if (QString e = m_writer.write(std::move(batch), plantState); !e.isEmpty())
+        m_link.fail(e);
+    // The batch stands; retention runs in a transaction of its own and is tried again next time.
+    if (expiry.batch > 0) {
+        try {
+            expire(expiry);
+        } catch (const KalvoraError& e) {
+            qCWarning(historyLog).noquote() << "Archive: removing old samples failed:" << e.message();
+        }
+    }
+}
+
+int PgArchiveBackend::expire(const Expiry& expiry)
+{
+    if (m_ids.empty() || expiry.batch <= 0)
+        return 0;
+    m_link.ensure();
+    // Whole months go at once; then the samples of the month the cut falls into, a batch at a time.
+    const qint64 month = PgArchiveSchema::monthStart(expiry.cutoffMs);
+    if (month > m_droppedBefore) {
+        if (QString e = m_writer.dropBefore(expiry.cutoffMs); !e.isEmpty())
+            m_link.fail(e);
+        m_droppedBefore = month;
+    }
+    PgTransaction transaction(m_c);
+    if (!transaction.error().isEmpty())
+        m_link.fail(transaction.error());
+    const QList<QByteArray> params{PgArchiveReader::arrayLiteral(m_ids), QByteArray::number(expiry.cutoffMs), QByteArray::number(expiry.batch)};
+    PgResult gone = m_c.exec(
+        "WITH old AS (SELECT x.trend, x.t FROM unnest($1::int[]) AS tr(id) CROSS JOIN LATERAL ("
+        "SELECT trend, t FROM samples WHERE trend = tr.id AND t < $2 ORDER BY t LIMIT $3) x LIMIT $3), "
+        "gone AS (DELETE FROM samples s USING old WHERE s.trend = old.trend AND s.t = old.t RETURNING s.trend) "
+        "SELECT count(*) FROM gone",
+        params);
+    if (!gone.ok())
+        m_link.fail(gone.error());
+    const int removed = static_cast<int>(gone.int64(0, 0));
+    if (removed > 0) {
+        // Cells that began before a trend's oldest sample may hold removed samples: they go too.
+        PgResult stale = m_c.exec("DELETE FROM rollups r USING (SELECT tr.id, coalesce((SELECT min(t) FROM samples WHERE trend = tr.id), $2) AS keep "
+                                  "FROM unnest($1::int[]) AS tr(id)) k WHERE r.trend = k.id AND r.t < k.keep",
+            {params[0], params[1]});
+        if (!stale.ok())
+            m_link.fail(stale.error());
+    }
+    if (QString e = transaction.commit(); !e.isEmpty())
+        m_link.fail(e);
+    return removed;
+}
+
+void PgArchiveBackend::beginBulk()
+{
+    m_link.ensure();
+    m_bulk.clear();
+    m_inBulk = true;
+}
+
+void PgArchiveBackend::bulkAdd(const ArchiveRow& row)
+{
+    m_bulk.push_back({static_cast<int>(row.id), row.timeMs, row.value});
+}
+
+void PgArchiveBackend::endBulk(bool keep)
+{
+    if (!m_inBulk)
+        return;
+    m_inBulk = false;
+    std::vector<PgSample> rows;
+    rows.swap(m_bulk);
+    if (!keep || rows.empty())
+        return;
+    m_link.ensure();
+    if (QString e = m_writer.write(std::move(rows)); !e.isEmpty())
+        m_link.fail(e);
+}
+
+bool PgArchiveBackend::range(qint64 id, qint64 t0, qint64 t1, const OnSample& onSample)
+{
+    if (!m_link.reachable())
+        return false;
+    const QList<PgPoint> points = m_reader.range(static_cast<int>(id), t0, t1);
+    if (!m_reader.error().isEmpty()) {
+        qCWarning(historyLog).noquote() << "Archive:" << m_reader.error();
+        return false;
+    }
+    for (const PgPoint& p : points)
+        onSample(p.timeMs, p.value);
+    return true;
+}
+
+bool PgArchiveBackend::pieces(qint64 id, const std::vector<ArchiveRollups::Segment>& plan, const OnCell& onCell)
+{
+    if (!m_link.reachable())
+        return false;
+    if (m_reader.pieces(static_cast<int>(id), plan, onCell))
+        return true;
+    qCWarning(historyLog).noquote() << "Archive:" << m_reader.error();
+    return false;
+}
+
+bool PgArchiveBackend::oldest(qint64 id, qint64* timeMs)
+{
+    return m_link.reachable() && m_reader.oldest(static_cast<int>(id), timeMs);
+}
+
+qint64 PgArchiveBackend::newest(const std::vector<qint64>& ids)
+{
+    if (!m_link.reachable())
+        return 0;
+    // Per trend, so the server answers each from the end of the key.
+    PgResult r = m_c.exec("SELECT coalesce(max(x.m), 0) FROM unnest($1::int[]) AS tr(id) "
+                          "CROSS JOIN LATERAL (SELECT max(t) AS m FROM samples WHERE trend = tr.id) x",
+        {PgArchiveReader::arrayLiteral(ids)});
+    return r.ok() ? r.int64(0, 0) : 0;
+}
+
+bool PgArchiveBackend::isEmpty()
+{
+    if (!m_link.reachable())
+        return true;
+    PgResult r = m_c.exec("SELECT NOT EXISTS (SELECT 1 FROM samples)");
+    return !r.ok() || r.text(0, 0) == "t";
+}
+
+QByteArray PgArchiveBackend::plantState()
+{
+    if (!m_link.reachable())
+        return {};
+    PgResult r = m_c.exec("SELECT state FROM plant_state WHERE id = 1");
+    return r.ok() && r.rows() > 0 ? r.text(0, 0) : QByteArray();
+}
