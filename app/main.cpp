@@ -1,3 +1,4 @@
+#include "AccessStatus.h"
 #include "BrokerSettings.h"
 #include "Fonts.h"
 #include "KalvoraApplication.h"
@@ -82,6 +83,8 @@ try {
     }
     Runtime runtime(options);
     Shell shell(runtime, {});
+    // Sign-in dialog, Ctrl+Alt+L and who is signed in, in every window's title (only with access.json).
+    AccessStatus access(runtime);
 
     TopLevelError::setReporter([&shell](const QString& message) {
         std::fprintf(stderr, "Kalvora: %s\n", qPrintable(message));

@@ -5,6 +5,8 @@
 
 #include <QJsonArray>
 
+#include <cmath>
+
 namespace {
 
 const QString anyone = QStringLiteral("anyone");
@@ -83,7 +85,7 @@ AccessRules::Loaded AccessRules::load(const QString& path, const QStringList& va
         loaded.error = doc.error;
         return loaded;
     }
-    QStringList keys{QStringLiteral("format")};
+    QStringList keys{QStringLiteral("format"), QStringLiteral("idleLockMinutes")};
     for (const Section& s : sections)
         keys.append(QLatin1String(s.key));
     if (const QString unknown = AccessJson::unknownKey(doc.root, keys); !unknown.isEmpty()) {
@@ -96,6 +98,14 @@ AccessRules::Loaded AccessRules::load(const QString& path, const QStringList& va
     }
     AccessRules rules;
     rules.m_open = false;
+    if (const QJsonValue idle = doc.root.value(QLatin1String("idleLockMinutes")); !idle.isUndefined()) {
+        const double minutes = idle.toDouble(-1);
+        if (!idle.isDouble() || minutes != std::floor(minutes) || minutes < 1 || minutes > maxIdleLockMinutes) {
+            loaded.error = AccessJson::fault(path, QStringLiteral("idleLockMinutes"), QStringLiteral("expected a whole number of minutes from 1 to %1").arg(maxIdleLockMinutes));
+            return loaded;
+        }
+        rules.m_idleLockMs = static_cast<qint64>(minutes) * 60 * 1000;
+    }
     Table* tables[] = {&rules.m_write, &rules.m_acknowledge, &rules.m_shelve};
     for (int i = 0; i < 3; ++i) {
         loaded.error = readSection(path, doc.root, sections[i], i == 0 ? variables : alarmGroups, tables[i]);

@@ -37,6 +37,11 @@ public:
     static Loaded load(const QString& path, const QStringList& variables, const QStringList& alarmGroups);
 
     bool isOpen() const { return m_open; }
+    /// How long a session may stay without an action before it locks: "idleLockMinutes" (1 to 1440),
+    /// 15 minutes when the file does not say.
+    qint64 idleLockMs() const { return m_idleLockMs; }
+    static constexpr int defaultIdleLockMinutes = 15;
+    static constexpr int maxIdleLockMinutes = 24 * 60;
     /// `role`: the role of the session acting, none when nobody is signed in (or the session is locked).
     Decision check(Action action, const QString& target, std::optional<Role> role) const;
 
@@ -50,6 +55,7 @@ private:
     const Table* tableOf(Action action) const;
 
     bool m_open = true;
+    qint64 m_idleLockMs = defaultIdleLockMinutes * 60 * 1000LL;
     Table m_write;
     Table m_acknowledge;
     Table m_shelve;

@@ -59,3 +59,25 @@ AuditChain::Verdict AuditChain::verify(const QList<AuditRow>& rows, const QByteA
     }
     return verdict;
 }
+
+AuditChain::Verdict AuditChain::verify(const QList<AuditRow>& rows, const Head& head)
+{
+    Verdict verdict = verify(rows);
+    if (!verdict.ok)
+        return verdict;
+    const qint64 lastId = rows.isEmpty() ? 0 : rows.last().id;
+    const QByteArray lastHash = rows.isEmpty() ? genesis() : rows.last().hash;
+    if (lastId == head.id && Crypto::equal(lastHash, head.hash))
+        return verdict;
+    verdict.ok = false;
+    verdict.index = rows.size();
+    if (lastId < head.id) {
+        verdict.id = lastId + 1;
+        verdict.reason = QStringLiteral("row %1 is missing: the journal recorded rows up to %2, the file ends at %3").arg(lastId + 1).arg(head.id).arg(lastId);
+    } else {
+        verdict.index = rows.size() - 1;
+        verdict.id = lastId;
+        verdict.reason = QStringLiteral("row %1 is not the newest row the journal recorded (row %2)").arg(lastId).arg(head.id);
+    }
+    return verdict;
+}

@@ -41,4 +41,13 @@ public:
     /// Checks `rows` (in id order) from the first to the first broken one. Rows cut off at the end
     /// leave no trace in the chain itself; the journal keeps the newest hash elsewhere for that.
     static Verdict verify(const QList<AuditRow>& rows, const QByteArray& previous = genesis());
+
+    /// The newest row as the journal recorded it apart from the rows.
+    struct Head {
+        qint64 id = 0;
+        QByteArray hash;
+    };
+    /// verify() from the genesis, and then that the last row is `head`: rows cut off at the end, or a
+    /// newest row replaced, are found too.
+    static Verdict verify(const QList<AuditRow>& rows, const Head& head);
 };

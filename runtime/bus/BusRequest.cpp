@@ -1,6 +1,7 @@
 #include "BusRequest.h"
 
 #include "BusJson.h"
+#include "Credentials.h"
 
 #include <QJsonObject>
 
@@ -13,7 +14,7 @@ namespace {
 
 using Op = BusRequest::Op;
 
-constexpr std::array<std::pair<Op, const char*>, 10> opNames{{
+constexpr std::array<std::pair<Op, const char*>, 14> opNames{{
     {Op::Write, "write"},
     {Op::Acknowledge, "acknowledge"},
     {Op::AcknowledgeAlarm, "acknowledgeAlarm"},
@@ -24,6 +25,10 @@ constexpr std::array<std::pair<Op, const char*>, 10> opNames{{
     {Op::JournalPage, "journalPage"},
     {Op::JournalCount, "journalCount"},
     {Op::Catalogue, "catalogue"},
+    {Op::SignIn, "signIn"},
+    {Op::SignOut, "signOut"},
+    {Op::Sessions, "sessions"},
+    {Op::EndSession, "endSession"},
 }};
 
 // The fields each operation takes, beside op, user and session.
@@ -40,7 +45,11 @@ QStringList fieldsOf(Op op)
     case Op::Range: return {QStringLiteral("archive"), QStringLiteral("trend"), QStringLiteral("from"), QStringLiteral("to")};
     case Op::JournalPage: return {QStringLiteral("filter"), QStringLiteral("before"), QStringLiteral("limit")};
     case Op::JournalCount: return {QStringLiteral("filter")};
-    case Op::Catalogue: return {};
+    case Op::SignIn: return {QStringLiteral("password")};
+    case Op::EndSession: return {QStringLiteral("id")};
+    case Op::Catalogue:
+    case Op::SignOut:
+    case Op::Sessions: return {};
     }
     return {};
 }
@@ -124,7 +133,16 @@ BusResult<BusRequest> BusRequest::parse(const QByteArray& json)
             q.filterUntil = f.has("until") ? f.whole("until", -BusJson::maxWhole) : std::numeric_limits<qint64>::max();
             break;
         }
+        case Op::SignIn:
+            // Long enough for any password the accounts take; the runtime refuses one above its limit.
+            q.password = r.string("password", std::nullopt, Credentials::maxPasswordBytes + 1);
+            break;
+        case Op::EndSession:
+            q.id = r.string("id");
+            break;
         case Op::Catalogue:
+        case Op::SignOut:
+        case Op::Sessions:
             break;
         }
         return BusResult<BusRequest>::success(std::move(q));
@@ -179,7 +197,15 @@ QByteArray BusRequest::toJson() const
         o.insert(QStringLiteral("filter"), filter);
         break;
     }
+    case Op::SignIn:
+        o.insert(QStringLiteral("password"), password);
+        break;
+    case Op::EndSession:
+        o.insert(QStringLiteral("id"), id);
+        break;
     case Op::Catalogue:
+    case Op::SignOut:
+    case Op::Sessions:
         break;
     }
     return BusJson::compact(o);

@@ -11,7 +11,10 @@
 /// \brief One request of a station to the server (PROTOCOL.md): the operation and its fields, decoded
 /// strictly from the JSON body, and encoded the same way by the station.
 struct BusRequest {
-    enum class Op { Write, Acknowledge, AcknowledgeAlarm, Shelve, Unshelve, Reduced, Range, JournalPage, JournalCount, Catalogue };
+    enum class Op {
+        Write, Acknowledge, AcknowledgeAlarm, Shelve, Unshelve, Reduced, Range, JournalPage, JournalCount, Catalogue,
+        SignIn, SignOut, Sessions, EndSession
+    };
 
     static constexpr qsizetype maxBytes = 65536;
     static constexpr qsizetype maxUserLength = 256;
@@ -27,8 +30,10 @@ struct BusRequest {
     QVariant value;  ///< bool, qlonglong (whole numbers), double or QString
     // acknowledge
     QString group;
-    // acknowledgeAlarm, shelve, unshelve
+    // acknowledgeAlarm, shelve, unshelve; endSession: the session's public id
     QString id;
+    // signIn: never logged, never echoed
+    QString password;
     qint64 durationMs = 0;
     // reduced, range
     QString archive;

@@ -3,10 +3,12 @@
 #include "AlarmEngine.h"
 #include "ArchiveStore.h"
 #include "BusLog.h"
+#include "Credentials.h"
 #include "KalvoraError.h"
 #include "Runtime.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 
 namespace {
 
@@ -54,6 +56,12 @@ RequestServer::RequestServer(Runtime& runtime, MqttClient& client, const QString
     , m_client(client)
     , m_topics(project)
 {
+    // The station whose session ended hears of it on its response topic, with no correlation data.
+    connect(&runtime.access(), &RuntimeAccess::sessionEnded, this, [this](const QByteArray& id, const QString& station, const QString& reason) {
+        const QJsonObject event{{QStringLiteral("ok"), true}, {QStringLiteral("event"), QStringLiteral("sessionEnded")},
+            {QStringLiteral("id"), QString::fromLatin1(id)}, {QStringLiteral("reason"), reason}};
+        m_client.publish({m_topics.response(station), QJsonDocument(event).toJson(QJsonDocument::Compact), 1, false, {}, {}});
+    });
 }
 
 bool RequestServer::handle(const MqttMessage& message)
@@ -104,32 +112,87 @@ BusReply RequestServer::execute(const QString& station, const BusRequest& reques
 BusReply RequestServer::run(const QString& station, const BusRequest& q)
 {
     AlarmEngine& alarms = m_runtime.alarms();
-    const QString by = station + u'/' + q.user;
+    RuntimeAccess& access = m_runtime.access();
+    const QByteArray token = q.session.toLatin1();
+    // A token counts only from the station it was issued to: one copied to another station is forged.
+    const Session* session = token.isEmpty() ? nullptr : access.sessions().find(token);
+    const bool ownSession = session && session->station == station;
+    // With access control on, the journals name the session's user, whatever the request claims.
+    const Actor actor = access.isOpen() ? Actor{station, q.user, std::nullopt}
+        : ownSession                    ? access.actor(station, token)
+                                        : Actor{station, q.user, std::nullopt};
+    const QString by = station + u'/' + actor.user;
     const auto unknownAlarm = [&] { return BusReply::refused(QStringLiteral("no alarm \"%1\"").arg(q.id)); };
+    // An alarm command passes the project's rules for its group first; a refusal is journalled.
+    const auto refusal = [&](AccessRules::Action action, const QString& group, const QString& target) -> std::optional<BusReply> {
+        const AccessRules::Decision d = access.check(action, group, actor, ownSession ? token : QByteArray());
+        if (d.allowed)
+            return std::nullopt;
+        const QString reason = !token.isEmpty() && !ownSession ? QStringLiteral("%1 (the session is not known here: ended, expired or never issued)").arg(d.reason) : d.reason;
+        m_runtime.journalRefused(AccessRules::actionName(action), target, actor, reason);
+        return BusReply::refused(reason);
+    };
     switch (q.op) {
     case Op::Write:
         // Refused writes throw with the reason, after the runtime journalled them.
-        m_runtime.writeFrom(station, q.user, q.variable, q.value);
+        m_runtime.writeFrom(station, actor.user, q.variable, q.value, actor.role);
+        if (ownSession)
+            access.sessions().operate(token);
         return BusReply::success();
     case Op::Acknowledge:
         if (!alarms.groupNames().contains(q.group))
             return BusReply::refused(QStringLiteral("no alarm group \"%1\"").arg(q.group));
+        if (auto refused = refusal(AccessRules::Action::Acknowledge, q.group, q.group))
+            return *refused;
         return BusReply::success({{QStringLiteral("count"), alarms.acknowledge(q.group, by)}});
     case Op::AcknowledgeAlarm:
         if (alarms.alarm(q.id).id.isEmpty())
             return unknownAlarm();
+        if (auto refused = refusal(AccessRules::Action::Acknowledge, alarms.alarm(q.id).group, q.id))
+            return *refused;
         return BusReply::success({{QStringLiteral("acknowledged"), alarms.acknowledgeAlarm(q.id, by)}});
     case Op::Shelve:
         if (alarms.alarm(q.id).id.isEmpty())
             return unknownAlarm();
         if (q.durationMs > AlarmEngine::MaxShelveMs)
             return BusReply::refused(QStringLiteral("an alarm is shelved for at most %1 ms").arg(AlarmEngine::MaxShelveMs));
+        if (auto refused = refusal(AccessRules::Action::Shelve, alarms.alarm(q.id).group, q.id))
+            return *refused;
         alarms.shelve(q.id, q.durationMs, by);
         return BusReply::success();
     case Op::Unshelve:
         if (alarms.alarm(q.id).id.isEmpty())
             return unknownAlarm();
+        if (auto refused = refusal(AccessRules::Action::Unshelve, alarms.alarm(q.id).group, q.id))
+            return *refused;
         return BusReply::success({{QStringLiteral("unshelved"), alarms.unshelve(q.id, by)}});
+    case Op::SignIn: {
+        // Signing in again after the idle lock keeps the session; any other sign-in opens a new one.
+        const bool resume = ownSession && session->locked && Credentials::sameUser(session->userName, q.user);
+        const RuntimeAccess::SignIn result = resume ? access.unlock(station, token, q.password) : access.signIn(station, q.user, q.password);
+        if (!result.error.isEmpty())
+            return BusReply::refused(result.error);
+        return BusReply::success({{QStringLiteral("session"), QString::fromLatin1(result.session.token)}, {QStringLiteral("id"), QString::fromLatin1(result.session.id)},
+            {QStringLiteral("user"), result.session.userName}, {QStringLiteral("role"), roleName(result.session.role)}});
+    }
+    case Op::SignOut:
+        if (ownSession)
+            access.signOut(token);
+        return BusReply::success();
+    case Op::Sessions: {
+        const AccessRules::Decision d = access.check(AccessRules::Action::EndSession, QString(), actor, ownSession ? token : QByteArray());
+        if (!d.allowed)
+            return BusReply::refused(d.reason);
+        QJsonArray list;
+        for (const Session& s : access.sessions().sessions())
+            list.append(QJsonObject{{QStringLiteral("id"), QString::fromLatin1(s.id)}, {QStringLiteral("user"), s.userName},
+                {QStringLiteral("station"), s.station}, {QStringLiteral("role"), roleName(s.role)}, {QStringLiteral("locked"), s.locked}});
+        return BusReply::success({{QStringLiteral("sessions"), list}});
+    }
+    case Op::EndSession:
+        if (const QString error = access.endSession(station, ownSession ? token : QByteArray(), q.id.toLatin1()); !error.isEmpty())
+            return BusReply::refused(error);
+        return BusReply::success();
     case Op::Reduced:
         return BusReply::success({{QStringLiteral("samples"), samplesJson(m_runtime.archive().reduced(q.archive, q.trend, q.from, q.to, q.buckets))}});
     case Op::Range:

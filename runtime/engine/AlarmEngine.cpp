@@ -240,8 +240,21 @@ bool AlarmEngine::acknowledgeAt(int index, qint64 nowMs, const QString& by, QLis
     return true;
 }
 
+bool AlarmEngine::permitted(const QString& action, const QString& group, const QString& alarm, std::function<void()> retry)
+{
+    if (!m_gate)
+        return true;
+    const QString reason = m_gate(action, group, alarm, std::move(retry));
+    if (reason.isEmpty())
+        return true;
+    Q_EMIT commandFailed(alarm.isEmpty() ? group : alarm, reason);
+    return false;
+}
+
 int AlarmEngine::acknowledge(const QString& group)
 {
+    if (!permitted(QStringLiteral("acknowledge"), group, {}, [this, group] { acknowledge(group); }))
+        return 0;
     if (m_sink) {
         // What the owner will acknowledge, as far as this mirror knows.
         int count = 0;
@@ -266,11 +279,15 @@ int AlarmEngine::acknowledge(const QString& group, const QString& by)
             ++count;
     write(entries);
     announce(touched);
+    if (count > 0)
+        Q_EMIT commandCarried(QStringLiteral("acknowledge"), group, QString::number(count), by);
     return count;
 }
 
 bool AlarmEngine::acknowledgeAlarm(const QString& id)
 {
+    if (!permitted(QStringLiteral("acknowledge"), alarm(id).group, id, [this, id] { acknowledgeAlarm(id); }))
+        return false;
     if (m_sink) {
         const AlarmInfo a = alarm(id);
         if (a.state != AlarmState::ActiveUnacknowledged && a.state != AlarmState::ReturnedUnacknowledged)
@@ -291,11 +308,15 @@ bool AlarmEngine::acknowledgeAlarm(const QString& id, const QString& by)
     const bool done = acknowledgeAt(index, m_clock(), by, entries, touched);
     write(entries);
     announce(touched);
+    if (done)
+        Q_EMIT commandCarried(QStringLiteral("acknowledge"), id, QStringLiteral("1"), by);
     return done;
 }
 
 bool AlarmEngine::shelve(const QString& id, qint64 durationMs)
 {
+    if (!permitted(QStringLiteral("shelve"), alarm(id).group, id, [this, id, durationMs] { shelve(id, durationMs); }))
+        return false;
     if (m_sink) {
         if (!m_byId.contains(id) || durationMs <= 0 || durationMs > MaxShelveMs)
             return false;
@@ -318,11 +339,14 @@ bool AlarmEngine::shelve(const QString& id, qint64 durationMs, const QString& by
     record(index, QStringLiteral("shelved"), now, entries, touched, by);
     write(entries);
     announce(touched);
+    Q_EMIT commandCarried(QStringLiteral("shelve"), id, QString::number(durationMs) + QStringLiteral(" ms"), by);
     return true;
 }
 
 bool AlarmEngine::unshelve(const QString& id)
 {
+    if (!permitted(QStringLiteral("unshelve"), alarm(id).group, id, [this, id] { unshelve(id); }))
+        return false;
     if (m_sink) {
         if (alarm(id).shelvedUntilMs == 0)
             return false;
@@ -344,6 +368,7 @@ bool AlarmEngine::unshelve(const QString& id, const QString& by)
     record(index, QStringLiteral("unshelved"), m_clock(), entries, touched, by);
     write(entries);
     announce(touched);
+    Q_EMIT commandCarried(QStringLiteral("unshelve"), id, {}, by);
     return true;
 }
 

@@ -75,6 +75,13 @@ public:
     bool shelve(const QString& id, qint64 durationMs, const QString& by);
     bool unshelve(const QString& id, const QString& by);
 
+    /// Asked before every command of this runtime's own operator (the overloads without `by`), whether
+    /// it is permitted: the action ("acknowledge", "shelve", "unshelve"), the alarm group and the alarm
+    /// (empty for a whole group), and how to run the command again. A refusal (non-empty reason) is
+    /// announced as commandFailed() and the command does nothing.
+    using CommandGate = std::function<QString(const QString& action, const QString& group, const QString& alarm, std::function<void()> retry)>;
+    void setCommandGate(CommandGate gate) { m_gate = std::move(gate); }
+
     /// Mirror mode: the states belong to another engine (the server's). Commands go to `sink` (not owned;
     /// null ends mirror mode), evaluate() does nothing and applyState() brings the states.
     void setCommandSink(AlarmCommandSink* sink) { m_sink = sink; }
@@ -105,6 +112,9 @@ Q_SIGNALS:
     void changed(const QString& group);
     /// A mirrored command did not reach the alarms' owner; `what` names the alarm or group.
     void commandFailed(const QString& what, const QString& reason);
+    /// A command changed an alarm's state (here, not in a mirror): the action ("acknowledge",
+    /// "shelve", "unshelve"), the alarm or group, what came of it, and who ("station/user").
+    void commandCarried(const QString& action, const QString& target, const QString& result, const QString& by);
 
 private:
     struct Live {
@@ -126,6 +136,8 @@ private:
     void announce(const QSet<QString>& groups);
     void noteChanged(int index, QSet<QString>& touched);
     void write(const QList<AlarmJournalEntry>& entries);
+    /// Whether the gate lets the operator's command through; a refusal is announced.
+    bool permitted(const QString& action, const QString& group, const QString& alarm, std::function<void()> retry);
 
     TagStore& m_tags;
     TextDatabase& m_texts;
@@ -138,6 +150,7 @@ private:
     std::function<qint64()> m_clock;
     QString m_operator;
     AlarmCommandSink* m_sink = nullptr;
+    CommandGate m_gate;
     /// Alarms changed since the last announce, in the order they changed.
     QList<int> m_changed;
 };

@@ -1,32 +1,30 @@
 #pragma once
 
+#include "AuditChain.h"
 #include "HeldRows.h"
 #include "JournalFile.h"
 
 #include <QList>
 #include <QString>
 
-#include <memory>
+/// One audit row: an operator write, an alarm command or an access event. The journal fills id and hash.
+using AuditEntry = AuditRow;
 
-/// One operator write as the audit journal keeps it.
-struct AuditEntry {
-    qint64 timeMs = 0;
-    QString station;
-    QString user;
-    QString variable;
-    QString oldValue;
-    QString newValue;
-    QString result; ///< "ok", "refused" or "failed"
-    QString reason; ///< why it was refused or failed; empty for "ok"
-};
-
-/// \brief The audit journal: every operator write, accepted or not, with station, user, old and new
-/// value, in a SQLite file beside the alarm journal, kept as the archive is (JournalFile).
+/// \brief The audit journal: every operator action and access event (sign-in, sign-out, failed sign-in,
+/// lock, unlock, session ended, write, acknowledge, shelve, unshelve, account change), accepted or not,
+/// with station, user, target, old and new value, result and reason, in a SQLite file beside the alarm
+/// journal, kept as the archive is (JournalFile). Each row is chained to the one before it (AuditChain);
+/// the newest id and hash are kept in the file's meta table in the same transaction, so rows cut off at
+/// the end are found too. Rows of a journal written before the chain are chained when the file is
+/// upgraded: the chain then vouches for them from that moment on only.
 class AuditJournal final {
 public:
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
     /// Entries held in memory while the file refuses them; beyond it the oldest are dropped.
     static constexpr int HoldLimit = 10000;
+    /// Meta keys of the newest row: its id and its hash (hex).
+    static QString headIdKey() { return QStringLiteral("audit_head_id"); }
+    static QString headHashKey() { return QStringLiteral("audit_head_hash"); }
 
     AuditJournal();
     ~AuditJournal();
@@ -42,15 +40,18 @@ public:
 
     /// Writes the entry, after any still held, in one transaction; a damaged file is replaced first.
     /// When the file refuses it (disk full, I/O error) it is held in memory in order and written by a
-    /// later append() or retry().
+    /// later append() or retry(); id and hash are given when a row is written, so the chain stays whole.
     void append(const AuditEntry& entry);
     void retry();
     int heldCount() const { return m_held.count(); }
     qint64 droppedCount() const { return m_held.dropped(); }
     /// Why the last write was refused; empty while writing works.
     QString writeFault() const { return m_held.fault(); }
-    /// Newest first, at most `limit` entries.
+    /// Newest first, at most `limit` entries, with id and hash.
     QList<AuditEntry> history(int limit) const;
+
+    /// The newest row as the file records it apart from the rows (id 0 and the genesis when empty).
+    AuditChain::Head head() const;
 
     /// How a value is written into the journal: plain text, "" for none.
     static QString valueText(const QVariant& value);

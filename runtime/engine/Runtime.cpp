@@ -3,6 +3,7 @@
 #include "AlarmEngine.h"
 #include "AlarmJournal.h"
 #include "ArchiveStore.h"
+#include "Credentials.h"
 #include "KalvoraError.h"
 #include "ModbusConfig.h"
 #include "ModbusSource.h"
@@ -71,6 +72,124 @@ Runtime::Runtime(RuntimeOptions options, QObject* parent)
     // The journals are kept as the archive is, and a damaged one raises the same fault.
     m_alarms->journal().setDamageHandler(damaged);
     m_audit.setDamageHandler(damaged);
+    setUpAccess();
+}
+
+void Runtime::setUpAccess()
+{
+    AccessClock clock = m_options.accessClock ? m_options.accessClock : AccessClock([] { return QDateTime::currentMSecsSinceEpoch(); });
+    m_access = new RuntimeAccess(std::move(clock), [this](const AuditEntry& entry) { journalAudit(entry); }, this);
+    m_defaultOperator = m_alarms->operatorName();
+    // The session locks and ends on the wall clock, also while nothing is clicked.
+    m_sessionTimer = new QTimer(this);
+    m_sessionTimer->setInterval(1000);
+    connect(m_sessionTimer, &QTimer::timeout, m_access, &RuntimeAccess::sweep);
+    connect(m_access, &RuntimeAccess::sessionsChanged, this, [this] {
+        const Session* s = localSession();
+        m_alarms->setOperator(s ? QSysInfo::machineHostName() + QLatin1Char('/') + s->userName : m_defaultOperator);
+        Q_EMIT sessionChanged();
+    });
+    // A refused write reaches the refusal handler like a failed check and is journalled there.
+    m_tags->setWriteGate([this](const QString& name, const QVariant& value) -> QString {
+        if (!m_writeStation.isEmpty()) {
+            const AccessRules::Decision d = m_access->check(AccessRules::Action::Write, name, Actor{m_writeStation, m_writeUser, m_writeRole});
+            return d.allowed ? QString() : d.reason;
+        }
+        return gate(AccessRules::Action::Write, name, [this, name, value] {
+            try {
+                m_tags->write(name, value);
+            } catch (const KalvoraError& e) {
+                Q_EMIT writeFailed(name, e.message());
+            }
+        });
+    });
+    m_alarms->setCommandGate([this](const QString& action, const QString& group, const QString& alarm, std::function<void()> retry) {
+        const AccessRules::Action a = action == QLatin1String("acknowledge") ? AccessRules::Action::Acknowledge
+            : action == QLatin1String("shelve")                             ? AccessRules::Action::Shelve
+                                                                            : AccessRules::Action::Unshelve;
+        const QString reason = gate(a, group, std::move(retry));
+        if (!reason.isEmpty())
+            journalRefused(action, alarm.isEmpty() ? group : alarm, localActor(), reason);
+        return reason;
+    });
+    // Every alarm command carried out here, from these screens or a station's, is audited.
+    connect(m_alarms, &AlarmEngine::commandCarried, this, [this](const QString& action, const QString& target, const QString& result, const QString& by) {
+        const qsizetype slash = by.indexOf(QLatin1Char('/'));
+        journalAudit(AuditEntry{0, now(), by.left(slash), slash < 0 ? QString() : by.mid(slash + 1), action, target, {}, result, QStringLiteral("ok"), {}, {}});
+    });
+}
+
+QString Runtime::gate(AccessRules::Action action, const QString& target, std::function<void()> retry)
+{
+    if (m_access->isOpen())
+        return {};
+    const AccessRules::Decision decision = m_access->check(action, target, localActor(), m_localToken);
+    if (decision.allowed)
+        return {};
+    if (decision.signInHelps()) {
+        m_pendingAction = std::move(retry);
+        Q_EMIT signInRequired(decision.reason);
+    }
+    return decision.reason;
+}
+
+Actor Runtime::localActor()
+{
+    const Session* s = localSession();
+    if (!s)
+        return {QSysInfo::machineHostName(), qEnvironmentVariable("USER", qEnvironmentVariable("USERNAME")), std::nullopt};
+    return m_access->actor(QSysInfo::machineHostName(), m_localToken);
+}
+
+const Session* Runtime::localSession()
+{
+    if (m_localToken.isEmpty())
+        return nullptr;
+    const Session* s = m_access->sessions().find(m_localToken);
+    if (!s)
+        m_localToken.clear(); // ended by age or by an administrator
+    return s;
+}
+
+QString Runtime::signIn(const QString& user, const QString& password)
+{
+    const QString station = QSysInfo::machineHostName();
+    const Session* current = localSession();
+    const bool resume = current && current->locked && Credentials::sameUser(current->userName, user);
+    const RuntimeAccess::SignIn result = resume ? m_access->unlock(station, m_localToken, password) : m_access->signIn(station, user, password);
+    if (!result.error.isEmpty())
+        return result.error;
+    if (!resume) {
+        if (!m_localToken.isEmpty())
+            m_access->signOut(m_localToken);
+        m_localToken = result.session.token;
+        Q_EMIT m_access->sessionsChanged();
+    }
+    if (const std::function<void()> pending = std::exchange(m_pendingAction, nullptr))
+        pending();
+    return {};
+}
+
+void Runtime::signOut()
+{
+    m_pendingAction = nullptr;
+    if (!m_localToken.isEmpty())
+        m_access->signOut(std::exchange(m_localToken, QByteArray()));
+}
+
+void Runtime::journalRefused(const QString& action, const QString& target, const Actor& actor, const QString& reason)
+{
+    journalAudit(AuditEntry{0, now(), actor.station, actor.user, action, target, {}, {}, QStringLiteral("refused"), reason, {}});
+}
+
+void Runtime::journalAudit(const AuditEntry& entry)
+{
+    // A station keeps no journal: the server journals what reaches it.
+    if (isStation())
+        return;
+    // The action itself stands; a line the file refuses is held and raises the archive fault.
+    m_audit.append(entry);
+    publishArchiveFault(now());
 }
 
 PlantSimulator* Runtime::simulator()
@@ -93,14 +212,16 @@ WriteRequest Runtime::writeRequest(const QString& name, const QVariant& value)
     return {m_nextWrite++, name, value, m_tags->value(name).value, now(), m_writeStation, m_writeUser};
 }
 
-void Runtime::writeFrom(const QString& station, const QString& user, const QString& name, const QVariant& value)
+void Runtime::writeFrom(const QString& station, const QString& user, const QString& name, const QVariant& value, std::optional<Role> role)
 {
     m_writeStation = station;
     m_writeUser = user;
+    m_writeRole = role;
     // Reset however the write ends: the next local click is this machine's again.
     const auto reset = qScopeGuard([this] {
         m_writeStation.clear();
         m_writeUser.clear();
+        m_writeRole.reset();
     });
     m_tags->write(name, value);
 }
@@ -108,17 +229,12 @@ void Runtime::writeFrom(const QString& station, const QString& user, const QStri
 void Runtime::journalWrite(const WriteRequest& request, const QString& result, const QString& reason)
 {
     const bool remote = !request.station.isEmpty();
-    const AuditEntry entry{now(), remote ? request.station : QSysInfo::machineHostName(),
-                           remote ? request.user : qEnvironmentVariable("USER", qEnvironmentVariable("USERNAME")), request.variable,
-                           AuditJournal::valueText(request.oldValue), AuditJournal::valueText(request.value), result, reason};
+    const Actor local = remote ? Actor{} : localActor();
+    const AuditEntry entry{0, now(), remote ? request.station : local.station, remote ? request.user : local.user, QStringLiteral("write"),
+        request.variable, AuditJournal::valueText(request.oldValue), AuditJournal::valueText(request.value), result, reason, {}};
     if (result != QStringLiteral("ok"))
-        qWarning().noquote() << QStringLiteral("Operator write %1 = %2 %3: %4").arg(entry.variable, entry.newValue, result, reason);
-    // A station keeps no journal: the server journals what reaches it.
-    if (isStation())
-        return;
-    // The write itself stands; a line the file refuses is held and raises the archive fault.
-    m_audit.append(entry);
-    publishArchiveFault(now());
+        qWarning().noquote() << QStringLiteral("Operator write %1 = %2 %3: %4").arg(entry.target, entry.newValue, result, reason);
+    journalAudit(entry);
 }
 
 void Runtime::dropSource()
@@ -304,6 +420,21 @@ void Runtime::loadProject()
             return failStart(modbus.error);
     }
     m_project = std::move(loaded.project);
+    // A station takes its permissions from the server, which checks every command it sends.
+    if (!isStation()) {
+        QStringList variables, groups;
+        for (const TagDefinition& def : std::as_const(m_project.variables))
+            variables.append(def.name);
+        for (const AlarmGroupDefinition& group : std::as_const(m_project.alarmGroups))
+            groups.append(group.name);
+        m_localToken.clear();
+        if (const QString error = m_access->load(folder, dataFolder(), variables, groups); !error.isEmpty())
+            return failStart(error);
+        if (m_access->isOpen())
+            m_sessionTimer->stop();
+        else
+            m_sessionTimer->start();
+    }
 
     for (const TagDefinition& def : std::as_const(m_project.variables))
         m_tags->define(def);

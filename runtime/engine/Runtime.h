@@ -4,6 +4,7 @@
 #include "EmbeddedHistory.h"
 #include "PlantSource.h"
 #include "Project.h"
+#include "RuntimeAccess.h"
 
 #include <QObject>
 #include <QString>
@@ -65,6 +66,8 @@ struct RuntimeOptions {
     /// Set by a program that can keep history on a database server: makes the stores of the archive
     /// and the alarm journal for a project's connection string. Without it such a project does not start.
     HistoryServerStores historyServer;
+    /// The wall clock of sign-ins and sessions (idle lock, failure lock); tests hand in a fake one.
+    AccessClock accessClock;
 };
 
 /// \brief The embedded HMI runtime: loads a project, takes its process values from the project's
@@ -146,7 +149,27 @@ public:
     /// An operator write from another station (through the server): the same checks and the same way
     /// to the plant as TagStore::write from a local control, journalled with the given station and user
     /// instead of this machine's. Throws KalvoraError with the reason when the checks refuse it.
-    void writeFrom(const QString& station, const QString& user, const QString& name, const QVariant& value);
+    /// `role`: the role of the station's session, checked against the project's access rules.
+    void writeFrom(const QString& station, const QString& user, const QString& name, const QVariant& value,
+        std::optional<Role> role = std::nullopt);
+
+    /// Accounts, sessions and the project's access rules (open without access.json).
+    RuntimeAccess& access() { return *m_access; }
+    /// Who operates this runtime's own screens: this machine, the signed-in user (the machine's
+    /// logged-in user when nobody is) and the session's role (none while locked or signed out).
+    Actor localActor();
+    /// The session of this runtime's own screens; null when nobody is signed in.
+    const Session* localSession();
+    /// Signs the screens' operator in, or in again after the idle lock; an action refused for want of a
+    /// role just before (signInRequired()) is then carried out. Empty on success, otherwise why not.
+    QString signIn(const QString& user, const QString& password);
+    void signOut();
+    /// Forgets the action that waits for a sign-in (the dialog was cancelled).
+    void cancelSignIn() { m_pendingAction = nullptr; }
+    /// Whether an action waits for a sign-in.
+    bool hasPendingAction() const { return bool(m_pendingAction); }
+    /// Journals an action the access rules refused (alarm commands; refused writes journal themselves).
+    void journalRefused(const QString& action, const QString& target, const Actor& actor, const QString& reason);
 
 Q_SIGNALS:
     void progress(const QString& step);
@@ -155,6 +178,10 @@ Q_SIGNALS:
     void stopped();
     /// An operator write did not reach the plant; the variable keeps showing the plant's state.
     void writeFailed(const QString& variable, const QString& reason);
+    /// An action of the screens' operator needs a role the session lacks: signing in carries it out.
+    void signInRequired(const QString& reason);
+    /// The screens' session began, locked, resumed or ended.
+    void sessionChanged();
 
 private:
     using Step = std::function<void()>;
@@ -178,6 +205,11 @@ private:
     void journalWrite(const WriteRequest& request, const QString& result, const QString& reason);
     WriteRequest writeRequest(const QString& name, const QVariant& value);
     void publishArchiveFault(qint64 nowMs);
+    void journalAudit(const AuditEntry& entry);
+    void setUpAccess();
+    /// The access check of one action of the screens' operator; a refusal that signing in would lift
+    /// keeps `retry` for after the sign-in.
+    QString gate(AccessRules::Action action, const QString& target, std::function<void()> retry);
 
     RuntimeOptions m_options;
     State m_state = State::Stopped;
@@ -198,6 +230,12 @@ private:
     /// Who the write under way comes from (writeFrom); empty for a local control.
     QString m_writeStation;
     QString m_writeUser;
+    std::optional<Role> m_writeRole;
+    RuntimeAccess* m_access = nullptr;
+    QByteArray m_localToken;
+    QString m_defaultOperator;
+    std::function<void()> m_pendingAction;
+    QTimer* m_sessionTimer = nullptr;
     std::vector<int> m_trendSource;
     std::deque<Step> m_steps;
     qint64 m_virtualNow = 0;

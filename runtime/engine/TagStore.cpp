@@ -139,6 +139,9 @@ void TagStore::write(const QString& name, const QVariant& value)
     QVariant converted;
     try {
         converted = check(name, value);
+        if (m_writeGate)
+            if (const QString refused = m_writeGate(name, converted); !refused.isEmpty())
+                throw KalvoraError(refused);
     } catch (const KalvoraError& e) {
         if (m_refusalHandler)
             m_refusalHandler(name, value, e.message());

@@ -91,6 +91,10 @@ public:
     using WriteHandler = std::function<bool(const QString&, const QVariant&)>;
     using RefusalHandler = std::function<void(const QString&, const QVariant&, const QString&)>;
     void setWriteHandlers(WriteHandler accepted, RefusalHandler refused);
+    /// Asked after the checks whether the write is permitted (name, converted value): why not, or
+    /// empty. A refusal is handled like a failed check.
+    using WriteGate = std::function<QString(const QString&, const QVariant&)>;
+    void setWriteGate(WriteGate gate) { m_writeGate = std::move(gate); }
 
     /// Calls `onChange(const TagValue&)` on every change of the named variable while `context` lives.
     template <class F>
@@ -111,4 +115,5 @@ private:
     QHash<QString, Tag*> m_tags;
     WriteHandler m_writeHandler;
     RefusalHandler m_refusalHandler;
+    WriteGate m_writeGate;
 };

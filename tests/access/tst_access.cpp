@@ -67,8 +67,9 @@ QList<AuditRow> chain()
     return rows;
 }
 
-/// An audit journal file: "nochain" has the table as written before rows were chained, "chained" and
-/// "edited" carry the chain, "edited" with one value changed afterwards.
+/// An audit journal file: "nochain" has the table as written before rows were chained; the others carry
+/// the chain, "edited" with one value changed afterwards, "cut" without its newest row, "headless"
+/// without the record of its newest row.
 void writeAuditFile(const QString& path, const QString& kind)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -86,8 +87,15 @@ void writeAuditFile(const QString& path, const QString& kind)
                              .toUtf8()
                        : QStringLiteral("INSERT INTO audit VALUES(%1, %2, 's', 'u', 'v', '0', '1', 'ok', '');").arg(r.id).arg(r.timeMs).toUtf8();
     }
+    if (chained) // the journal's record of its newest row
+        sql += "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL); INSERT INTO meta VALUES('audit_head_id', '3'), ('audit_head_hash', '"
+            + chain().at(2).hash.toHex() + "');";
     if (kind == QLatin1String("edited"))
         sql += "UPDATE audit SET new_value = '7' WHERE id = 2;";
+    if (kind == QLatin1String("cut"))
+        sql += "DELETE FROM audit WHERE id = 3;";
+    if (kind == QLatin1String("headless"))
+        sql += "DELETE FROM meta;";
     QCOMPARE(sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
 }
@@ -217,6 +225,10 @@ void TestAccess::rulesFaults_data()
                                          << QStringLiteral(", field acknowledge[0].groups[0]: unknown alarm group");
     QTest::newRow("empty list of variables") << QByteArray(R"({"format": 1, "write": [{"role": "operator", "variables": []}]})")
                                              << QStringLiteral(", field write[0].variables: expected a list");
+    QTest::newRow("idle lock of no minutes") << QByteArray(R"({"format": 1, "idleLockMinutes": 0})")
+                                             << QStringLiteral(", field idleLockMinutes: expected a whole number of minutes from 1 to 1440");
+    QTest::newRow("idle lock as text") << QByteArray(R"({"format": 1, "idleLockMinutes": "15"})")
+                                       << QStringLiteral(", field idleLockMinutes: expected a whole number");
 }
 
 void TestAccess::rulesFaults()
@@ -629,6 +641,10 @@ void TestAccess::tool_data()
                                           << QStringLiteral("3 rows, the chain is intact") << before;
     QTest::newRow("verify-audit, edited") << args("verify-audit") << QByteArray() << QStringLiteral("edited") << 1
                                           << QStringLiteral("the chain is broken at row 2: row 2 was changed") << before;
+    QTest::newRow("verify-audit, newest row deleted") << args("verify-audit") << QByteArray() << QStringLiteral("cut") << 1
+                                                     << QStringLiteral("broken at row 3: row 3 is missing") << before;
+    QTest::newRow("verify-audit, record of the newest row deleted") << args("verify-audit") << QByteArray() << QStringLiteral("headless") << 1
+                                                                    << QStringLiteral("cannot be checked to its end") << before;
 }
 
 void TestAccess::tool()

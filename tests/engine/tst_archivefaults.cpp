@@ -6,10 +6,12 @@
 #include "TagStore.h"
 
 #include <QRegularExpression>
+#include <QDir>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
+#include <sqlite3.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -154,8 +156,9 @@ void writeFile(const QString& file, const QString& path)
     AuditJournal audit;
     QCOMPARE(audit.open(path), QString());
     for (int i = 0; i < 4000; ++i)
-        audit.append({1717228800000 + i * 1000, QStringLiteral("station"), QStringLiteral("operator"), QStringLiteral("Ch1.Kalvora.Var%1").arg(i % 50),
-            QString::number(i), QString::number(i + 1), QStringLiteral("refused"), QString(300, QLatin1Char('x'))});
+        audit.append({0, 1717228800000 + i * 1000, QStringLiteral("station"), QStringLiteral("operator"), QStringLiteral("write"),
+            QStringLiteral("Ch1.Kalvora.Var%1").arg(i % 50), QString::number(i), QString::number(i + 1), QStringLiteral("refused"),
+            QString(300, QLatin1Char('x')), {}});
 }
 
 /// Opens the file as the runtime's store of its kind; the error, empty on success.
@@ -219,6 +222,7 @@ private slots:
     void journalDamagedInOperationIsReplaced_data();
     void journalDamagedInOperationIsReplaced();
     void runtimeChecksItsArchiveAfterStart();
+    void auditJournalOfTheFirstSchemaIsChained();
 };
 
 void tst_ArchiveFaults::fullDiskKeepsThePlantRunning_data()
@@ -277,6 +281,12 @@ void tst_ArchiveFaults::fullDiskKeepsThePlantRunning()
     const QList<AuditEntry> audit = runtime.audit().history(1);
     QCOMPARE(audit.size(), 1);
     QCOMPARE(audit.first().newValue, QStringLiteral("false"));
+    // Held rows join the chain when they are written, and it verifies up to the newest row.
+    QList<AuditEntry> chained = runtime.audit().history(100);
+    std::reverse(chained.begin(), chained.end());
+    const AuditChain::Verdict verdict = AuditChain::verify(chained, runtime.audit().head());
+    QVERIFY2(verdict.ok, qPrintable(verdict.reason));
+    QCOMPARE(runtime.audit().head().id, chained.last().id);
     // Every second of every trend is on disk, the held ones included.
     const qint64 last = runtime.now() / 1000 * 1000;
     for (int i = 0; i < runtime.archive().trendCount(); ++i) {
@@ -579,4 +589,35 @@ void tst_ArchiveFaults::foreignFileIsRefusedAndKept()
 }
 
 QTEST_GUILESS_MAIN(tst_ArchiveFaults)
+void tst_ArchiveFaults::auditJournalOfTheFirstSchemaIsChained()
+{
+    QTemporaryDir dir;
+    const QString path = QDir(dir.path()).filePath(QStringLiteral("audit.sqlite"));
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(db,
+                 "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID; INSERT INTO meta VALUES('schema_version', '1');"
+                 "CREATE TABLE audit(id INTEGER PRIMARY KEY, time INTEGER NOT NULL, station TEXT NOT NULL, user TEXT NOT NULL, "
+                 "variable TEXT NOT NULL, old_value TEXT NOT NULL, new_value TEXT NOT NULL, result TEXT NOT NULL, reason TEXT NOT NULL);"
+                 "INSERT INTO audit VALUES(1, 1000, 'h', 'u', 'Ch1.A', 'false', 'true', 'ok', ''), (2, 2000, 'h', 'u', 'Ch1.B', '1', '2', 'refused', 'r');",
+                 nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    sqlite3_close(db);
+
+    AuditJournal audit;
+    QCOMPARE(audit.open(path), QString());
+    audit.append({0, 3000, QStringLiteral("h"), QStringLiteral("anna"), QStringLiteral("sign-in"), QStringLiteral("operator"), {}, {},
+        QStringLiteral("ok"), {}, {}});
+    QList<AuditEntry> rows = audit.history(10);
+    std::reverse(rows.begin(), rows.end());
+    QCOMPARE(rows.size(), 3);
+    // The old rows are kept as writes, their variable as the target, and chained before the new row.
+    QCOMPARE(rows.at(1).action, QStringLiteral("write"));
+    QCOMPARE(rows.at(1).target, QStringLiteral("Ch1.B"));
+    QCOMPARE(rows.at(1).reason, QStringLiteral("r"));
+    QCOMPARE(rows.at(2).id, 3);
+    const AuditChain::Verdict verdict = AuditChain::verify(rows, audit.head());
+    QVERIFY2(verdict.ok, qPrintable(verdict.reason));
+}
+
 #include "tst_archivefaults.moc"

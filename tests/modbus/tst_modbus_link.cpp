@@ -318,7 +318,7 @@ void TestModbusLink::switchWriteShowsTheReadBack()
     QCOMPARE(link.plc->plant().state().waterPumpOn, !before);
     QTRY_VERIFY(!link.runtime->audit().history(1).isEmpty());
     AuditEntry entry = link.runtime->audit().history(1).first();
-    QCOMPARE(entry.variable, pump);
+    QCOMPARE(entry.target, pump);
     QCOMPARE(entry.result, QStringLiteral("ok"));
     QCOMPARE(entry.newValue, !before ? QStringLiteral("true") : QStringLiteral("false"));
     QCOMPARE(entry.oldValue, before ? QStringLiteral("true") : QStringLiteral("false"));

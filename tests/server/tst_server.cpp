@@ -1,3 +1,4 @@
+#include "AccountStore.h"
 #include "AlarmEngine.h"
 #include "AlarmPublisher.h"
 #include "BrokerConfig.h"
@@ -12,6 +13,7 @@
 #include "SparkplugCodec.h"
 #include "TagStore.h"
 
+#include <QJsonArray>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -29,6 +31,16 @@ const QString project = QStringLiteral("Kalvora");
 const QString childProject = QStringLiteral("Plant2");
 const QString valve = QStringLiteral("Ch1.Kalvora.Unit1.WaterTank.ValveOn");
 const QString setpoint = QStringLiteral("Ch1.Kalvora.Test.Setpoint");
+/// A copy of the project with access control on, run by a second server and by an embedded runtime.
+const QString guarded = QStringLiteral("Guarded");
+const QString password = QStringLiteral("password-1");
+/// Its sessions lock after 20 idle minutes, not the default 15.
+constexpr qint64 guardedIdleMs = 20 * 60 * 1000;
+const QByteArray guardedRules = R"({"format": 1, "idleLockMinutes": 20,
+  "write": [{"role": "engineer", "variables": ["Ch1.Kalvora.Test.Setpoint"]},
+            {"role": "operator", "variables": ["Ch1.Kalvora.Unit1.WaterTank.ValveOn"]}],
+  "acknowledge": [{"role": "anyone", "groups": ["FCentralAlarms2"]}, {"role": "operator", "groups": ["FCentralAlarms1"]}],
+  "shelve": [{"role": "engineer", "groups": ["*"]}]})";
 
 QString nodeTopic(Type type, const QString& node)
 {
@@ -61,18 +73,29 @@ private Q_SLOTS:
     void alarmStateDecoding();
     void settingsFile_data();
     void settingsFile();
+    void permissions_data();
+    void permissions();
+    void craftedSessions_data();
+    void craftedSessions();
+    void administratorEndsASession();
+    void embeddedSignInCarriesTheActionOut();
 
 private:
     MqttSettings login(const QString& user) const;
     std::unique_ptr<MqttClient> connectStation(const QString& user, QList<MqttMessage>& inbox, const QStringList& filters);
     /// The first message on `topic` from `from` on in the inbox (waiting for it); empty topic if none came.
     MqttMessage waitFor(const QString& topic, qsizetype from = 0, int timeoutMs = 10000);
-    BusReply ask(const QByteArray& body);
+    BusReply ask(const QByteArray& body, const QString& onProject = project);
+    /// Signs in on the guarded server from station A: the session token, empty when refused.
+    QString signInRemote(const QString& user);
     SparkplugPayload decodeOrFail(const MqttMessage& message, Type type);
 
     QTemporaryDir m_dir;
     MosquittoBroker m_broker;
     std::unique_ptr<Server> m_server;
+    std::unique_ptr<Server> m_guardedServer;
+    std::unique_ptr<Runtime> m_embedded;
+    qint64 m_accessNow = 1717228800000; ///< the guarded runtimes' access clock, moved by hand
     std::unique_ptr<MqttClient> m_station;
     QList<MqttMessage> m_inbox;
     SparkplugAliasTable m_aliases;
@@ -132,10 +155,10 @@ SparkplugPayload TestServer::decodeOrFail(const MqttMessage& message, Type type)
     return decoded.value.value_or(SparkplugPayload{});
 }
 
-BusReply TestServer::ask(const QByteArray& body)
+BusReply TestServer::ask(const QByteArray& body, const QString& onProject)
 {
     const QByteArray correlation = QByteArray::number(++m_correlation);
-    const KalvoraTopics topics(project);
+    const KalvoraTopics topics(onProject);
     m_station->publish({topics.request(QStringLiteral("A")), body, 1, false, topics.response(QStringLiteral("A")), correlation});
     BusReply reply = BusReply::refused(QStringLiteral("no answer"));
     (void)QTest::qWaitFor(
@@ -164,17 +187,34 @@ void TestServer::initTestCase()
     for (const QString& file : QDir(QDir(projects).filePath(project)).entryList(QDir::Files))
         QFile::copy(QDir(projects).filePath(project + u'/' + file), QDir(projects).filePath(childProject + u'/' + file));
 
+    QDir().mkpath(QDir(projects).filePath(guarded));
+    for (const QString& file : QDir(QDir(projects).filePath(project)).entryList(QDir::Files))
+        QFile::copy(QDir(projects).filePath(project + u'/' + file), QDir(projects).filePath(guarded + u'/' + file));
+    QFile rules(QDir(projects).filePath(guarded + QStringLiteral("/access.json")));
+    QVERIFY(rules.open(QIODevice::WriteOnly) && rules.write(guardedRules) == guardedRules.size());
+    rules.close();
+    // The same accounts in the server's data folder and in the embedded runtime's.
+    for (const QString& data : {QStringLiteral("data"), QStringLiteral("embedded")}) {
+        const QString folder = QDir(m_dir.path()).filePath(data + u'/' + guarded);
+        QVERIFY(QDir().mkpath(folder));
+        AccountStore accounts(QDir(folder).filePath(AccountStore::fileName()), PasswordHasher(PasswordHasher::minimal()));
+        for (const Role role : {Role::Viewer, Role::Operator, Role::Engineer, Role::Administrator})
+            QCOMPARE(accounts.add(roleName(role), QString(), role, password), QString());
+    }
+
     m_broker.addAccount(QStringLiteral("server"), QStringLiteral("server-pw"),
-        BrokerConfig::serverAccess(project) + BrokerConfig::serverAccess(childProject));
+        BrokerConfig::serverAccess(project) + BrokerConfig::serverAccess(childProject) + BrokerConfig::serverAccess(guarded));
     for (const QString& station : {QStringLiteral("A"), QStringLiteral("B")})
         m_broker.addAccount(station, station + QStringLiteral("-pw"),
-            BrokerConfig::stationAccess(project, station) + BrokerConfig::stationAccess(childProject, station));
+            BrokerConfig::stationAccess(project, station) + BrokerConfig::stationAccess(childProject, station)
+                + BrokerConfig::stationAccess(guarded, station));
     QVERIFY2(m_broker.start(), qPrintable(m_broker.errorString()));
 
     const KalvoraTopics topics(project);
     m_station = connectStation(QStringLiteral("A"), m_inbox,
         {QStringLiteral("spBv1.0/Kalvora/+/Kalvora"), QStringLiteral("spBv1.0/Kalvora/+/Plant2"), topics.server(),
-         KalvoraTopics(childProject).server(), topics.alarmsFilter(), topics.response(QStringLiteral("A"))});
+         KalvoraTopics(childProject).server(), topics.alarmsFilter(), topics.response(QStringLiteral("A")),
+         KalvoraTopics(guarded).response(QStringLiteral("A"))});
     QVERIFY(m_station);
 
     ServerOptions options;
@@ -191,6 +231,17 @@ void TestServer::initTestCase()
     const auto decoded = SparkplugCodec::decode(birth.payload, Type::NBIRTH);
     QVERIFY2(decoded.ok(), qPrintable(decoded.error));
     m_aliases = SparkplugAliasTable(*decoded.value);
+
+    options.project = guarded;
+    options.runtime.accessClock = [this] { return m_accessNow; };
+    m_guardedServer = std::make_unique<Server>(options);
+    QSignalSpy guardedRunning(m_guardedServer.get(), &Server::running);
+    m_guardedServer->start();
+    QVERIFY(guardedRunning.wait(20000));
+    RuntimeOptions embedded = options.runtime;
+    embedded.dataDirectory = QDir(m_dir.path()).filePath(QStringLiteral("embedded"));
+    m_embedded = std::make_unique<Runtime>(embedded);
+    QCOMPARE(startAndWait(*m_embedded, guarded), QString());
 }
 
 void TestServer::cleanupTestCase()
@@ -200,6 +251,10 @@ void TestServer::cleanupTestCase()
         m_server->stop();
         QCOMPARE(finished.size(), 1);
     }
+    if (m_guardedServer)
+        m_guardedServer->stop();
+    if (m_embedded)
+        m_embedded->stop();
 }
 
 void TestServer::birthNamesEveryVariable()
@@ -324,7 +379,9 @@ void TestServer::requests_data()
     malformed("filter not object", R"({"op":"journalCount","user":"u","filter":[]})", "expected an object");
     malformed("range too long", R"({"op":"range","user":"u","archive":"Wasser","trend":"WaterTank","from":0,"to":21600001})", "at most 21600000");
     malformed("limit too big", R"({"op":"journalPage","user":"u","filter":{},"before":0,"limit":5001})", "outside 1 to 5000");
-    malformed("huge", R"({"op":"catalogue","user":")" + QByteArray(70000, 'x') + R"("})", "above the limit of 65536");
+    malformed("pasted password", R"({"op":"signIn","user":"u","password":")" + QByteArray(5000, 'p') + R"("})", "field \"password\": longer than 1025");
+    row("sign-in without access control", R"({"op":"signIn","user":"u","password":"password-1"})", "this project has no access control");
+        malformed("huge", R"({"op":"catalogue","user":")" + QByteArray(70000, 'x') + R"("})", "above the limit of 65536");
 }
 
 void TestServer::requests()
@@ -354,7 +411,7 @@ void TestServer::requests()
         const AuditEntry& last = journal.first();
         QCOMPARE(last.station, QStringLiteral("A"));
         QCOMPARE(last.user, QStringLiteral("alice"));
-        QCOMPARE(last.variable, variable);
+        QCOMPARE(last.target, variable);
         QCOMPARE(last.result, audit);
         QVERIFY2(last.reason.contains(reason), qPrintable(last.reason));
     }
@@ -607,6 +664,215 @@ void TestServer::settingsFile()
     QCOMPARE(read.settings.port, tls ? BrokerSettings::defaultTlsPort : quint16(1884));
     QCOMPARE(read.settings.caFile.isEmpty(), !tls);
     QCOMPARE(read.settings.keepAliveSeconds, json.contains("keepAlive") ? 30 : 10);
+}
+
+QString TestServer::signInRemote(const QString& user)
+{
+    const BusReply reply = ask(R"({"op":"signIn","user":")" + user.toUtf8() + R"(","password":")" + password.toUtf8() + R"("})", guarded);
+    return reply.ok ? reply.fields.value(QStringLiteral("session")).toString() : QString();
+}
+
+void TestServer::permissions_data()
+{
+    QTest::addColumn<QString>("role"); // who is signed in; empty: nobody
+    QTest::addColumn<QString>("op");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("allowed");
+    const auto row = [](const char* role, const char* op, const QString& target, bool allowed) {
+        QTest::addRow("%s %s %s", *role ? role : "nobody", op, qPrintable(target)) << QString::fromLatin1(role) << QString::fromLatin1(op) << target << allowed;
+    };
+    const QString pump = QStringLiteral("WaterPump.Off");
+    const QString everyone = QStringLiteral("FCentralAlarms2");
+    const QString operators = QStringLiteral("FCentralAlarms1");
+    row("", "write", valve, false);
+    row("viewer", "write", valve, false);
+    row("operator", "write", valve, true);
+    row("administrator", "write", valve, true);
+    // The first rule naming the set point wants an engineer.
+    row("operator", "write", setpoint, false);
+    row("engineer", "write", setpoint, true);
+    // No rule names the water pump: nobody may switch it.
+    row("administrator", "write", QStringLiteral("Ch1.Kalvora.WaterPump"), false);
+    row("", "acknowledge", everyone, true);
+    row("", "acknowledge", operators, false);
+    row("viewer", "acknowledge", operators, false);
+    row("operator", "acknowledge", operators, true);
+    row("operator", "shelve", pump, false);
+    row("engineer", "shelve", pump, true);
+    row("viewer", "unshelve", pump, false);
+}
+
+void TestServer::permissions()
+{
+    QFETCH(QString, role);
+    QFETCH(QString, op);
+    QFETCH(QString, target);
+    QFETCH(bool, allowed);
+    const QString value = target == setpoint ? QStringLiteral("50") : QStringLiteral("true");
+
+    // Embedded: the runtime checks its own screens' actions.
+    Runtime& embedded = *m_embedded;
+    embedded.signOut();
+    if (!role.isEmpty())
+        QCOMPARE(embedded.signIn(role, password), QString());
+    QSignalSpy refusedCommand(&embedded.alarms(), &AlarmEngine::commandFailed);
+    bool done = false;
+    if (op == QLatin1String("write")) {
+        try {
+            embedded.tags().write(target, target == setpoint ? QVariant(50) : QVariant(true));
+            done = true;
+        } catch (const KalvoraError&) {
+        }
+    } else if (op == QLatin1String("acknowledge")) {
+        embedded.alarms().acknowledge(target);
+        done = refusedCommand.isEmpty();
+    } else if (op == QLatin1String("shelve")) {
+        done = embedded.alarms().shelve(target, 60000);
+    } else {
+        embedded.alarms().unshelve(target);
+        done = refusedCommand.isEmpty();
+    }
+    QCOMPARE(done, allowed);
+    if (!allowed) {
+        const AuditEntry last = embedded.audit().history(1).value(0);
+        QCOMPARE(last.result, QStringLiteral("refused"));
+        QCOMPARE(last.target, target);
+        if (!role.isEmpty())
+            QCOMPARE(last.user, role);
+    }
+
+    // Server: the same rows as requests with the session the server issued.
+    const QString session = role.isEmpty() ? QString() : signInRemote(role);
+    QCOMPARE(session.isEmpty(), role.isEmpty());
+    const QByteArray head = R"({"op":")" + op.toUtf8() + R"(","user":"claimed","session":")" + session.toUtf8() + R"(",)";
+    const QByteArray body = op == QLatin1String("write") ? head + R"("variable":")" + target.toUtf8() + R"(","value":)" + value.toUtf8() + "}"
+        : op == QLatin1String("acknowledge")            ? head + R"("group":")" + target.toUtf8() + R"("})"
+        : op == QLatin1String("shelve")                 ? head + R"("id":")" + target.toUtf8() + R"(","durationMs":60000})"
+                                                        : head + R"("id":")" + target.toUtf8() + R"("})";
+    const BusReply reply = ask(body, guarded);
+    QVERIFY2(reply.ok == allowed, qPrintable(reply.reason));
+    if (!allowed) {
+        const AuditEntry last = m_guardedServer->runtime().audit().history(1).value(0);
+        QCOMPARE(last.result, QStringLiteral("refused"));
+        QCOMPARE(last.station, QStringLiteral("A"));
+        // The journal names the session's user, not the one the request claims.
+        QCOMPARE(last.user, role.isEmpty() ? QStringLiteral("claimed") : role);
+    }
+}
+
+void TestServer::craftedSessions_data()
+{
+    QTest::addColumn<QString>("session"); // "forged", "other station", "expired", "idle", "signed out"
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("forged") << QStringLiteral("forged") << QStringLiteral("the session is not known here");
+    QTest::newRow("issued to another station") << QStringLiteral("other station") << QStringLiteral("the session is not known here");
+    QTest::newRow("past its age limit") << QStringLiteral("expired") << QStringLiteral("the session is not known here");
+    QTest::newRow("idle-locked") << QStringLiteral("idle") << QStringLiteral("needs signing in as operator");
+    QTest::newRow("signed out") << QStringLiteral("signed out") << QStringLiteral("the session is not known here");
+}
+
+void TestServer::craftedSessions()
+{
+    QFETCH(QString, session);
+    QFETCH(QString, reason);
+    RuntimeAccess& access = m_guardedServer->runtime().access();
+    QString token = QString::fromLatin1(QByteArray(64, 'a'));
+    if (session == QLatin1String("other station")) {
+        token = QString::fromLatin1(access.signIn(QStringLiteral("B"), QStringLiteral("operator"), password).session.token);
+    } else if (session != QLatin1String("forged")) {
+        token = signInRemote(QStringLiteral("operator"));
+        QVERIFY(!token.isEmpty());
+        if (session == QLatin1String("expired"))
+            m_accessNow += SessionManager::defaultMaxAgeMs;
+        if (session == QLatin1String("idle"))
+            m_accessNow += guardedIdleMs;
+        if (session == QLatin1String("signed out"))
+            QVERIFY(ask(R"({"op":"signOut","user":"x","session":")" + token.toUtf8() + R"("})", guarded).ok);
+    }
+    const TagValue before = m_guardedServer->runtime().tags().value(valve);
+    const BusReply reply = ask(R"({"op":"acknowledge","user":"operator","session":")" + token.toUtf8() + R"(","group":"FCentralAlarms1"})", guarded);
+    QVERIFY(!reply.ok);
+    QVERIFY2(reply.reason.contains(reason), qPrintable(reply.reason));
+    QVERIFY(!ask(R"({"op":"write","user":"operator","session":")" + token.toUtf8() + R"(","variable":")" + valve.toUtf8() + R"(","value":false})", guarded).ok);
+    QCOMPARE(m_guardedServer->runtime().tags().value(valve), before);
+    // Viewing needs no session.
+    QVERIFY(ask(R"({"op":"catalogue","user":"x","session":")" + token.toUtf8() + R"("})", guarded).ok);
+}
+
+void TestServer::administratorEndsASession()
+{
+    const QString operatorSession = signInRemote(QStringLiteral("operator"));
+    const QString adminSession = signInRemote(QStringLiteral("administrator"));
+    QVERIFY(!ask(R"({"op":"sessions","user":"x","session":")" + operatorSession.toUtf8() + R"("})", guarded).ok);
+    const BusReply list = ask(R"({"op":"sessions","user":"x","session":")" + adminSession.toUtf8() + R"("})", guarded);
+    QVERIFY2(list.ok, qPrintable(list.reason));
+    QString id;
+    for (const QJsonValue& s : list.fields.value(QStringLiteral("sessions")).toArray())
+        if (s[QStringLiteral("user")] == QStringLiteral("operator") && s[QStringLiteral("station")] == QStringLiteral("A"))
+            id = s[QStringLiteral("id")].toString();
+    QVERIFY(!id.isEmpty());
+    // An operator may not end sessions; the administrator may, and the station hears of it.
+    QVERIFY(!ask(R"({"op":"endSession","user":"x","session":")" + operatorSession.toUtf8() + R"(","id":")" + id.toUtf8() + R"("})", guarded).ok);
+    const qsizetype from = m_inbox.size();
+    const BusReply ended = ask(R"({"op":"endSession","user":"x","session":")" + adminSession.toUtf8() + R"(","id":")" + id.toUtf8() + R"("})", guarded);
+    QVERIFY2(ended.ok, qPrintable(ended.reason));
+    QTRY_VERIFY(std::any_of(m_inbox.cbegin() + from, m_inbox.cend(), [&](const MqttMessage& m) {
+        return m.topic == KalvoraTopics(guarded).response(QStringLiteral("A")) && m.correlationData.isEmpty()
+            && m.payload.contains(R"("event":"sessionEnded")") && m.payload.contains(id.toUtf8());
+    }));
+    QVERIFY(!ask(R"({"op":"write","user":"x","session":")" + operatorSession.toUtf8() + R"(","variable":")" + valve.toUtf8() + R"(","value":true})", guarded).ok);
+    const AuditEntry last = m_guardedServer->runtime().audit().history(2).value(1);
+    QCOMPARE(last.action, QStringLiteral("session-ended"));
+    QCOMPARE(last.user, QStringLiteral("administrator"));
+}
+
+void TestServer::embeddedSignInCarriesTheActionOut()
+{
+    Runtime& runtime = *m_embedded;
+    runtime.signOut();
+    runtime.access().sweep(); // sessions of earlier tests that the moved clock ended are journalled now
+    QCOMPARE(runtime.signIn(QStringLiteral("operator"), password), QString());
+    runtime.tags().write(valve, false);
+    runtime.advance(2);
+    runtime.signOut();
+    const qint64 firstRow = runtime.audit().head().id;
+    QSignalSpy required(&runtime, &Runtime::signInRequired);
+    QVERIFY_THROWS_EXCEPTION(KalvoraError, runtime.tags().write(valve, true));
+    QCOMPARE(required.size(), 1);
+    QVERIFY(runtime.hasPendingAction());
+    // A wrong password keeps the action waiting; the right one carries it out.
+    QCOMPARE(runtime.signIn(QStringLiteral("operator"), QStringLiteral("wrong-password")), QStringLiteral("Wrong user name or password."));
+    QVERIFY(runtime.hasPendingAction());
+    QCOMPARE(runtime.signIn(QStringLiteral("operator"), password), QString());
+    QVERIFY(!runtime.hasPendingAction());
+    runtime.advance(2);
+    QCOMPARE(runtime.tags().value(valve).value.toBool(), true);
+
+    // Idle: the session locks, still naming its user; operating needs the password again.
+    m_accessNow += SessionManager::defaultIdleLockMs;
+    runtime.access().sweep();
+    QVERIFY(!runtime.localSession()->locked); // the project's own idle time counts
+    QSignalSpy changed(&runtime, &Runtime::sessionChanged);
+    m_accessNow += guardedIdleMs - SessionManager::defaultIdleLockMs;
+    runtime.access().sweep();
+    QCOMPARE(changed.size(), 1);
+    QVERIFY(runtime.localSession() && runtime.localSession()->locked);
+    QVERIFY_THROWS_EXCEPTION(KalvoraError, runtime.tags().write(valve, false));
+    QCOMPARE(runtime.signIn(QStringLiteral("operator"), password), QString());
+    runtime.signOut();
+
+    QStringList rows;
+    QList<AuditEntry> journal = runtime.audit().history(100);
+    std::reverse(journal.begin(), journal.end());
+    for (const AuditEntry& e : std::as_const(journal))
+        if (e.id > firstRow)
+            rows.append(QStringList{e.action, e.user, e.result}.join(u' '));
+    QCOMPARE(rows, (QStringList{QStringLiteral("write ") + qEnvironmentVariable("USER") + QStringLiteral(" refused"),
+                       QStringLiteral("sign-in-failed operator refused"), QStringLiteral("sign-in operator ok"), QStringLiteral("write operator ok"),
+                       QStringLiteral("lock operator ok"), QStringLiteral("write operator refused"), QStringLiteral("unlock operator ok"),
+                       QStringLiteral("write operator ok"), QStringLiteral("sign-out operator ok")}));
+    const AuditChain::Verdict verdict = AuditChain::verify(journal, runtime.audit().head());
+    QVERIFY2(verdict.ok, qPrintable(verdict.reason));
 }
 
 QTEST_MAIN(TestServer)

@@ -15,14 +15,19 @@
 //         --curves CHART LEGEND ARCHIVE/TREND,...  put these curves on a chart of the screen in front, as
 //                            the chooser's OK does (ranges from the archive, the rest of its slots empty)
 //         --shelve NAME LIST ROW MINUTES  shelve the alarm on line ROW of LIST, as its context menu does
+//         --sign-in USER PASSWORD  sign in through the sign-in dialog (opened if none is), as its OK does
+//         --grab-sign-in FILE  write the open sign-in dialog to FILE
+//         --titles           print every window's title (who is signed in stands there)
 //         --history NAME LIST ROW FILE    open the history of line ROW of LIST (-1: of the whole list),
 //                            as F2 does, write it to FILE and close it
 //
 // Without a platform chosen in QT_QPA_PLATFORM it draws off screen on a display of the given size;
 // KALVORA_PROJECT chooses another runtime project, as for the station.
 
+#include "AccessStatus.h"
 #include "AlarmHistoryDialog.h"
 #include "Fonts.h"
+#include "KalvoraError.h"
 #include "QMButton.h"
 #include "QMSAlarmList.h"
 #include "QMSKey.h"
@@ -38,6 +43,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -126,6 +132,7 @@ int main(int argc, char** argv)
     int exitCode = 0;
     Runtime runtime(options);
     Shell shell(runtime, {QString(), [&exitCode](int code) { exitCode = code; }});
+    AccessStatus access(runtime);
     TopLevelError::setReporter([](const QString& message) {
         std::fprintf(stderr, "screenshot: the station failed: %s\n", qPrintable(message));
         std::exit(1);
@@ -185,7 +192,11 @@ int main(int argc, char** argv)
             const QVariant typed = value == QLatin1String("true") ? QVariant(true)
                 : value == QLatin1String("false")                 ? QVariant(false)
                                                                   : QVariant(value.toDouble());
-            runtime.tags().write(argument(1), typed);
+            try {
+                runtime.tags().write(argument(1), typed);
+            } catch (const KalvoraError& e) {
+                std::printf("write refused: %s\n", qPrintable(e.message()));
+            }
             i += 2;
             runFor(300);
         } else if (step == QLatin1String("--speed")) {
@@ -261,6 +272,24 @@ int main(int argc, char** argv)
             front->control<QMTrendLegend>(argument(2)).UpdateLegend();
             i += 3;
             runFor(300);
+        } else if (step == QLatin1String("--sign-in")) {
+            if (!access.dialog())
+                access.askToSignIn({});
+            const QList<QLineEdit*> fields = access.dialog()->findChildren<QLineEdit*>();
+            fields.at(0)->setText(argument(1));
+            fields.at(1)->setText(argument(2));
+            access.dialog()->accept();
+            i += 2;
+            runFor(300);
+        } else if (step == QLatin1String("--grab-sign-in")) {
+            if (!access.dialog())
+                usage(QStringLiteral("no sign-in dialog is open"));
+            ok = save(access.dialog()->grab(), argument(1)) && ok;
+            ++i;
+        } else if (step == QLatin1String("--titles")) {
+            for (QWidget* window : QApplication::topLevelWidgets())
+                if (window->isVisible())
+                    std::printf("title: %s\n", qPrintable(window->windowTitle()));
         } else if (step == QLatin1String("--grab-display")) {
             ok = save(QGuiApplication::primaryScreen()->grabWindow(0), argument(1)) && ok;
             ++i;

@@ -1,5 +1,7 @@
 #include "AuditFile.h"
 
+#include "AuditJournal.h"
+
 #include <QFileInfo>
 
 #include <sqlite3.h>
@@ -88,7 +90,22 @@ AuditFile::Rows AuditFile::read(const QString& path)
         result.rows.append(AuditRow{sqlite3_column_int64(s, 0), sqlite3_column_int64(s, 1), text(s, 2), text(s, 3), text(s, 4), text(s, 5),
             text(s, 6), text(s, 7), text(s, 8), text(s, 9), hashOf(s, 10)});
     }
-    if (!rows || step != SQLITE_DONE)
+    if (!rows || step != SQLITE_DONE) {
         result.error = QStringLiteral("%1: cannot read the rows: %2").arg(path, QString::fromUtf8(sqlite3_errmsg(db.get())));
+        return result;
+    }
+    const Statement meta = prepare(db.get(), "SELECT key, value FROM meta WHERE key IN ('" + AuditJournal::headIdKey().toUtf8() + "', '"
+            + AuditJournal::headHashKey().toUtf8() + "')");
+    AuditChain::Head head;
+    int found = 0;
+    while (meta && sqlite3_step(meta.get()) == SQLITE_ROW) {
+        ++found;
+        if (text(meta.get(), 0) == AuditJournal::headIdKey())
+            head.id = text(meta.get(), 1).toLongLong();
+        else
+            head.hash = QByteArray::fromHex(text(meta.get(), 1).toLatin1());
+    }
+    if (found == 2)
+        result.head = head;
     return result;
 }

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 /// \brief Reads the rows of an audit journal file (SQLite, read only) for AuditChain::verify.
 class AuditFile final {
 public:
@@ -14,6 +16,7 @@ public:
         QList<AuditRow> rows;
         QString error;        ///< the file could not be read as an audit journal
         bool noChain = false; ///< the journal's table has no hash column: written before rows were chained
+        std::optional<AuditChain::Head> head; ///< the newest row as the journal recorded it; none when missing
     };
     /// The columns a chained journal's table "audit" must have.
     static QStringList columns();

@@ -4,6 +4,7 @@
 #include "AccountStore.h"
 #include "AuditChain.h"
 #include "AuditFile.h"
+#include "AuditJournal.h"
 #include "Credentials.h"
 #include "PasswordPrompt.h"
 
@@ -79,7 +80,11 @@ int verifyAudit(const QString& path)
         print(QStringLiteral("%1: the audit journal has no hash chain yet (written before rows were chained); nothing to verify").arg(path));
         return 3;
     }
-    const AuditChain::Verdict verdict = AuditChain::verify(file.rows);
+    // Without the newest row's record, rows cut off at the end could not be told.
+    if (!file.head)
+        return fail(QStringLiteral("%1: the chain cannot be checked to its end: the record of the newest row (meta %2, %3) is missing")
+                        .arg(path, AuditJournal::headIdKey(), AuditJournal::headHashKey()));
+    const AuditChain::Verdict verdict = AuditChain::verify(file.rows, *file.head);
     if (!verdict.ok)
         return fail(QStringLiteral("%1: the chain is broken at row %2: %3").arg(path).arg(verdict.id).arg(verdict.reason));
     print(QStringLiteral("%1: %2 rows, the chain is intact").arg(path).arg(verdict.checked));

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "AccessRules.h"
+#include "AccountStore.h"
+#include "AuditJournal.h"
+#include "SessionManager.h"
+#include "SignInGuard.h"
+
+#include <QObject>
+
+#include <memory>
+#include <optional>
+
+/// Who carries out an action: the station and user written into the journals, and the role the action
+/// is checked against (none: nobody signed in, or the session is locked).
+struct Actor {
+    QString station;
+    QString user;
+    std::optional<Role> role;
+};
+
+/// \brief A runtime's access layer: the project's rules (access.json; without it everything is open, as
+/// before), the accounts of the runtime's data folder, sign-in with its failure lock, and the sessions
+/// with their idle lock. Every access event (sign-in, failed sign-in, lock, unlock, sign-out, session
+/// ended) goes to the journal handed in. The runtime that executes an action asks check(): the
+/// embedded station's runtime for its own screens, the server for every station's requests.
+class RuntimeAccess final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(RuntimeAccess)
+
+public:
+    using Journal = std::function<void(const AuditEntry&)>;
+
+    RuntimeAccess(AccessClock clock, Journal journal, QObject* parent);
+    ~RuntimeAccess() override;
+
+    /// Reads the project's rules and, when there are any, the accounts; empty on success, otherwise
+    /// the fault with file, place and reason. Sessions of an earlier project end.
+    QString load(const QString& projectFolder, const QString& dataFolder, const QStringList& variables, const QStringList& groups);
+    /// Back to open rules, no accounts, no sessions.
+    void clear();
+
+    bool isOpen() const { return m_rules.isOpen(); }
+    const AccessRules& rules() const { return m_rules; }
+    SessionManager& sessions() { return *m_sessions; }
+    /// Null while the project runs open.
+    AccountStore* accounts() { return m_accounts.get(); }
+
+    struct SignIn {
+        SignInResult result;
+        Session session; ///< with its token, when signed in
+        QString error;   ///< why refused, for the person at the keyboard; empty when signed in
+    };
+    /// Checks the password and opens a session for `station`. Refused at once, unhashed, for a bad user
+    /// name or an oversized password. Journalled either way.
+    SignIn signIn(const QString& station, const QString& userName, const QString& password);
+    /// Signs the session of `token` in again after its idle lock; journalled as "unlock".
+    SignIn unlock(const QString& station, const QByteArray& token, const QString& password);
+    /// Ends the session of `token`, its owner signing out; false when there was none.
+    bool signOut(const QByteArray& token);
+    /// An administrator's session (`token`, at `station`) ends the session `id` of any station: empty
+    /// when done, otherwise why not (journalled either way).
+    QString endSession(const QString& station, const QByteArray& token, const QByteArray& id);
+
+    /// Who acts with the session of `token` at `station`: its user and role, no role while locked; an
+    /// unknown token, or none, gives the user `fallbackUser` with no role.
+    Actor actor(const QString& station, const QByteArray& token, const QString& fallbackUser = {});
+    /// Whether `actor` may do `action` on `target`. An allowed action counts as the session's activity.
+    AccessRules::Decision check(AccessRules::Action action, const QString& target, const Actor& actor, const QByteArray& token = {});
+
+    /// Applies the idle lock and the age limit and journals what changed.
+    void sweep();
+
+Q_SIGNALS:
+    /// A session was opened, locked, unlocked or ended.
+    void sessionsChanged();
+    /// The session `id` ended by another's hand or by age (the station that holds it hears of it).
+    void sessionEnded(const QByteArray& id, const QString& station, const QString& reason);
+
+private:
+    void journal(const QString& action, const QString& station, const QString& user, const QString& target, const QString& result,
+        const QString& reason);
+    /// Refuses what must never reach the hash: a bad user name or an oversized or empty password.
+    static QString inputFault(const QString& userName, const QString& password);
+
+    AccessClock m_clock;
+    Journal m_journal;
+    AccessRules m_rules;
+    std::unique_ptr<AccountStore> m_accounts;
+    std::unique_ptr<SignInGuard> m_guard;
+    std::unique_ptr<SessionManager> m_sessions;
+};
