@@ -169,9 +169,17 @@ BusReply RequestServer::run(const QString& station, const BusRequest& q)
     case Op::SignIn: {
         // Signing in again after the idle lock keeps the session; any other sign-in opens a new one.
         const bool resume = ownSession && session->locked && Credentials::sameUser(session->userName, q.user);
+        if (!m_clock.isValid())
+            m_clock.start();
+        if (const auto failed = m_failedSignIn.constFind(station);
+            failed != m_failedSignIn.constEnd() && m_clock.elapsed() - *failed < SignInRetryMs)
+            return BusReply::refused(QStringLiteral("the last sign-in from station %1 failed a moment ago; try again in a second").arg(station));
         const RuntimeAccess::SignIn result = resume ? access.unlock(station, token, q.password) : access.signIn(station, q.user, q.password);
-        if (!result.error.isEmpty())
+        if (!result.error.isEmpty()) {
+            m_failedSignIn.insert(station, m_clock.elapsed());
             return BusReply::refused(result.error);
+        }
+        m_failedSignIn.remove(station);
         return BusReply::success({{QStringLiteral("session"), QString::fromLatin1(result.session.token)}, {QStringLiteral("id"), QString::fromLatin1(result.session.id)},
             {QStringLiteral("user"), result.session.userName}, {QStringLiteral("role"), roleName(result.session.role)}});
     }

@@ -5,6 +5,8 @@
 #include "KalvoraTopics.h"
 #include "MqttClient.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 
 class Runtime;
@@ -18,6 +20,9 @@ class RequestServer final : public QObject {
     Q_DISABLE_COPY_MOVE(RequestServer)
 
 public:
+    /// After a failed sign-in, the station's next attempt within this time is refused unhashed: a
+    /// script guessing passwords cannot hold up the plant's publishing on this thread.
+    static constexpr qint64 SignInRetryMs = 1000;
     RequestServer(Runtime& runtime, MqttClient& client, const QString& project, QObject* parent);
 
     /// The subscription filter for every station's requests.
@@ -37,4 +42,8 @@ private:
     Runtime& m_runtime;
     MqttClient& m_client;
     KalvoraTopics m_topics;
+    /// When each station's last sign-in failed (monotonic ms): a password hash costs this thread about
+    /// 0.1 s, so a station that failed waits SignInRetryMs before the next attempt is even hashed.
+    QHash<QString, qint64> m_failedSignIn;
+    QElapsedTimer m_clock;
 };

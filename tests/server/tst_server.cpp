@@ -8,6 +8,7 @@
 #include "MosquittoBroker.h"
 #include "PlantPublisher.h"
 #include "ProjectFingerprint.h"
+#include "RequestServer.h"
 #include "Server.h"
 #include "ServerStatus.h"
 #include "SparkplugCodec.h"
@@ -824,6 +825,15 @@ void TestServer::administratorEndsASession()
     const AuditEntry last = m_guardedServer->runtime().audit().history(2).value(1);
     QCOMPARE(last.action, QStringLiteral("session-ended"));
     QCOMPARE(last.user, QStringLiteral("administrator"));
+
+    // A failed sign-in makes the station wait before its next attempt is even hashed.
+    QVERIFY(!ask(R"({"op":"signIn","user":"operator","password":"wrong-password"})", guarded).ok);
+    QElapsedTimer asked;
+    asked.start();
+    const BusReply hurried = ask(R"({"op":"signIn","user":"operator","password":")" + password.toUtf8() + R"("})", guarded);
+    QVERIFY(!hurried.ok && hurried.reason.contains(QStringLiteral("try again in a second")));
+    QVERIFY(asked.elapsed() < RequestServer::SignInRetryMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!signInRemote(QStringLiteral("operator")).isEmpty(), 5000);
 }
 
 void TestServer::embeddedSignInCarriesTheActionOut()
