@@ -6,6 +6,9 @@
 #include "RequestClient.h"
 
 #include <QJsonArray>
+#include <QtEndian>
+
+#include <bit>
 
 namespace {
 
@@ -35,22 +38,17 @@ BusRequest RemoteHistory::request(BusRequest::Op op) const
 
 QList<ArchiveSample> RemoteHistory::samplesOf(const BusReply& reply, QString* error)
 {
-    QList<ArchiveSample> samples;
     const QJsonValue value = reply.fields.value(QStringLiteral("samples"));
-    if (!value.isArray()) {
-        *error = QStringLiteral("the answer holds no samples");
+    const auto decoded = QByteArray::fromBase64Encoding(value.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!value.isString() || !decoded || decoded.decoded.size() % PackedSampleBytes != 0) {
+        *error = QStringLiteral("the answer's samples are not base64 of 16-byte samples");
         return {};
     }
-    const QJsonArray array = value.toArray();
-    samples.reserve(array.size());
-    for (const QJsonValue& v : array) {
-        const QJsonArray pair = v.toArray();
-        if (pair.size() != 2 || !pair.at(0).isDouble() || !pair.at(1).isDouble()) {
-            *error = QStringLiteral("a sample of the answer is not [time, value]");
-            return {};
-        }
-        samples.append({static_cast<qint64>(pair.at(0).toDouble()), pair.at(1).toDouble()});
-    }
+    const QByteArray& packed = decoded.decoded;
+    QList<ArchiveSample> samples;
+    samples.reserve(packed.size() / PackedSampleBytes);
+    for (const char* at = packed.constData(); at < packed.constData() + packed.size(); at += PackedSampleBytes)
+        samples.append({qFromLittleEndian<qint64>(at), std::bit_cast<double>(qFromLittleEndian<quint64>(at + 8))});
     return samples;
 }
 

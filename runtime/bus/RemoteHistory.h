@@ -12,6 +12,9 @@ struct BusReply;
 /// when the server's answer does, a failure (no server, no answer) as the error.
 class RemoteHistory final : public HistoryReader {
 public:
+    /// A sample on the wire: time in ms (int64) and value (IEEE double), little-endian, in base64.
+    static constexpr int PackedSampleBytes = 16;
+
     RemoteHistory(RequestClient& requests, std::function<QString()> user);
 
     void reduced(const QString& archive, const QString& trend, qint64 from, qint64 to, int buckets, QObject* context,

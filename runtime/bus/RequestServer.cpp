@@ -5,21 +5,31 @@
 #include "BusLog.h"
 #include "Credentials.h"
 #include "KalvoraError.h"
+#include "RemoteHistory.h"
 #include "Runtime.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QtEndian>
+
+#include <bit>
 
 namespace {
 
 using Op = BusRequest::Op;
 
-QJsonArray samplesJson(const QList<ArchiveSample>& samples)
+// A chart's read is thousands of samples: packed as 16 bytes each in base64 they cost a copy instead
+// of a JSON number pair apiece on both sides, and the doubles travel bit for bit.
+QString samplesJson(const QList<ArchiveSample>& samples)
 {
-    QJsonArray out;
-    for (const ArchiveSample& s : samples)
-        out.append(QJsonArray{s.timeMs, s.value});
-    return out;
+    QByteArray packed(samples.size() * RemoteHistory::PackedSampleBytes, Qt::Uninitialized);
+    char* at = packed.data();
+    for (const ArchiveSample& s : samples) {
+        qToLittleEndian<qint64>(s.timeMs, at);
+        qToLittleEndian<quint64>(std::bit_cast<quint64>(s.value), at + 8);
+        at += RemoteHistory::PackedSampleBytes;
+    }
+    return QString::fromLatin1(packed.toBase64());
 }
 
 QJsonObject entryJson(const AlarmJournalEntry& e)

@@ -8,6 +8,7 @@
 #include "MosquittoBroker.h"
 #include "PlantPublisher.h"
 #include "ProjectFingerprint.h"
+#include "RemoteHistory.h"
 #include "RequestServer.h"
 #include "Server.h"
 #include "ServerStatus.h"
@@ -20,6 +21,10 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
+
+#include <bit>
+#include <cmath>
 
 #include <memory>
 #include <signal.h>
@@ -72,6 +77,8 @@ private Q_SLOTS:
     void brokerConfigFiles();
     void alarmStateDecoding_data();
     void alarmStateDecoding();
+    void sampleAnswers_data();
+    void sampleAnswers();
     void settingsFile_data();
     void settingsFile();
     void permissions_data();
@@ -625,6 +632,47 @@ void TestServer::alarmStateDecoding()
         QVERIFY2(parsed.error.contains(error), qPrintable(parsed.error));
     else
         QCOMPARE(AlarmPublisher::toJson(*parsed.value), json);
+}
+
+void TestServer::sampleAnswers_data()
+{
+    QTest::addColumn<QJsonValue>("samples");
+    QTest::addColumn<int>("count"); // -1: refused
+    const auto packed = [](std::initializer_list<std::pair<qint64, double>> samples) {
+        QByteArray raw;
+        for (const auto& [t, v] : samples) {
+            char bytes[16];
+            qToLittleEndian<qint64>(t, bytes);
+            qToLittleEndian<quint64>(std::bit_cast<quint64>(v), bytes + 8);
+            raw.append(bytes, 16);
+        }
+        return QJsonValue(QString::fromLatin1(raw.toBase64()));
+    };
+    QTest::newRow("none") << packed({}) << 0;
+    QTest::newRow("odd values") << packed({{-5, -0.0}, {1796861972346, std::numeric_limits<double>::infinity()},
+                                           {1796861972347, std::numeric_limits<double>::quiet_NaN()}, {1796861972348, 4.9e-324}}) << 4;
+    QTest::newRow("not base64") << QJsonValue(QStringLiteral("AAAA!!!!")) << -1;
+    QTest::newRow("15 bytes") << QJsonValue(QString::fromLatin1(QByteArray(15, 'x').toBase64())) << -1;
+    QTest::newRow("old pairs") << QJsonValue(QJsonArray{QJsonArray{1, 2.0}}) << -1;
+    QTest::newRow("missing") << QJsonValue() << -1;
+}
+
+void TestServer::sampleAnswers()
+{
+    QFETCH(QJsonValue, samples);
+    QFETCH(int, count);
+    BusReply reply = BusReply::success({{QStringLiteral("samples"), samples}});
+    QString error;
+    const QList<ArchiveSample> read = RemoteHistory::samplesOf(reply, &error);
+    QCOMPARE(error.isEmpty(), count >= 0);
+    QCOMPARE(read.size(), std::max(count, 0));
+    // Bit for bit: -0.0 and NaN come back as they were sent.
+    if (count == 4) {
+        QCOMPARE(read.at(0).timeMs, -5);
+        QVERIFY(std::signbit(read.at(0).value));
+        QVERIFY(std::isnan(read.at(2).value));
+        QCOMPARE(read.at(3).value, 4.9e-324);
+    }
 }
 
 void TestServer::settingsFile_data()
