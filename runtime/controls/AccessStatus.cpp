@@ -2,6 +2,7 @@
 
 #include "Runtime.h"
 #include "SignInDialog.h"
+#include "TextDatabase.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -10,6 +11,17 @@
 namespace {
 
 const char* const BaseTitle = "kalvoraBaseTitle";
+
+const char* roleKey(Role role)
+{
+    switch (role) {
+    case Role::Viewer: return "RolleBetrachter";
+    case Role::Operator: return "RolleBediener";
+    case Role::Engineer: return "RolleIngenieur";
+    case Role::Administrator: return "RolleAdministrator";
+    }
+    return "";
+}
 
 } // namespace
 
@@ -20,6 +32,7 @@ AccessStatus::AccessStatus(Runtime& runtime, QObject* parent)
     qApp->installEventFilter(this);
     connect(&m_runtime, &Runtime::sessionChanged, this, &AccessStatus::updateTitles);
     connect(&m_runtime, &Runtime::started, this, &AccessStatus::updateTitles);
+    connect(&m_runtime.texts(), &TextDatabase::languageChanged, this, &AccessStatus::updateTitles);
     connect(&m_runtime, &Runtime::signInRequired, this, &AccessStatus::askToSignIn);
 }
 
@@ -27,10 +40,13 @@ QString AccessStatus::titleSuffix()
 {
     if (m_runtime.access().isOpen())
         return {};
+    // In the screens' language, like every text the operator reads.
+    const auto text = [this](const char* key) { return m_runtime.texts().text(QStringLiteral("Indextexte"), QString::fromLatin1(key)); };
     const Session* s = m_runtime.localSession();
     if (!s)
-        return QStringLiteral(" — nicht angemeldet");
-    return QStringLiteral(" — %1 %2%3").arg(roleName(s->role), s->userName, s->locked ? QStringLiteral(" (gesperrt)") : QString());
+        return QStringLiteral(" — ") + text("AnmeldungKeine");
+    return QStringLiteral(" — %1 %2%3")
+        .arg(text(roleKey(s->role)), s->userName, s->locked ? QStringLiteral(" (%1)").arg(text("AnmeldungGesperrt")) : QString());
 }
 
 void AccessStatus::askToSignIn(const QString& reason)

@@ -2,12 +2,22 @@
 
 #include "Credentials.h"
 #include "Runtime.h"
+#include "TextDatabase.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
+
+namespace {
+// The dialog speaks the screens' language, from the project's texts as every other dialog does.
+QString text(Runtime& runtime, const char* key)
+{
+    return runtime.texts().text(QStringLiteral("Indextexte"), QString::fromLatin1(key));
+}
+} // namespace
 
 SignInDialog::SignInDialog(Runtime& runtime, const QString& reason, QWidget* parent)
     : QDialog(parent)
@@ -16,10 +26,15 @@ SignInDialog::SignInDialog(Runtime& runtime, const QString& reason, QWidget* par
     , m_password(new QLineEdit(this))
     , m_message(new QLabel(this))
 {
-    setWindowTitle(QStringLiteral("Anmelden"));
+    setWindowTitle(text(runtime, "AnmeldenTitel"));
     setObjectName(QStringLiteral("SignInDialog"));
-    auto* why = new QLabel(reason.isEmpty() ? QStringLiteral("Anmelden, um die Anlage zu bedienen.") : reason, this);
+    auto* why = new QLabel(text(runtime, "AnmeldenHinweis"), this);
     why->setWordWrap(true);
+    // The rule that refused, as the runtime words it for the journal: for the engineer, in grey.
+    auto* rule = new QLabel(reason, this);
+    rule->setWordWrap(true);
+    rule->setStyleSheet(QStringLiteral("color: #606060"));
+    rule->setVisible(!reason.isEmpty());
     m_user->setMaxLength(Credentials::maxUserNameLength);
     m_password->setEchoMode(QLineEdit::Password);
     // A pasted megabyte is cut here already; the runtime refuses anything above the limit in bytes.
@@ -27,13 +42,16 @@ SignInDialog::SignInDialog(Runtime& runtime, const QString& reason, QWidget* par
     m_message->setStyleSheet(QStringLiteral("color: #b00000"));
     m_message->setWordWrap(true);
     auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("Benutzer"), m_user);
-    form->addRow(QStringLiteral("Passwort"), m_password);
+    form->addRow(text(runtime, "AnmeldenBenutzer"), m_user);
+    form->addRow(text(runtime, "AnmeldenPasswort"), m_password);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setText(text(runtime, "AnmeldenOk"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(text(runtime, "AnmeldenAbbrechen"));
     connect(buttons, &QDialogButtonBox::accepted, this, &SignInDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &SignInDialog::reject);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(why);
+    layout->addWidget(rule);
     layout->addLayout(form);
     layout->addWidget(m_message);
     layout->addWidget(buttons);

@@ -3,8 +3,10 @@
 #include "EngineTestSupport.h"
 #include "KalvoraError.h"
 #include "SignInDialog.h"
+#include "TextDatabase.h"
 #include "TagStore.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QWidget>
@@ -59,7 +61,19 @@ void TestAccessStation::refusedSwitchSignsInAndSwitches()
     QTRY_VERIFY(!status.dialog());
     runtime.advance(2);
     QCOMPARE(runtime.tags().value(pump).value.toBool(), !before);
+    QCOMPARE(screen.windowTitle(), QStringLiteral("Kalvora — Bediener otto"));
+    // The dialog and the title speak the screens' language.
+    runtime.texts().setLanguageId(TextDatabase::English);
     QCOMPARE(screen.windowTitle(), QStringLiteral("Kalvora — operator otto"));
+    {
+        SignInDialog english(runtime, {}, nullptr);
+        QCOMPARE(english.windowTitle(), QStringLiteral("Sign in"));
+        QStringList labels;
+        for (const QLabel* label : english.findChildren<QLabel*>())
+            labels.append(label->text());
+        QVERIFY2(labels.contains(QStringLiteral("Sign in to operate the plant.")) && labels.contains(QStringLiteral("Password")), qPrintable(labels.join(u'|')));
+    }
+    runtime.texts().setLanguageId(TextDatabase::German);
 
     // Ctrl+Alt+L on any window signs out.
     QTest::keyClick(&screen, Qt::Key_L, Qt::ControlModifier | Qt::AltModifier);
