@@ -41,12 +41,12 @@ QString AccessStatus::titleSuffix()
     if (m_runtime.access().isOpen())
         return {};
     // In the screens' language, like every text the operator reads.
-    const auto text = [this](const char* key) { return m_runtime.texts().text(QStringLiteral("Indextexte"), QString::fromLatin1(key)); };
+    const TextDatabase& texts = m_runtime.texts();
     const Session* s = m_runtime.localSession();
     if (!s)
-        return QStringLiteral(" — ") + text("AnmeldungKeine");
+        return QStringLiteral(" — ") + texts.indexText("AnmeldungKeine");
     return QStringLiteral(" — %1 %2%3")
-        .arg(text(roleKey(s->role)), s->userName, s->locked ? QStringLiteral(" (%1)").arg(text("AnmeldungGesperrt")) : QString());
+        .arg(texts.indexText(roleKey(s->role)), s->userName, s->locked ? QStringLiteral(" (%1)").arg(texts.indexText("AnmeldungGesperrt")) : QString());
 }
 
 void AccessStatus::askToSignIn(const QString& reason)

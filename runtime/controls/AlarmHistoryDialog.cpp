@@ -19,7 +19,6 @@
 #include <QVBoxLayout>
 
 namespace {
-const QString textGroup = QStringLiteral("Indextexte");
 constexpr qint64 hourMs = 60 * 60 * 1000LL;
 const char* const spanKeys[] = {"VerlaufAlles", "VerlaufStunde", "VerlaufTag", "VerlaufWoche", "VerlaufFrei"};
 } // namespace
@@ -127,7 +126,7 @@ AlarmHistoryDialog::~AlarmHistoryDialog() = default;
 
 QString AlarmHistoryDialog::text(const char* key) const
 {
-    return m_runtime.texts().text(textGroup, QString::fromLatin1(key));
+    return m_runtime.texts().indexText(key);
 }
 
 void AlarmHistoryDialog::retranslate()

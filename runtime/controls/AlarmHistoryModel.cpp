@@ -14,7 +14,6 @@
 #include <algorithm>
 
 namespace {
-const QString textGroup = QStringLiteral("Indextexte");
 
 // Reading for an export goes in larger steps than the view's pages; still bounded in memory.
 constexpr int exportPage = 2000;
@@ -165,7 +164,7 @@ int AlarmHistoryModel::columnCount(const QModelIndex& parent) const
 
 QString AlarmHistoryModel::text(const char* key) const
 {
-    return m_runtime.texts().text(textGroup, QString::fromLatin1(key));
+    return m_runtime.texts().indexText(key);
 }
 
 QString AlarmHistoryModel::eventText(const QString& event) const

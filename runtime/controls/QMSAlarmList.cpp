@@ -23,7 +23,6 @@
 #include <cstring>
 
 namespace {
-const QString textGroup = QStringLiteral("Indextexte");
 constexpr int markWidth = 16;
 constexpr int cellInset = 3;
 constexpr int rowPadding = 4;
@@ -276,9 +275,9 @@ QString QMSAlarmList::details(const AlarmInfo& alarm) const
     };
     QStringList lines;
     lines << designation(alarm) + QStringLiteral(" (") + alarm.id + QLatin1Char(')') << alarm.text
-          << texts.text(textGroup, QStringLiteral("AlarmGekommen")) + QStringLiteral(": ") + when(alarm.cameMs)
-          << texts.text(textGroup, QStringLiteral("AlarmGegangen")) + QStringLiteral(": ") + when(alarm.wentMs)
-          << texts.text(textGroup, QStringLiteral("AlarmQuittiert")) + QStringLiteral(": ") + when(alarm.acknowledgedMs);
+          << texts.indexText("AlarmGekommen") + QStringLiteral(": ") + when(alarm.cameMs)
+          << texts.indexText("AlarmGegangen") + QStringLiteral(": ") + when(alarm.wentMs)
+          << texts.indexText("AlarmQuittiert") + QStringLiteral(": ") + when(alarm.acknowledgedMs);
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -289,7 +288,7 @@ QString QMSAlarmList::emptyText() const
 
 QString QMSAlarmList::text(const char* key) const
 {
-    return runtime().texts().text(textGroup, QString::fromLatin1(key));
+    return runtime().texts().indexText(key);
 }
 
 QString QMSAlarmList::shelvedText() const

@@ -111,7 +111,7 @@ void QMSVarIn::dropEntry()
 
 void QMSVarIn::showHint()
 {
-    m_hint = runtime().texts().text(QStringLiteral("Indextexte"), QStringLiteral("EingabeBereich"))
+    m_hint = runtime().texts().indexText("EingabeBereich")
                  .arg(m_lower)
                  .arg(m_upper);
     if (!m_hintLabel) {

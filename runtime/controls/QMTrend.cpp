@@ -251,7 +251,7 @@ bool QMTrend::showsEmptyPeriod() const
 
 QString QMTrend::text(const char* key) const
 {
-    return runtime().texts().text(QStringLiteral("Indextexte"), QString::fromLatin1(key));
+    return runtime().texts().indexText(key);
 }
 
 QLocale QMTrend::numberLocale() const

@@ -11,14 +11,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-// The dialog speaks the screens' language, from the project's texts as every other dialog does.
-QString text(Runtime& runtime, const char* key)
-{
-    return runtime.texts().text(QStringLiteral("Indextexte"), QString::fromLatin1(key));
-}
-} // namespace
-
 SignInDialog::SignInDialog(Runtime& runtime, const QString& reason, QWidget* parent)
     : QDialog(parent)
     , m_runtime(runtime)
@@ -26,9 +18,9 @@ SignInDialog::SignInDialog(Runtime& runtime, const QString& reason, QWidget* par
     , m_password(new QLineEdit(this))
     , m_message(new QLabel(this))
 {
-    setWindowTitle(text(runtime, "AnmeldenTitel"));
+    setWindowTitle(runtime.texts().indexText("AnmeldenTitel"));
     setObjectName(QStringLiteral("SignInDialog"));
-    auto* why = new QLabel(text(runtime, "AnmeldenHinweis"), this);
+    auto* why = new QLabel(runtime.texts().indexText("AnmeldenHinweis"), this);
     why->setWordWrap(true);
     // The rule that refused, as the runtime words it for the journal: for the engineer, in grey.
     auto* rule = new QLabel(reason, this);
@@ -42,11 +34,11 @@ SignInDialog::SignInDialog(Runtime& runtime, const QString& reason, QWidget* par
     m_message->setStyleSheet(QStringLiteral("color: #b00000"));
     m_message->setWordWrap(true);
     auto* form = new QFormLayout;
-    form->addRow(text(runtime, "AnmeldenBenutzer"), m_user);
-    form->addRow(text(runtime, "AnmeldenPasswort"), m_password);
+    form->addRow(runtime.texts().indexText("AnmeldenBenutzer"), m_user);
+    form->addRow(runtime.texts().indexText("AnmeldenPasswort"), m_password);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setText(text(runtime, "AnmeldenOk"));
-    buttons->button(QDialogButtonBox::Cancel)->setText(text(runtime, "AnmeldenAbbrechen"));
+    buttons->button(QDialogButtonBox::Ok)->setText(runtime.texts().indexText("AnmeldenOk"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(runtime.texts().indexText("AnmeldenAbbrechen"));
     connect(buttons, &QDialogButtonBox::accepted, this, &SignInDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &SignInDialog::reject);
     auto* layout = new QVBoxLayout(this);

@@ -33,6 +33,11 @@ public:
 
     static QString placeholder(const QString& group, const QString& key);
 
+    /// The group of the runtime's own texts: the controls' captions, notes and dialogs.
+    static inline const QString IndexGroup = QStringLiteral("Indextexte");
+    /// A text of IndexGroup in the current language.
+    QString indexText(const char* key) const { return text(IndexGroup, QString::fromLatin1(key)); }
+
 Q_SIGNALS:
     void languageChanged(int languageId);
 

@@ -51,7 +51,7 @@ void FCentral::showWriteFailure(const QString& variable, const QString& reason)
         m_note->setStyleSheet(QStringLiteral("background: #fff4c2; color: #000; border: 2px solid #d60093; padding: 6px;"));
         m_note->setGeometry(262, 8, 500, 56);
     }
-    const QString format = host().runtime().texts().text(QStringLiteral("Indextexte"), QStringLiteral("SchreibfehlerHinweis"));
+    const QString format = host().runtime().texts().indexText("SchreibfehlerHinweis");
     m_note->setText(format.contains(QLatin1String("%1")) ? format.arg(variable, reason) : variable + QStringLiteral(": ") + reason);
     m_note->show();
     m_note->raise();
