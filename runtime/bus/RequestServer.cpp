@@ -66,6 +66,7 @@ RequestServer::RequestServer(Runtime& runtime, MqttClient& client, const QString
     , m_client(client)
     , m_topics(project)
 {
+    m_clock.start();
     // The station whose session ended hears of it on its response topic, with no correlation data.
     connect(&runtime.access(), &RuntimeAccess::sessionEnded, this, [this](const QByteArray& id, const QString& station, const QString& reason) {
         const QJsonObject event{{QStringLiteral("ok"), true}, {QStringLiteral("event"), QStringLiteral("sessionEnded")},
@@ -179,8 +180,6 @@ BusReply RequestServer::run(const QString& station, const BusRequest& q)
     case Op::SignIn: {
         // Signing in again after the idle lock keeps the session; any other sign-in opens a new one.
         const bool resume = ownSession && session->locked && Credentials::sameUser(session->userName, q.user);
-        if (!m_clock.isValid())
-            m_clock.start();
         if (const auto failed = m_failedSignIn.constFind(station);
             failed != m_failedSignIn.constEnd() && m_clock.elapsed() - *failed < SignInRetryMs)
             return BusReply::refused(QStringLiteral("the last sign-in from station %1 failed a moment ago; try again in a second").arg(station));
