@@ -53,6 +53,15 @@ QByteArray AlarmPublisher::toJson(const AlarmInfo& a)
         {QStringLiteral("value"), a.value}, {QStringLiteral("shelvedUntilMs"), a.shelvedUntilMs}, {QStringLiteral("shelvedBy"), a.shelvedBy}});
 }
 
+AlarmState AlarmPublisher::stateOf(const BusJson& r)
+{
+    const QString name = r.string("state");
+    const AlarmState state = AlarmJournal::stateFromName(name);
+    if (AlarmJournal::stateName(state) != name)
+        r.fail("state", QStringLiteral("unknown state \"%1\"").arg(name));
+    return state;
+}
+
 BusResult<AlarmInfo> AlarmPublisher::parse(const QByteArray& json)
 {
     try {
@@ -63,10 +72,7 @@ BusResult<AlarmInfo> AlarmPublisher::parse(const QByteArray& json)
         AlarmInfo a;
         a.id = r.string("id");
         a.group = r.string("group");
-        const QString state = r.string("state");
-        a.state = AlarmJournal::stateFromName(state);
-        if (AlarmJournal::stateName(a.state) != state)
-            r.fail("state", QStringLiteral("unknown state \"%1\"").arg(state));
+        a.state = stateOf(r);
         a.cameMs = r.whole("cameMs");
         a.wentMs = r.whole("wentMs");
         a.acknowledgedMs = r.whole("acknowledgedMs");

@@ -10,6 +10,7 @@
 #include <QObject>
 
 class AlarmEngine;
+class BusJson;
 
 /// \brief Every alarm's state as a retained message on kalvora/<project>/alarms/<id> (PROTOCOL.md): all
 /// of them after each connection, then each one whose state changed, so a station started at any time
@@ -28,6 +29,8 @@ public:
     /// times, who, value, shelving); number, text, priority and help come from the station's project.
     static QByteArray toJson(const AlarmInfo& alarm);
     static BusResult<AlarmInfo> parse(const QByteArray& json);
+    /// The field "state" of `r` as the journal names states; an unknown name fails `r`.
+    static AlarmState stateOf(const BusJson& r);
 
 private:
     void publishGroup(const QString& group, bool always);

@@ -1,5 +1,6 @@
 #include "RemoteHistory.h"
 
+#include "AlarmPublisher.h"
 #include "BusJson.h"
 #include "BusReply.h"
 #include "BusRequest.h"
@@ -70,7 +71,7 @@ QList<AlarmJournalEntry> RemoteHistory::entriesOf(const BusReply& reply, QString
             e.alarm = r.string("alarm");
             e.group = r.string("group");
             e.event = r.string("event");
-            e.state = AlarmJournal::stateFromName(r.string("state"));
+            e.state = AlarmPublisher::stateOf(r);
             e.cameMs = r.whole("cameMs");
             e.wentMs = r.whole("wentMs");
             e.acknowledgedMs = r.whole("acknowledgedMs");

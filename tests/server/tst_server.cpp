@@ -77,6 +77,7 @@ private Q_SLOTS:
     void brokerConfigFiles();
     void alarmStateDecoding_data();
     void alarmStateDecoding();
+    void journalAnswerWithUnknownState();
     void sampleAnswers_data();
     void sampleAnswers();
     void settingsFile_data();
@@ -673,6 +674,21 @@ void TestServer::sampleAnswers()
         QVERIFY(std::isnan(read.at(2).value));
         QCOMPARE(read.at(3).value, 4.9e-324);
     }
+}
+
+void TestServer::journalAnswerWithUnknownState()
+{
+    // A journal page whose entry names a state no version knows is refused, not shown as another.
+    QJsonObject entry{{QStringLiteral("id"), 1}, {QStringLiteral("timeMs"), 5}, {QStringLiteral("alarm"), QStringLiteral("A")},
+        {QStringLiteral("group"), QStringLiteral("G")}, {QStringLiteral("event"), QStringLiteral("came")}, {QStringLiteral("state"), QStringLiteral("active")},
+        {QStringLiteral("cameMs"), 5}, {QStringLiteral("wentMs"), 0}, {QStringLiteral("acknowledgedMs"), 0}, {QStringLiteral("value"), 1.0},
+        {QStringLiteral("station"), QString()}, {QStringLiteral("shelvedUntilMs"), 0}};
+    QString error;
+    QCOMPARE(RemoteHistory::entriesOf(BusReply::success({{QStringLiteral("entries"), QJsonArray{entry}}}), &error).size(), 1);
+    QCOMPARE(error, QString());
+    entry[QStringLiteral("state")] = QStringLiteral("burning");
+    QVERIFY(RemoteHistory::entriesOf(BusReply::success({{QStringLiteral("entries"), QJsonArray{entry}}}), &error).isEmpty());
+    QVERIFY2(error.contains(QStringLiteral("unknown state \"burning\"")), qPrintable(error));
 }
 
 void TestServer::settingsFile_data()
