@@ -9,6 +9,7 @@
 #include "ModbusSource.h"
 #include "PlantSimulator.h"
 #include "ProjectLoader.h"
+#include "SessionLink.h"
 #include "SimulationSource.h"
 #include "TagStore.h"
 #include "TextDatabase.h"
@@ -84,6 +85,10 @@ void Runtime::setUpAccess()
     m_sessionTimer = new QTimer(this);
     m_sessionTimer->setInterval(1000);
     connect(m_sessionTimer, &QTimer::timeout, m_access, &RuntimeAccess::sweep);
+    connect(m_access, &RuntimeAccess::sessionEnded, this, [this](const QByteArray& id, const QString&, const QString& reason) {
+        if (!m_localSessionId.isEmpty() && id == m_localSessionId)
+            Q_EMIT sessionEnded(reason);
+    });
     connect(m_access, &RuntimeAccess::sessionsChanged, this, [this] {
         const Session* s = localSession();
         m_alarms->setOperator(s ? QSysInfo::machineHostName() + QLatin1Char('/') + s->userName : m_defaultOperator);
@@ -133,16 +138,32 @@ QString Runtime::gate(AccessRules::Action action, const QString& target, std::fu
     return decision.reason;
 }
 
+bool Runtime::isAccessControlled() const
+{
+    if (const SessionLink* link = sessionLink())
+        return link->isControlled();
+    return !m_access->isOpen();
+}
+
+SessionLink* Runtime::sessionLink() const
+{
+    return isStation() && m_source ? m_source->sessions() : nullptr;
+}
+
 Actor Runtime::localActor()
 {
     const Session* s = localSession();
     if (!s)
         return {QSysInfo::machineHostName(), qEnvironmentVariable("USER", qEnvironmentVariable("USERNAME")), std::nullopt};
+    if (sessionLink())
+        return {QSysInfo::machineHostName(), s->userName, s->locked ? std::nullopt : std::optional<Role>(s->role)};
     return m_access->actor(QSysInfo::machineHostName(), m_localToken);
 }
 
 const Session* Runtime::localSession()
 {
+    if (const SessionLink* link = sessionLink())
+        return link->session();
     if (m_localToken.isEmpty())
         return nullptr;
     const Session* s = m_access->sessions().find(m_localToken);
@@ -151,30 +172,59 @@ const Session* Runtime::localSession()
     return s;
 }
 
-QString Runtime::signIn(const QString& user, const QString& password)
+void Runtime::signIn(const QString& user, const QString& password)
 {
-    const QString station = QSysInfo::machineHostName();
-    const Session* current = localSession();
-    const bool resume = current && current->locked && Credentials::sameUser(current->userName, user);
-    const RuntimeAccess::SignIn result = resume ? m_access->unlock(station, m_localToken, password) : m_access->signIn(station, user, password);
-    if (!result.error.isEmpty())
-        return result.error;
-    if (!resume) {
-        if (!m_localToken.isEmpty())
-            m_access->signOut(m_localToken);
-        m_localToken = result.session.token;
-        Q_EMIT m_access->sessionsChanged();
+    if (m_signingIn) {
+        // Answered like every other outcome, from the event loop.
+        QMetaObject::invokeMethod(this, [this] { Q_EMIT signInFinished(QStringLiteral("a sign-in is being checked; wait for its answer")); },
+            Qt::QueuedConnection);
+        return;
     }
-    if (const std::function<void()> pending = std::exchange(m_pendingAction, nullptr))
-        pending();
-    return {};
+    m_signingIn = true;
+    if (SessionLink* link = sessionLink())
+        return link->signIn(user, password); // answered through signedIn()
+    m_access->signInLater(QSysInfo::machineHostName(), user, password, m_localToken, this, [this](const RuntimeAccess::SignIn& result) {
+        if (result.error.isEmpty() && !result.resumed) {
+            if (!m_localToken.isEmpty())
+                m_access->signOut(m_localToken);
+            m_localToken = result.session.token;
+            m_localSessionId = result.session.id;
+            Q_EMIT m_access->sessionsChanged();
+        }
+        signedIn(result.error);
+    });
+}
+
+void Runtime::signedIn(const QString& error)
+{
+    m_signingIn = false;
+    if (error.isEmpty())
+        if (const std::function<void()> pending = std::exchange(m_pendingAction, nullptr))
+            pending();
+    Q_EMIT signInFinished(error);
 }
 
 void Runtime::signOut()
 {
     m_pendingAction = nullptr;
+    if (SessionLink* link = sessionLink())
+        return link->signOut();
     if (!m_localToken.isEmpty())
         m_access->signOut(std::exchange(m_localToken, QByteArray()));
+}
+
+void Runtime::linkSessions()
+{
+    SessionLink* link = sessionLink();
+    if (!link)
+        return;
+    connect(link, &SessionLink::signInFinished, this, &Runtime::signedIn);
+    connect(link, &SessionLink::sessionChanged, this, &Runtime::sessionChanged);
+    connect(link, &SessionLink::sessionEnded, this, &Runtime::sessionEnded);
+    connect(link, &SessionLink::signInRequired, this, [this](const QString& reason, const std::function<void()>& retry) {
+        m_pendingAction = retry;
+        Q_EMIT signInRequired(reason);
+    });
 }
 
 void Runtime::journalRefused(const QString& action, const QString& target, const Actor& actor, const QString& reason)
@@ -244,6 +294,12 @@ void Runtime::dropSource()
     // A station's alarm commands and history reads went through the source: not past its end.
     m_alarms->setCommandSink(nullptr);
     m_history = &m_embeddedHistory;
+    // A retry or an answer of the link would reach past its end.
+    m_pendingAction = nullptr;
+    if (m_signingIn && sessionLink()) {
+        m_signingIn = false;
+        Q_EMIT signInFinished(QStringLiteral("the link to the server was closed"));
+    }
     m_source->stop();
     delete m_source;
     m_source = nullptr;
@@ -452,6 +508,7 @@ void Runtime::loadProject()
         m_alarms->setCommandSink(m_source->alarmCommands());
         if (HistoryReader* remote = m_source->history())
             m_history = remote;
+        linkSessions();
     } else if (m_project.source == PlantSourceKind::Modbus) {
         // A PLC keeps its own time: its values are stamped with the moment they arrive.
         m_options.realTime = true;

@@ -54,7 +54,9 @@ void TestAccessStation::refusedSwitchSignsInAndSwitches()
     QCOMPARE(fields.at(1)->echoMode(), QLineEdit::Password);
     fields.at(0)->setText(QStringLiteral("otto"));
     fields.at(1)->setText(QStringLiteral("wrong-password"));
+    QSignalSpy answered(&runtime, &Runtime::signInFinished);
     status.dialog()->accept();
+    QVERIFY(answered.wait());
     QVERIFY(status.dialog() && status.dialog()->isVisible()); // stays open for another try
     fields.at(1)->setText(password);
     status.dialog()->accept();

@@ -779,7 +779,7 @@ void TestServer::permissions()
     Runtime& embedded = *m_embedded;
     embedded.signOut();
     if (!role.isEmpty())
-        QCOMPARE(embedded.signIn(role, password), QString());
+        QCOMPARE(signInAndWait(embedded, role, password), QString());
     QSignalSpy refusedCommand(&embedded.alarms(), &AlarmEngine::commandFailed);
     bool done = false;
     if (op == QLatin1String("write")) {
@@ -905,7 +905,7 @@ void TestServer::embeddedSignInCarriesTheActionOut()
     Runtime& runtime = *m_embedded;
     runtime.signOut();
     runtime.access().sweep(); // sessions of earlier tests that the moved clock ended are journalled now
-    QCOMPARE(runtime.signIn(QStringLiteral("operator"), password), QString());
+    QCOMPARE(signInAndWait(runtime, QStringLiteral("operator"), password), QString());
     runtime.tags().write(valve, false);
     runtime.advance(2);
     runtime.signOut();
@@ -915,9 +915,9 @@ void TestServer::embeddedSignInCarriesTheActionOut()
     QCOMPARE(required.size(), 1);
     QVERIFY(runtime.hasPendingAction());
     // A wrong password keeps the action waiting; the right one carries it out.
-    QCOMPARE(runtime.signIn(QStringLiteral("operator"), QStringLiteral("wrong-password")), QStringLiteral("Wrong user name or password."));
+    QCOMPARE(signInAndWait(runtime, QStringLiteral("operator"), QStringLiteral("wrong-password")), QStringLiteral("Wrong user name or password."));
     QVERIFY(runtime.hasPendingAction());
-    QCOMPARE(runtime.signIn(QStringLiteral("operator"), password), QString());
+    QCOMPARE(signInAndWait(runtime, QStringLiteral("operator"), password), QString());
     QVERIFY(!runtime.hasPendingAction());
     runtime.advance(2);
     QCOMPARE(runtime.tags().value(valve).value.toBool(), true);
@@ -932,7 +932,7 @@ void TestServer::embeddedSignInCarriesTheActionOut()
     QCOMPARE(changed.size(), 1);
     QVERIFY(runtime.localSession() && runtime.localSession()->locked);
     QVERIFY_THROWS_EXCEPTION(KalvoraError, runtime.tags().write(valve, false));
-    QCOMPARE(runtime.signIn(QStringLiteral("operator"), password), QString());
+    QCOMPARE(signInAndWait(runtime, QStringLiteral("operator"), password), QString());
     runtime.signOut();
 
     QStringList rows;
