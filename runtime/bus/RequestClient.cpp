@@ -2,6 +2,8 @@
 
 #include "BusLog.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTimer>
 
 RequestClient::RequestClient(MqttClient& client, const KalvoraTopics& topics, QString station, QObject* parent)
@@ -36,10 +38,11 @@ bool RequestClient::handle(const MqttMessage& message)
     if (message.topic != responseTopic())
         return false;
     if (message.correlationData.isEmpty()) {
-        const auto event = BusReply::parse(message.payload);
-        if (event.ok() && event.value->fields.value(QStringLiteral("event")).isString()) {
+        // An event is small; anything large here is not one.
+        const QJsonObject event = message.payload.size() <= 4096 ? QJsonDocument::fromJson(message.payload).object() : QJsonObject();
+        if (event.value(QStringLiteral("event")).isString()) {
             if (m_event)
-                m_event(event.value->fields);
+                m_event(event);
         } else {
             qCWarning(busLog).noquote() << QStringLiteral("Message on %1 dropped: neither an answer nor an event").arg(message.topic);
         }

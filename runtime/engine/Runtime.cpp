@@ -172,17 +172,15 @@ const Session* Runtime::localSession()
     return s;
 }
 
-void Runtime::signIn(const QString& user, const QString& password)
+bool Runtime::signIn(const QString& user, const QString& password)
 {
-    if (m_signingIn) {
-        // Answered like every other outcome, from the event loop.
-        QMetaObject::invokeMethod(this, [this] { Q_EMIT signInFinished(QStringLiteral("a sign-in is being checked; wait for its answer")); },
-            Qt::QueuedConnection);
-        return;
-    }
+    if (m_signingIn)
+        return false;
     m_signingIn = true;
-    if (SessionLink* link = sessionLink())
-        return link->signIn(user, password); // answered through signedIn()
+    if (SessionLink* link = sessionLink()) {
+        link->signIn(user, password); // answered through signedIn()
+        return true;
+    }
     m_access->signInLater(QSysInfo::machineHostName(), user, password, m_localToken, this, [this](const RuntimeAccess::SignIn& result) {
         if (result.error.isEmpty() && !result.resumed) {
             if (!m_localToken.isEmpty())
@@ -193,6 +191,7 @@ void Runtime::signIn(const QString& user, const QString& password)
         }
         signedIn(result.error);
     });
+    return true;
 }
 
 void Runtime::signedIn(const QString& error)

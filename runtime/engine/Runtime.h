@@ -168,8 +168,9 @@ public:
     /// Signs the screens' operator in, or in again after the idle lock, without holding up the screens:
     /// the password is checked on a worker thread, or by the server for a station. signInFinished()
     /// follows from the event loop; on success an action refused for want of a role just before
-    /// (signInRequired()) has been carried out by then. A second call while one is checked is refused.
-    void signIn(const QString& user, const QString& password);
+    /// (signInRequired()) has been carried out by then. False, and no answer, while an earlier one is
+    /// still being checked: that one's answer stands.
+    bool signIn(const QString& user, const QString& password);
     /// Whether a sign-in is being checked.
     bool isSigningIn() const { return m_signingIn; }
     void signOut();

@@ -56,7 +56,11 @@ void TestAccessStation::refusedSwitchSignsInAndSwitches()
     fields.at(1)->setText(QStringLiteral("wrong-password"));
     QSignalSpy answered(&runtime, &Runtime::signInFinished);
     status.dialog()->accept();
+    // Back at once: the password is checked on a worker, the dialog waits, a second try is turned away.
+    QVERIFY(runtime.isSigningIn() && answered.isEmpty() && !fields.at(1)->isEnabled());
+    QVERIFY(!runtime.signIn(QStringLiteral("otto"), password));
     QVERIFY(answered.wait());
+    QCOMPARE(answered.takeFirst().first().toString(), QStringLiteral("Wrong user name or password."));
     QVERIFY(status.dialog() && status.dialog()->isVisible()); // stays open for another try
     fields.at(1)->setText(password);
     status.dialog()->accept();
@@ -66,6 +70,11 @@ void TestAccessStation::refusedSwitchSignsInAndSwitches()
     QCOMPARE(screen.windowTitle(), QStringLiteral("Kalvora — Bediener otto"));
     // The dialog and the title speak the screens' language.
     runtime.texts().setLanguageId(TextDatabase::English);
+    QCOMPARE(screen.windowTitle(), QStringLiteral("Kalvora — operator otto"));
+    // A window that sets its own title (a language switch reloads its texts) keeps who is signed in.
+    screen.setWindowTitle(QStringLiteral("Kalvora (English)"));
+    QCOMPARE(screen.windowTitle(), QStringLiteral("Kalvora (English) — operator otto"));
+    screen.setWindowTitle(QStringLiteral("Kalvora"));
     QCOMPARE(screen.windowTitle(), QStringLiteral("Kalvora — operator otto"));
     {
         SignInDialog english(runtime, {}, nullptr);

@@ -66,7 +66,8 @@ inline QString startAndWait(Runtime& runtime, const QString& project = QStringLi
 inline QString signInAndWait(Runtime& runtime, const QString& user, const QString& password)
 {
     QSignalSpy finished(&runtime, &Runtime::signInFinished);
-    runtime.signIn(user, password);
+    if (!runtime.signIn(user, password))
+        return QStringLiteral("refused: a sign-in is being checked");
     if (!finished.wait(10000))
         return QStringLiteral("no answer to the sign-in");
     return finished.first().first().toString();
