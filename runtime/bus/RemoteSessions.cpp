@@ -97,10 +97,14 @@ void RemoteSessions::refused(const BusReply& refusal, const std::function<void()
 
 void RemoteSessions::event(const QJsonObject& event)
 {
-    if (event.value(QStringLiteral("event")).toString() != QLatin1String("sessionEnded"))
-        return;
     if (!m_session || event.value(QStringLiteral("id")).toString().toLatin1() != m_session->id)
         return;
-    drop();
-    Q_EMIT sessionEnded(event.value(QStringLiteral("reason")).toString());
+    const QString what = event.value(QStringLiteral("event")).toString();
+    if (what == QLatin1String("sessionLocked") && !m_session->locked) {
+        m_session->locked = true;
+        Q_EMIT sessionChanged();
+    } else if (what == QLatin1String("sessionEnded")) {
+        drop();
+        Q_EMIT sessionEnded(event.value(QStringLiteral("reason")).toString());
+    }
 }

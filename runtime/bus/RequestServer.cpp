@@ -67,11 +67,16 @@ RequestServer::RequestServer(Runtime& runtime, MqttClient& client, const QString
     , m_topics(project)
 {
     m_clock.start();
-    // The station whose session ended hears of it on its response topic, with no correlation data.
-    connect(&runtime.access(), &RuntimeAccess::sessionEnded, this, [this](const QByteArray& id, const QString& station, const QString& reason) {
-        const QJsonObject event{{QStringLiteral("ok"), true}, {QStringLiteral("event"), QStringLiteral("sessionEnded")},
-            {QStringLiteral("id"), QString::fromLatin1(id)}, {QStringLiteral("reason"), reason}};
+    // The station whose session ended or locked hears of it on its response topic, with no correlation data.
+    const auto tell = [this](const QString& station, const QJsonObject& event) {
         m_client.publish({m_topics.response(station), QJsonDocument(event).toJson(QJsonDocument::Compact), 1, false, {}, {}});
+    };
+    connect(&runtime.access(), &RuntimeAccess::sessionEnded, this, [tell](const QByteArray& id, const QString& station, const QString& reason) {
+        tell(station, {{QStringLiteral("ok"), true}, {QStringLiteral("event"), QStringLiteral("sessionEnded")}, {QStringLiteral("id"), QString::fromLatin1(id)},
+                          {QStringLiteral("reason"), reason}});
+    });
+    connect(&runtime.access(), &RuntimeAccess::sessionLocked, this, [tell](const QByteArray& id, const QString& station) {
+        tell(station, {{QStringLiteral("ok"), true}, {QStringLiteral("event"), QStringLiteral("sessionLocked")}, {QStringLiteral("id"), QString::fromLatin1(id)}});
     });
 }
 

@@ -255,8 +255,10 @@ AccessRules::Decision RuntimeAccess::check(AccessRules::Action action, const QSt
 void RuntimeAccess::sweep()
 {
     const SessionManager::Sweep changes = m_sessions->sweep();
-    for (const Session& s : changes.locked)
+    for (const Session& s : changes.locked) {
         journal(QStringLiteral("lock"), s.station, s.userName, {}, Ok, QStringLiteral("idle for %1 min").arg(m_sessions->idleLockMs() / 60000));
+        Q_EMIT sessionLocked(s.id, s.station);
+    }
     for (const Session& s : changes.expired) {
         journal(QStringLiteral("session-ended"), s.station, s.userName, {}, Ok, QStringLiteral("the session's age limit"));
         Q_EMIT sessionEnded(s.id, s.station, QStringLiteral("the session's age limit"));

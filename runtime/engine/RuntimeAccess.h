@@ -91,6 +91,8 @@ Q_SIGNALS:
     void sessionsChanged();
     /// The session `id` ended by another's hand or by age (the station that holds it hears of it).
     void sessionEnded(const QByteArray& id, const QString& station, const QString& reason);
+    /// The session `id` locked after its idle time (the station that holds it hears of it).
+    void sessionLocked(const QByteArray& id, const QString& station);
 
 private:
     /// One attempt between its checks on this thread and the hash on a worker.

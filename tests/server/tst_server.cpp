@@ -1040,11 +1040,12 @@ void TestServer::stationSignsInThroughTheServer()
     QTRY_VERIFY(server.audit().history(1).value(0).action == QLatin1String("write"));
     QCOMPARE(server.audit().history(1).value(0).user, QStringLiteral("operator"));
 
-    // Idle at the server: the next command is refused, the station shows the lock, the password unlocks.
+    // Idle at the server: the station shows the lock at once, the next command asks for the password,
+    // which unlocks the same session.
     m_accessNow += guardedIdleMs;
     server.access().sweep();
-    station.tags().write(valve, before);
     QTRY_COMPARE(screen.windowTitle(), QStringLiteral("Kalvora — Bediener operator (gesperrt)"));
+    station.tags().write(valve, before);
     signInThroughDialog(QStringLiteral("operator"));
     QVERIFY(valveBecomes(before));
     QCOMPARE(station.localSession()->token, token);
