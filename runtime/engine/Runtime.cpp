@@ -329,7 +329,7 @@ void Runtime::start(const QString& projectName)
             const HistorySettings& history = m_project.history;
             if (history.store == HistoryStoreKind::Embedded)
                 return m_archive->open(path, notice);
-            if (!m_options.historyServer.archive || !m_options.historyServer.alarmJournal)
+            if (!m_options.historyServer.archive || !m_options.historyServer.alarmJournal || !m_options.historyServer.auditJournal)
                 return QStringLiteral("%1: this program keeps history only in files and cannot use the database server the project names")
                     .arg(QDir::toNativeSeparators(QDir(projectDirectory()).filePath(QStringLiteral("project.json"))));
             return m_archive->open(m_options.historyServer.archive(history.connection), notice);
@@ -342,10 +342,12 @@ void Runtime::start(const QString& projectName)
                     return m_alarms->openJournal(path, notice);
                 return m_alarms->openJournal(m_options.historyServer.alarmJournal(m_project.history.connection), notice);
             });
-        // The audit journal of operator writes lies beside the alarm journal and opens with it.
+        // The audit journal lies beside the alarm journal and opens with it.
         if (m_state == State::Starting) {
             QString notice;
-            const QString error = m_audit.open(QDir(dataFolder()).filePath(QStringLiteral("audit.sqlite")), &notice);
+            const QString error = m_project.history.store == HistoryStoreKind::Embedded
+                ? m_audit.open(QDir(dataFolder()).filePath(QStringLiteral("audit.sqlite")), &notice)
+                : m_audit.open(m_options.historyServer.auditJournal(m_project.history.connection), &notice);
             if (!error.isEmpty())
                 return failStart(error);
             if (!notice.isEmpty()) {

@@ -35,10 +35,11 @@ struct StationLink {
     QObject* parent;
 };
 
-/// Makes the archive's and the alarm journal's stores on a database server, from a connection string.
+/// Makes the archive's and the journals' stores on a database server, from a connection string.
 struct HistoryServerStores {
     std::function<std::unique_ptr<ArchiveBackend>(const QString& connection)> archive;
     std::function<std::unique_ptr<AlarmJournalStore>(const QString& connection)> alarmJournal;
+    std::function<std::unique_ptr<AuditJournalStore>(const QString& connection)> auditJournal;
 };
 
 /// Where a runtime finds its projects and keeps its data; the defaults suit the installed program.
@@ -64,7 +65,7 @@ struct RuntimeOptions {
     /// from there, once the station's own project copy is loaded. The runtime then keeps no files.
     std::function<PlantSource*(const StationLink&)> remoteSource;
     /// Set by a program that can keep history on a database server: makes the stores of the archive
-    /// and the alarm journal for a project's connection string. Without it such a project does not start.
+    /// and the journals for a project's connection string. Without it such a project does not start.
     HistoryServerStores historyServer;
     /// The wall clock of sign-ins and sessions (idle lock, failure lock); tests hand in a fake one.
     AccessClock accessClock;

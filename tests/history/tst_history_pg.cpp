@@ -1,6 +1,7 @@
 #include "ArchiveTestSupport.h"
 #include "EngineTestSupport.h"
 #include "PgAlarmJournal.h"
+#include "PgAuditJournal.h"
 #include "PgArchiveBackend.h"
 #include "PgArchiveReader.h"
 #include "PgArchiveSchema.h"
@@ -95,7 +96,7 @@ private:
             qFatal("the project no longer holds its format line");
         RuntimeOptions options = testOptions(root);
         if (canServe)
-            options.historyServer = {&PgArchiveBackend::create, &PgAlarmJournal::create};
+            options.historyServer = {&PgArchiveBackend::create, &PgAlarmJournal::create, &PgAuditJournal::create};
         return std::make_unique<Runtime>(options);
     }
 

@@ -1,6 +1,6 @@
 #include "AuditFile.h"
 
-#include "AuditJournal.h"
+#include "SqliteAuditJournal.h"
 
 #include <QFileInfo>
 
@@ -94,13 +94,13 @@ AuditFile::Rows AuditFile::read(const QString& path)
         result.error = QStringLiteral("%1: cannot read the rows: %2").arg(path, QString::fromUtf8(sqlite3_errmsg(db.get())));
         return result;
     }
-    const Statement meta = prepare(db.get(), "SELECT key, value FROM meta WHERE key IN ('" + AuditJournal::headIdKey().toUtf8() + "', '"
-            + AuditJournal::headHashKey().toUtf8() + "')");
+    const Statement meta = prepare(db.get(), "SELECT key, value FROM meta WHERE key IN ('" + SqliteAuditJournal::headIdKey().toUtf8() + "', '"
+            + SqliteAuditJournal::headHashKey().toUtf8() + "')");
     AuditChain::Head head;
     int found = 0;
     while (meta && sqlite3_step(meta.get()) == SQLITE_ROW) {
         ++found;
-        if (text(meta.get(), 0) == AuditJournal::headIdKey())
+        if (text(meta.get(), 0) == SqliteAuditJournal::headIdKey())
             head.id = text(meta.get(), 1).toLongLong();
         else
             head.hash = QByteArray::fromHex(text(meta.get(), 1).toLatin1());

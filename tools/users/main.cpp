@@ -4,7 +4,7 @@
 #include "AccountStore.h"
 #include "AuditChain.h"
 #include "AuditFile.h"
-#include "AuditJournal.h"
+#include "SqliteAuditJournal.h"
 #include "Credentials.h"
 #include "PasswordPrompt.h"
 
@@ -83,7 +83,7 @@ int verifyAudit(const QString& path)
     // Without the newest row's record, rows cut off at the end could not be told.
     if (!file.head)
         return fail(QStringLiteral("%1: the chain cannot be checked to its end: the record of the newest row (meta %2, %3) is missing")
-                        .arg(path, AuditJournal::headIdKey(), AuditJournal::headHashKey()));
+                        .arg(path, SqliteAuditJournal::headIdKey(), SqliteAuditJournal::headHashKey()));
     const AuditChain::Verdict verdict = AuditChain::verify(file.rows, *file.head);
     if (!verdict.ok)
         return fail(QStringLiteral("%1: the chain is broken at row %2: %3").arg(path).arg(verdict.id).arg(verdict.reason));
