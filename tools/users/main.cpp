@@ -71,23 +71,26 @@ int list(const AccountStore& store)
     return 0;
 }
 
-int verifyAudit(const QString& path)
+/// Checks the chain of the journal in the file `path`, or on the server when `connection` is given.
+int verifyAudit(const QString& path, const QString& connection)
 {
-    const AuditFile::Rows file = AuditFile::read(path);
+    QString where = path;
+    const AuditFile::Rows file = connection.isEmpty() ? AuditFile::read(path) : AuditFile::readServer(connection, &where);
     if (!file.error.isEmpty())
         return fail(file.error);
     if (file.noChain) {
-        print(QStringLiteral("%1: the audit journal has no hash chain yet (written before rows were chained); nothing to verify").arg(path));
+        print(QStringLiteral("%1: the audit journal has no hash chain yet (written before rows were chained); nothing to verify").arg(where));
         return 3;
     }
     // Without the newest row's record, rows cut off at the end could not be told.
     if (!file.head)
-        return fail(QStringLiteral("%1: the chain cannot be checked to its end: the record of the newest row (meta %2, %3) is missing")
-                        .arg(path, SqliteAuditJournal::headIdKey(), SqliteAuditJournal::headHashKey()));
+        return fail(QStringLiteral("%1: the chain cannot be checked to its end: the record of the newest row (%2) is missing")
+                        .arg(where, connection.isEmpty() ? QStringLiteral("meta %1, %2").arg(SqliteAuditJournal::headIdKey(), SqliteAuditJournal::headHashKey())
+                                                         : QStringLiteral("table audit_journal_head")));
     const AuditChain::Verdict verdict = AuditChain::verify(file.rows, *file.head);
     if (!verdict.ok)
-        return fail(QStringLiteral("%1: the chain is broken at row %2: %3").arg(path).arg(verdict.id).arg(verdict.reason));
-    print(QStringLiteral("%1: %2 rows, the chain is intact").arg(path).arg(verdict.checked));
+        return fail(QStringLiteral("%1: the chain is broken at row %2: %3").arg(where).arg(verdict.id).arg(verdict.reason));
+    print(QStringLiteral("%1: %2 rows, the chain is intact").arg(where).arg(verdict.checked));
     return 0;
 }
 
@@ -99,10 +102,10 @@ std::optional<Role> roleArgument(const QString& text)
     return role;
 }
 
-int run(const QString& command, const QStringList& args, const QString& folder)
+int run(const QString& command, const QStringList& args, const QString& folder, const QString& connection)
 {
     if (command == QLatin1String("verify-audit"))
-        return verifyAudit(args.isEmpty() ? QDir(folder).filePath(QStringLiteral("audit.sqlite")) : args.first());
+        return verifyAudit(args.isEmpty() ? QDir(folder).filePath(QStringLiteral("audit.sqlite")) : args.first(), connection);
     AccountStore store(QDir(folder).filePath(AccountStore::fileName()));
     if (const QString error = store.load(); !error.isEmpty())
         return fail(error);
@@ -156,6 +159,9 @@ int main(int argc, char* argv[])
     parser.addHelpOption();
     parser.addOption({QStringLiteral("data"), QStringLiteral("The runtime's data folder (default: the user's data folder)."), QStringLiteral("folder")});
     parser.addOption({QStringLiteral("project"), QStringLiteral("The runtime project (default: Kalvora)."), QStringLiteral("name"), QStringLiteral("Kalvora")});
+    parser.addOption({QStringLiteral("connection"),
+        QStringLiteral("verify-audit: the journal on this PostgreSQL server (the project's history connection) instead of a file."),
+        QStringLiteral("conninfo")});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do, see above."));
     parser.process(app);
 
@@ -168,7 +174,10 @@ int main(int argc, char* argv[])
         if (command == QLatin1String(c.name)) {
             if (args.size() < c.arguments || args.size() > c.most)
                 return fail(QStringLiteral("usage: kalvora-users %1").arg(QLatin1String(c.usage)), 2);
-            return run(command, args, dataFolder(parser.value(QStringLiteral("data")), parser.value(QStringLiteral("project"))));
+            if (parser.isSet(QStringLiteral("connection")) && (command != QLatin1String("verify-audit") || !args.isEmpty()))
+                return fail(QStringLiteral("--connection goes with verify-audit without a file"), 2);
+            return run(command, args, dataFolder(parser.value(QStringLiteral("data")), parser.value(QStringLiteral("project"))),
+                parser.value(QStringLiteral("connection")));
         }
     }
     return fail(QStringLiteral("unknown command \"%1\"; see --help").arg(command), 2);
