@@ -1,5 +1,7 @@
 #include "Runtime.h"
 
+#include "AccountChangeFeed.h"
+
 #include "AlarmEngine.h"
 #include "AlarmJournal.h"
 #include "ArchiveStore.h"
@@ -78,7 +80,15 @@ Runtime::Runtime(RuntimeOptions options, QObject* parent)
 void Runtime::setUpAccess()
 {
     AccessClock clock = m_options.accessClock ? m_options.accessClock : AccessClock([] { return QDateTime::currentMSecsSinceEpoch(); });
-    m_access = new RuntimeAccess(std::move(clock), [this](const AuditEntry& entry) { journalAudit(entry); }, this);
+    m_access = new RuntimeAccess(clock, [this](const AuditEntry& entry) { journalAudit(entry); }, this);
+    m_accountFeed = new AccountChangeFeed(
+        [this](const QList<AuditRow>& rows) {
+            for (const AuditRow& row : rows)
+                journalAudit(row);
+            return m_audit.isOpen() && m_audit.heldCount() == 0;
+        },
+        clock, this);
+    connect(m_accountFeed, &AccountChangeFeed::accountsChanged, m_access, &RuntimeAccess::reloadAccounts);
     m_defaultOperator = m_alarms->operatorName();
     // The session locks and ends on the wall clock, also while nothing is clicked.
     m_sessionTimer = new QTimer(this);
@@ -354,6 +364,8 @@ void Runtime::start(const QString& projectName)
                 m_notices.append(notice);
                 qWarning().noquote() << notice;
             }
+            // Account changes the engineer's tool logged while the runtime was away come in now.
+            m_accountFeed->start(dataFolder(), QDir(dataFolder()).filePath(AccountStore::fileName()));
         }
     });
     schedule([this] { prepareHistory(); });
@@ -666,8 +678,12 @@ void Runtime::record(qint64 nowMs)
     if (m_recordCount % JournalRetryEvery == 0) {
         if (journal.heldCount() > 0)
             journal.retry();
-        if (m_audit.heldCount() > 0)
+        if (m_audit.heldCount() > 0) {
             m_audit.retry();
+            // Account changes wait in their log until the journal has written them.
+            if (m_audit.heldCount() == 0)
+                m_accountFeed->poll();
+        }
     }
     if (m_recordCount % JournalTrimEvery == 0 && journal.writeFault().isEmpty()) {
         // A store that refuses the trim (a server just gone) is trimmed a minute later; the runtime runs on.
@@ -707,6 +723,7 @@ void Runtime::closeStorage(bool savePlant)
         qWarning().noquote() << "Runtime: closing the archive:" << e.message();
     }
     m_alarms->closeJournal();
+    m_accountFeed->stop();
     m_audit.close();
 }
 

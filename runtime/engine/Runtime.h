@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+class AccountChangeFeed;
 class AlarmEngine;
 class ArchiveStore;
 class ArchiveBackend;
@@ -233,6 +234,8 @@ private:
     QString m_writeUser;
     std::optional<Role> m_writeRole;
     RuntimeAccess* m_access = nullptr;
+    /// Account changes made beside the runtime, into the audit journal and the accounts.
+    AccountChangeFeed* m_accountFeed = nullptr;
     QByteArray m_localToken;
     QString m_defaultOperator;
     std::function<void()> m_pendingAction;
