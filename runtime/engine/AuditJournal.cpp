@@ -15,29 +15,7 @@ QString AuditJournal::open(const QString& path, QString* notice)
 
 QString AuditJournal::open(std::unique_ptr<AuditJournalStore> store, QString* notice)
 {
-    close();
-    store->setDamageHandler(m_onDamage);
-    if (const QString error = store->open(notice); !error.isEmpty())
-        return error;
-    m_store = std::move(store);
-    return {};
-}
-
-void AuditJournal::setDamageHandler(AuditJournalStore::DamageHandler handler)
-{
-    m_onDamage = std::move(handler);
-    if (m_store)
-        m_store->setDamageHandler(m_onDamage);
-}
-
-void AuditJournal::close()
-{
-    if (isOpen())
-        retry();
-    m_held.clear();
-    if (m_store)
-        m_store->close();
-    m_store.reset();
+    return m_keeper.open(std::move(store), notice);
 }
 
 QString AuditJournal::valueText(const QVariant& value)
@@ -49,34 +27,12 @@ QString AuditJournal::valueText(const QVariant& value)
     return value.toString();
 }
 
-void AuditJournal::append(const AuditEntry& entry)
-{
-    write({entry});
-}
-
-void AuditJournal::retry()
-{
-    write({});
-}
-
-void AuditJournal::write(const QList<AuditEntry>& entries)
-{
-    // A file lost to a damage that could not be replaced holds its rows like a full disk does.
-    if (!isOpen() && m_held.fault().isEmpty())
-        return;
-    m_held.write(entries, [this](const QList<AuditEntry>& rows) {
-        if (!m_store)
-            throw KalvoraError(QStringLiteral("Audit journal: not open"));
-        m_store->write(rows);
-    });
-}
-
 QList<AuditEntry> AuditJournal::history(int limit) const
 {
-    return isOpen() ? m_store->history(limit) : QList<AuditEntry>();
+    return isOpen() ? m_keeper.store()->history(limit) : QList<AuditEntry>();
 }
 
 AuditChain::Head AuditJournal::head() const
 {
-    return isOpen() ? m_store->head() : AuditChain::Head{};
+    return isOpen() ? m_keeper.store()->head() : AuditChain::Head{};
 }

@@ -2,7 +2,7 @@
 
 #include "AuditChain.h"
 #include "AuditJournalStore.h"
-#include "HeldRows.h"
+#include "JournalKeeper.h"
 
 #include <QList>
 #include <QString>
@@ -32,20 +32,20 @@ public:
     QString open(const QString& path, QString* notice = nullptr);
     /// Opens the journal in `store`, as open(path) does.
     QString open(std::unique_ptr<AuditJournalStore> store, QString* notice = nullptr);
-    void close();
-    bool isOpen() const { return m_store && m_store->isOpen(); }
+    void close() { m_keeper.close(); }
+    bool isOpen() const { return m_keeper.isOpen(); }
     /// Told when a damaged file was moved aside in operation.
-    void setDamageHandler(AuditJournalStore::DamageHandler handler);
+    void setDamageHandler(AuditJournalStore::DamageHandler handler) { m_keeper.setDamageHandler(std::move(handler)); }
 
     /// Writes the entry, after any still held, in one transaction. When the store refuses it (disk full,
     /// I/O error, server gone) it is held in memory in order and written by a later append() or retry();
     /// id and hash are given when a row is written, so the chain stays whole.
-    void append(const AuditEntry& entry);
-    void retry();
-    int heldCount() const { return m_held.count(); }
-    qint64 droppedCount() const { return m_held.dropped(); }
+    void append(const AuditEntry& entry) { m_keeper.write({entry}); }
+    void retry() { m_keeper.write({}); }
+    int heldCount() const { return m_keeper.held().count(); }
+    qint64 droppedCount() const { return m_keeper.held().dropped(); }
     /// Why the last write was refused; empty while writing works.
-    QString writeFault() const { return m_held.fault(); }
+    QString writeFault() const { return m_keeper.held().fault(); }
     /// Newest first, at most `limit` entries, with id and hash.
     QList<AuditEntry> history(int limit) const;
     /// The newest row as the store records it apart from the rows (id 0 and the genesis when empty).
@@ -55,9 +55,6 @@ public:
     static QString valueText(const QVariant& value);
 
 private:
-    void write(const QList<AuditEntry>& entries);
     /// Reads of a file may replace a damaged one, so even the const ones change the store.
-    std::unique_ptr<AuditJournalStore> m_store;
-    AuditJournalStore::DamageHandler m_onDamage;
-    HeldRows<AuditEntry> m_held{QStringLiteral("Audit journal"), HoldLimit};
+    JournalKeeper<AuditJournalStore, AuditEntry> m_keeper{QStringLiteral("Audit journal"), HoldLimit};
 };

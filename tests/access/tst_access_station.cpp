@@ -20,6 +20,16 @@ namespace {
 const QString pump = QStringLiteral("Ch1.Kalvora.WaterPump");
 const QString password = QStringLiteral("operator-pass1");
 
+/// The demo project in `root` with access control on: operators may switch the water pump.
+RuntimeOptions accessProject(const QString& root)
+{
+    QFile rules(QDir(copyProject(root)).filePath(QStringLiteral("Kalvora/access.json")));
+    if (!rules.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(rules.fileName()));
+    rules.write(R"({"format": 1, "write": [{"role": "operator", "variables": ["Ch1.Kalvora.WaterPump"]}]})");
+    return testOptions(root);
+}
+
 } // namespace
 
 /// The station's side of access control on an embedded runtime: the sign-in dialog that a refused
@@ -36,14 +46,8 @@ private slots:
 void TestAccessStation::refusedSwitchSignsInAndSwitches()
 {
     QTemporaryDir dir;
-    const QString projects = copyProject(dir.path());
-    QFile rules(QDir(projects).filePath(QStringLiteral("Kalvora/access.json")));
-    QVERIFY(rules.open(QIODevice::WriteOnly));
-    rules.write(R"({"format": 1, "write": [{"role": "operator", "variables": ["Ch1.Kalvora.WaterPump"]}]})");
-    rules.close();
-    RuntimeOptions options = testOptions(dir.path());
+    const RuntimeOptions options = accessProject(dir.path());
     AccountStore accounts(QDir(options.dataDirectory).filePath(QStringLiteral("Kalvora/accounts.json")), PasswordHasher(PasswordHasher::minimal()));
-    QVERIFY(QDir().mkpath(QFileInfo(accounts.path()).absolutePath()));
     QCOMPARE(accounts.add(QStringLiteral("otto"), {}, Role::Operator, password), QString());
     Runtime runtime(options);
     AccessStatus status(runtime);
@@ -122,14 +126,8 @@ void TestAccessStation::accountChangesReachTheRunningRuntime()
     QFETCH(QString, signIn);
     QFETCH(QString, signedIn);
     QTemporaryDir dir;
-    const QString projects = copyProject(dir.path());
-    QFile rules(QDir(projects).filePath(QStringLiteral("Kalvora/access.json")));
-    QVERIFY(rules.open(QIODevice::WriteOnly));
-    rules.write(R"({"format": 1, "write": [{"role": "operator", "variables": ["Ch1.Kalvora.WaterPump"]}]})");
-    rules.close();
-    RuntimeOptions options = testOptions(dir.path());
+    const RuntimeOptions options = accessProject(dir.path());
     AccountStore accounts(QDir(options.dataDirectory).filePath(QStringLiteral("Kalvora/accounts.json")), PasswordHasher(PasswordHasher::minimal()));
-    QVERIFY(QDir().mkpath(QFileInfo(accounts.path()).absolutePath()));
     for (const QString& user : {QStringLiteral("otto"), QStringLiteral("anna")})
         QCOMPARE(accounts.add(user, {}, Role::Operator, password), QString());
     // anna is locked out, as five wrong passwords in a row leave her.
