@@ -83,7 +83,9 @@ bool AccountChangeFeed::takeLog()
 {
     if (!m_written)
         m_written = m_journal({});
-    if (m_taken == 0 && !QFileInfo::exists(m_log->path()))
+    // Locking makes a lock file in the watched folder, which calls this again: only with work to do.
+    const qint64 size = QFileInfo(m_log->path()).size();
+    if (size <= m_taken && !(m_written && m_taken > 0))
         return true;
     QString error;
     // Never waited for: the screens do not stall while the tool hashes a password.
