@@ -100,21 +100,26 @@ void TestAccessStation::accountChangesReachTheRunningRuntime_data()
     QTest::addColumn<bool>("sessionStays");  // otto's session, signed in before the change
     QTest::addColumn<QString>("signIn");     // user and password tried afterwards
     QTest::addColumn<QString>("signedIn");   // the role then, or the refusal
+    QTest::addColumn<QByteArray>("logged");  // already in the change log when the runtime starts
 
     QTest::newRow("add") << QStringLiteral("add vera viewer Vera Viewer") << QByteArray("vera-pass12\nvera-pass12\n")
-                         << QStringLiteral("vera||viewer|account added") << true << QStringLiteral("vera vera-pass12") << QStringLiteral("viewer");
+                         << QStringLiteral("vera||viewer|account added") << true << QStringLiteral("vera vera-pass12") << QStringLiteral("viewer") << QByteArray();
     QTest::newRow("remove") << QStringLiteral("remove otto") << QByteArray() << QStringLiteral("otto|operator||account removed") << false
-                            << QStringLiteral("otto operator-pass1") << QStringLiteral("Wrong user name or password.");
+                            << QStringLiteral("otto operator-pass1") << QStringLiteral("Wrong user name or password.") << QByteArray();
     QTest::newRow("set-role") << QStringLiteral("set-role otto engineer") << QByteArray() << QStringLiteral("otto|operator|engineer|role changed") << false
-                              << QStringLiteral("otto operator-pass1") << QStringLiteral("engineer");
+                              << QStringLiteral("otto operator-pass1") << QStringLiteral("engineer") << QByteArray();
     QTest::newRow("reset-password, the old one refused") << QStringLiteral("reset-password otto") << QByteArray("otto-new-pass\notto-new-pass\n")
                                                          << QStringLiteral("otto|operator|operator|password reset") << true
-                                                         << QStringLiteral("otto operator-pass1") << QStringLiteral("Wrong user name or password.");
+                                                         << QStringLiteral("otto operator-pass1") << QStringLiteral("Wrong user name or password.") << QByteArray();
     QTest::newRow("reset-password, the new one taken") << QStringLiteral("reset-password otto") << QByteArray("otto-new-pass\notto-new-pass\n")
                                                        << QStringLiteral("otto|operator|operator|password reset") << true
-                                                       << QStringLiteral("otto otto-new-pass") << QStringLiteral("operator");
+                                                       << QStringLiteral("otto otto-new-pass") << QStringLiteral("operator") << QByteArray();
     QTest::newRow("unlock") << QStringLiteral("unlock anna") << QByteArray() << QStringLiteral("anna|operator|operator|account unlocked") << true
-                            << QStringLiteral("anna operator-pass1") << QStringLiteral("operator");
+                            << QStringLiteral("anna operator-pass1") << QStringLiteral("operator") << QByteArray();
+    // A line cut short by a tool that died is journalled as such, not lost, and blocks nothing after it.
+    QTest::newRow("after a damaged line") << QStringLiteral("set-role anna viewer") << QByteArray()
+                                          << QStringLiteral("anna|operator|viewer|role changed") << true << QStringLiteral("anna operator-pass1")
+                                          << QStringLiteral("Too many failed sign-ins") << QByteArray(R"({"time": 17, "station": "desk", "us)");
 }
 
 void TestAccessStation::accountChangesReachTheRunningRuntime()
@@ -125,6 +130,7 @@ void TestAccessStation::accountChangesReachTheRunningRuntime()
     QFETCH(bool, sessionStays);
     QFETCH(QString, signIn);
     QFETCH(QString, signedIn);
+    QFETCH(QByteArray, logged);
     QTemporaryDir dir;
     const RuntimeOptions options = accessProject(dir.path());
     AccountStore accounts(QDir(options.dataDirectory).filePath(QStringLiteral("Kalvora/accounts.json")), PasswordHasher(PasswordHasher::minimal()));
@@ -132,6 +138,9 @@ void TestAccessStation::accountChangesReachTheRunningRuntime()
         QCOMPARE(accounts.add(user, {}, Role::Operator, password), QString());
     // anna is locked out, as five wrong passwords in a row leave her.
     QCOMPARE(accounts.setSignInState(QStringLiteral("anna"), 0, QDateTime::currentMSecsSinceEpoch() + 3'600'000), QString());
+    QFile log(QDir(options.dataDirectory).filePath(QStringLiteral("Kalvora/account-changes.log")));
+    QVERIFY(logged.isEmpty() || (log.open(QIODevice::WriteOnly) && log.write(logged) == logged.size()));
+    log.close();
     Runtime runtime(options);
     QCOMPARE(startAndWait(runtime), QString());
     QCOMPARE(runtime.signIn(QStringLiteral("otto"), password), QString());
@@ -155,8 +164,12 @@ void TestAccessStation::accountChangesReachTheRunningRuntime()
     QCOMPARE(row.station, QSysInfo::machineHostName());
     QVERIFY(!row.user.isEmpty());
     // Nothing waits in the log once the journal has the change, and the chain takes it in.
-    QTRY_COMPARE(QFileInfo(QDir(options.dataDirectory).filePath(QStringLiteral("Kalvora/account-changes.log"))).size(), 0);
+    QTRY_COMPARE(QFileInfo(log).size(), 0);
     QList<AuditEntry> rows = runtime.audit().history(100);
+    const bool damageJournalled = std::any_of(rows.cbegin(), rows.cend(), [](const AuditEntry& e) {
+        return e.result == u"failed" && e.reason.contains(u"account-changes.log, line 1: not an account change");
+    });
+    QCOMPARE(damageJournalled, !logged.isEmpty());
     std::reverse(rows.begin(), rows.end());
     QVERIFY(AuditChain::verify(rows, runtime.audit().head()).ok);
 
@@ -164,7 +177,7 @@ void TestAccessStation::accountChangesReachTheRunningRuntime()
     runtime.signOut();
     const QStringList credentials = signIn.split(u' ');
     const QString refused = runtime.signIn(credentials.at(0), credentials.at(1));
-    QCOMPARE(refused.isEmpty() ? roleName(runtime.localSession()->role) : refused, signedIn);
+    QVERIFY2((refused.isEmpty() ? roleName(runtime.localSession()->role) : refused).startsWith(signedIn), qPrintable(refused));
     runtime.stop();
 }
 
