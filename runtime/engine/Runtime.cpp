@@ -1,5 +1,7 @@
 #include "Runtime.h"
 
+#include "AccountChangeFeed.h"
+
 #include "AlarmEngine.h"
 #include "AlarmJournal.h"
 #include "ArchiveStore.h"
@@ -79,7 +81,15 @@ Runtime::Runtime(RuntimeOptions options, QObject* parent)
 void Runtime::setUpAccess()
 {
     AccessClock clock = m_options.accessClock ? m_options.accessClock : AccessClock([] { return QDateTime::currentMSecsSinceEpoch(); });
-    m_access = new RuntimeAccess(std::move(clock), [this](const AuditEntry& entry) { journalAudit(entry); }, this);
+    m_access = new RuntimeAccess(clock, [this](const AuditEntry& entry) { journalAudit(entry); }, this);
+    m_accountFeed = new AccountChangeFeed(
+        [this](const QList<AuditRow>& rows) {
+            for (const AuditRow& row : rows)
+                journalAudit(row);
+            return m_audit.isOpen() && m_audit.heldCount() == 0;
+        },
+        clock, this);
+    connect(m_accountFeed, &AccountChangeFeed::accountsChanged, m_access, &RuntimeAccess::reloadAccounts);
     m_defaultOperator = m_alarms->operatorName();
     // The session locks and ends on the wall clock, also while nothing is clicked.
     m_sessionTimer = new QTimer(this);
@@ -384,7 +394,7 @@ void Runtime::start(const QString& projectName)
             const HistorySettings& history = m_project.history;
             if (history.store == HistoryStoreKind::Embedded)
                 return m_archive->open(path, notice);
-            if (!m_options.historyServer.archive || !m_options.historyServer.alarmJournal)
+            if (!m_options.historyServer.archive || !m_options.historyServer.alarmJournal || !m_options.historyServer.auditJournal)
                 return QStringLiteral("%1: this program keeps history only in files and cannot use the database server the project names")
                     .arg(QDir::toNativeSeparators(QDir(projectDirectory()).filePath(QStringLiteral("project.json"))));
             return m_archive->open(m_options.historyServer.archive(history.connection), notice);
@@ -397,16 +407,20 @@ void Runtime::start(const QString& projectName)
                     return m_alarms->openJournal(path, notice);
                 return m_alarms->openJournal(m_options.historyServer.alarmJournal(m_project.history.connection), notice);
             });
-        // The audit journal of operator writes lies beside the alarm journal and opens with it.
+        // The audit journal lies beside the alarm journal and opens with it.
         if (m_state == State::Starting) {
             QString notice;
-            const QString error = m_audit.open(QDir(dataFolder()).filePath(QStringLiteral("audit.sqlite")), &notice);
+            const QString error = m_project.history.store == HistoryStoreKind::Embedded
+                ? m_audit.open(QDir(dataFolder()).filePath(QStringLiteral("audit.sqlite")), &notice)
+                : m_audit.open(m_options.historyServer.auditJournal(m_project.history.connection), &notice);
             if (!error.isEmpty())
                 return failStart(error);
             if (!notice.isEmpty()) {
                 m_notices.append(notice);
                 qWarning().noquote() << notice;
             }
+            // Account changes the engineer's tool logged while the runtime was away come in now.
+            m_accountFeed->start(dataFolder(), QDir(dataFolder()).filePath(AccountStore::fileName()));
         }
     });
     schedule([this] { prepareHistory(); });
@@ -720,8 +734,12 @@ void Runtime::record(qint64 nowMs)
     if (m_recordCount % JournalRetryEvery == 0) {
         if (journal.heldCount() > 0)
             journal.retry();
-        if (m_audit.heldCount() > 0)
+        if (m_audit.heldCount() > 0) {
             m_audit.retry();
+            // Account changes wait in their log until the journal has written them.
+            if (m_audit.heldCount() == 0)
+                m_accountFeed->poll();
+        }
     }
     if (m_recordCount % JournalTrimEvery == 0 && journal.writeFault().isEmpty()) {
         // A store that refuses the trim (a server just gone) is trimmed a minute later; the runtime runs on.
@@ -761,6 +779,7 @@ void Runtime::closeStorage(bool savePlant)
         qWarning().noquote() << "Runtime: closing the archive:" << e.message();
     }
     m_alarms->closeJournal();
+    m_accountFeed->stop();
     m_audit.close();
 }
 

@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+class AccountChangeFeed;
 class AlarmEngine;
 class ArchiveStore;
 class ArchiveBackend;
@@ -36,10 +37,11 @@ struct StationLink {
     QObject* parent;
 };
 
-/// Makes the archive's and the alarm journal's stores on a database server, from a connection string.
+/// Makes the archive's and the journals' stores on a database server, from a connection string.
 struct HistoryServerStores {
     std::function<std::unique_ptr<ArchiveBackend>(const QString& connection)> archive;
     std::function<std::unique_ptr<AlarmJournalStore>(const QString& connection)> alarmJournal;
+    std::function<std::unique_ptr<AuditJournalStore>(const QString& connection)> auditJournal;
 };
 
 /// Where a runtime finds its projects and keeps its data; the defaults suit the installed program.
@@ -65,7 +67,7 @@ struct RuntimeOptions {
     /// from there, once the station's own project copy is loaded. The runtime then keeps no files.
     std::function<PlantSource*(const StationLink&)> remoteSource;
     /// Set by a program that can keep history on a database server: makes the stores of the archive
-    /// and the alarm journal for a project's connection string. Without it such a project does not start.
+    /// and the journals for a project's connection string. Without it such a project does not start.
     HistoryServerStores historyServer;
     /// The wall clock of sign-ins and sessions (idle lock, failure lock); tests hand in a fake one.
     AccessClock accessClock;
@@ -249,6 +251,8 @@ private:
     QString m_writeUser;
     std::optional<Role> m_writeRole;
     RuntimeAccess* m_access = nullptr;
+    /// Account changes made beside the runtime, into the audit journal and the accounts.
+    AccountChangeFeed* m_accountFeed = nullptr;
     QByteArray m_localToken;
     QByteArray m_localSessionId;
     QString m_defaultOperator;

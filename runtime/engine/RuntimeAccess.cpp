@@ -3,6 +3,7 @@
 #include "Credentials.h"
 #include "PasswordHasher.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QPointer>
 #include <QThreadPool>
@@ -60,6 +61,29 @@ QString RuntimeAccess::load(const QString& projectFolder, const QString& dataFol
     m_accounts = std::move(accounts);
     m_guard = std::make_unique<SignInGuard>(*m_accounts, m_clock);
     return {};
+}
+
+void RuntimeAccess::reloadAccounts()
+{
+    if (!m_accounts)
+        return;
+    if (const QString error = m_accounts->load(); !error.isEmpty()) {
+        qWarning().noquote() << "Accounts not read again, the earlier ones stay:" << error;
+        return;
+    }
+    bool changed = false;
+    for (const Session& s : m_sessions->sessions()) {
+        const Account* account = m_accounts->find(s.userName);
+        if (account && account->role == s.role)
+            continue;
+        const QString reason = account ? QStringLiteral("the account's role changed") : QStringLiteral("the account was removed");
+        m_sessions->end(s.id);
+        journal(QStringLiteral("session-ended"), s.station, s.userName, {}, Ok, reason);
+        Q_EMIT sessionEnded(s.id, s.station, reason);
+        changed = true;
+    }
+    if (changed)
+        Q_EMIT sessionsChanged();
 }
 
 QString RuntimeAccess::inputFault(const QString& userName, const QString& password)

@@ -43,6 +43,10 @@ public:
     QString load(const QString& projectFolder, const QString& dataFolder, const QStringList& variables, const QStringList& groups);
     /// Back to open rules, no accounts, no sessions.
     void clear();
+    /// Reads the accounts file afresh, changed beside the running runtime: a new account can sign in,
+    /// a removed one cannot, a new password counts. Sessions of an account removed or given another
+    /// role end (journalled). A file that cannot be read leaves the accounts as they were.
+    void reloadAccounts();
 
     bool isOpen() const { return m_rules.isOpen(); }
     const AccessRules& rules() const { return m_rules; }
