@@ -154,7 +154,7 @@ void TestAccessStation::accountChangesReachTheRunningRuntime()
     log.close();
     Runtime runtime(options);
     QCOMPARE(startAndWait(runtime), QString());
-    QCOMPARE(runtime.signIn(QStringLiteral("otto"), password), QString());
+    QCOMPARE(signInAndWait(runtime, QStringLiteral("otto"), password), QString());
 
     QProcess tool;
     tool.start(QStringLiteral(KALVORA_USERS), QStringList{QStringLiteral("--data"), options.dataDirectory} + command.split(u' '));
@@ -187,7 +187,7 @@ void TestAccessStation::accountChangesReachTheRunningRuntime()
     QTRY_COMPARE(runtime.localSession() != nullptr, sessionStays);
     runtime.signOut();
     const QStringList credentials = signIn.split(u' ');
-    const QString refused = runtime.signIn(credentials.at(0), credentials.at(1));
+    const QString refused = signInAndWait(runtime, credentials.at(0), credentials.at(1));
     QVERIFY2((refused.isEmpty() ? roleName(runtime.localSession()->role) : refused).startsWith(signedIn), qPrintable(refused));
     runtime.stop();
 }
