@@ -5,7 +5,6 @@
 #include "AlarmEngine.h"
 #include "AlarmJournal.h"
 #include "ArchiveStore.h"
-#include "Credentials.h"
 #include "KalvoraError.h"
 #include "ModbusConfig.h"
 #include "ModbusSource.h"
