@@ -305,9 +305,12 @@ void TestServer::birthNamesEveryVariable()
     QCOMPARE(birth.metric(valve)->quality, SparkplugQuality::Good);
     QCOMPARE(birth.metric(valve)->value, tags.value(valve).value);
     // The server announces the project it runs.
-    const auto status = ServerStatus::parse(waitFor(KalvoraTopics(project).server()).payload);
+    const QByteArray payload = waitFor(KalvoraTopics(project).server()).payload;
+    const auto status = ServerStatus::parse(payload);
     QVERIFY2(status.ok(), qPrintable(status.error));
     QVERIFY(status.value->online);
+    // An open project's status reads as stations without sign-in know it.
+    QVERIFY(!status.value->access && !payload.contains("access"));
     QCOMPARE(status.value->fingerprint, ProjectFingerprint::of(m_server->runtime().projectDirectory()));
     QCOMPARE(status.value->fingerprint.size(), 64);
 }
