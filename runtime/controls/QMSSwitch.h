@@ -10,7 +10,8 @@
 ///
 /// A click or the space key toggles it by writing the variable; the switch then shows what the variable
 /// reports back, never what was clicked, so a write the plant refuses leaves it as it was. A failed write
-/// goes to the program's top-level error handling. While the variable delivers no good value the switch
+/// goes to the program's top-level error handling; one the access rules refuse is the runtime's to
+/// explain (a note, the sign-in dialog). While the variable delivers no good value the switch
 /// shows no state, is flagged, reads as off and does not write: with the state unknown a toggle could go
 /// either way.
 class QMSSwitch final : public RuntimeControl {
@@ -38,7 +39,8 @@ public:
     bool hasState() const { return m_known; }
 
     /// Operates the switch as a click does: writes the opposite of the reported state. Throws
-    /// KalvoraError when the runtime refuses the write; does nothing while the state is unknown.
+    /// KalvoraError when the write fails (not when the access rules refuse it); does nothing while the
+    /// state is unknown.
     void toggle();
 
 Q_SIGNALS:

@@ -40,5 +40,9 @@ void TagBinding::write(const QVariant& value)
 {
     if (m_name.isEmpty())
         throw KalvoraError(QStringLiteral("%1 is bound to no process variable and cannot write one").arg(m_owner.objectName()));
-    m_runtime.tags().write(m_name, value);
+    try {
+        m_runtime.tags().write(m_name, value);
+    } catch (const WriteRefused&) {
+        // An operator without the role is no program fault: the runtime shows why and asks for a sign-in.
+    }
 }

@@ -27,7 +27,8 @@ public:
     /// The last value delivered; "not delivered" while unbound.
     const TagValue& value() const { return m_value; }
 
-    /// Writes the variable through the runtime; throws KalvoraError when unbound or rejected.
+    /// Writes the variable through the runtime; throws KalvoraError when unbound or rejected. A write
+    /// the access rules refuse is not thrown: the runtime has told the operator and offered a sign-in.
     void write(const QVariant& value);
 
 private:

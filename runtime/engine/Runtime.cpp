@@ -109,13 +109,17 @@ void Runtime::setUpAccess()
             const AccessRules::Decision d = m_access->check(AccessRules::Action::Write, name, Actor{m_writeStation, m_writeUser, m_writeRole});
             return d.allowed ? QString() : d.reason;
         }
-        return gate(AccessRules::Action::Write, name, [this, name, value] {
+        const QString reason = gate(AccessRules::Action::Write, name, [this, name, value] {
             try {
                 m_tags->write(name, value);
             } catch (const KalvoraError& e) {
                 Q_EMIT writeFailed(name, e.message());
             }
         });
+        // Told as a refused alarm command is: the screens show why, beside any sign-in dialog.
+        if (!reason.isEmpty())
+            Q_EMIT writeFailed(name, reason);
+        return reason;
     });
     m_alarms->setCommandGate([this](const QString& action, const QString& group, const QString& alarm, std::function<void()> retry) {
         const AccessRules::Action a = action == QLatin1String("acknowledge") ? AccessRules::Action::Acknowledge

@@ -141,7 +141,7 @@ void TagStore::write(const QString& name, const QVariant& value)
         converted = check(name, value);
         if (m_writeGate)
             if (const QString refused = m_writeGate(name, converted); !refused.isEmpty())
-                throw KalvoraError(refused);
+                throw WriteRefused(refused);
     } catch (const KalvoraError& e) {
         if (m_refusalHandler)
             m_refusalHandler(name, value, e.message());

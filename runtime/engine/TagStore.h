@@ -5,6 +5,8 @@
 #include <QString>
 #include <QVariant>
 
+#include "KalvoraError.h"
+
 #include <functional>
 #include <memory>
 
@@ -35,6 +37,13 @@ struct TagDefinition {
 
 /// \brief One process variable and its subscribers. Controls connect to `changed` of the tags they show,
 /// so a change reaches only the controls bound to it.
+/// A write the access rules turned down: not a fault of the program but an operator without the role.
+/// The runtime has told the operator (and asked for a sign-in where one helps) before it is thrown.
+class WriteRefused final : public KalvoraError {
+public:
+    using KalvoraError::KalvoraError;
+};
+
 class Tag final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(Tag)
@@ -92,7 +101,7 @@ public:
     using RefusalHandler = std::function<void(const QString&, const QVariant&, const QString&)>;
     void setWriteHandlers(WriteHandler accepted, RefusalHandler refused);
     /// Asked after the checks whether the write is permitted (name, converted value): why not, or
-    /// empty. A refusal is handled like a failed check.
+    /// empty. A refusal is handled like a failed check, and thrown as WriteRefused.
     using WriteGate = std::function<QString(const QString&, const QVariant&)>;
     void setWriteGate(WriteGate gate) { m_writeGate = std::move(gate); }
 
