@@ -41,26 +41,6 @@ void writeCell(SqliteStatement& write, int storedLevel, qint64 id, qint64 start,
 
 } // namespace
 
-void ArchiveAggregate::merge(const ArchiveAggregate& o)
-{
-    if (o.firstT < firstT) {
-        firstT = o.firstT;
-        firstV = o.firstV;
-    }
-    if (o.lastT > lastT) {
-        lastT = o.lastT;
-        lastV = o.lastV;
-    }
-    if (o.minV < minV || (o.minV == minV && o.minT < minT)) {
-        minT = o.minT;
-        minV = o.minV;
-    }
-    if (o.maxV > maxV || (o.maxV == maxV && o.maxT < maxT)) {
-        maxT = o.maxT;
-        maxV = o.maxV;
-    }
-}
-
 void ArchiveRollups::createTable(SqliteDatabase& db)
 {
     // Clustered like the samples: one level of one trend over a period is one run of adjacent pages.
