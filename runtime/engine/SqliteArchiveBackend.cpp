@@ -3,6 +3,7 @@
 #include "ArchivePackWorker.h"
 #include "KalvoraError.h"
 #include "OrderedMerge.h"
+#include "PackedWindow.h"
 #include "SqliteSpanPacker.h"
 
 #include <QDateTime>
@@ -460,31 +461,38 @@ QByteArray SqliteArchiveBackend::plantState()
     return state;
 }
 
-void SqliteArchiveBackend::scan(qint64 id, qint64 t0, qint64 t1, const OnSample& onSample)
+PackedWindow SqliteArchiveBackend::packedFor(qint64 id, const PackedWindow::Ranges& ranges)
 {
-    const auto blocks = m_packer->blocks().overlapping(id, t0, t1);
-    if (blocks.isEmpty())
+    PackedWindow window;
+    SampleBlockStore& blocks = m_packer->blocks();
+    for (const auto& [t0, t1] : PackedWindow::spanRuns(ranges))
+        for (const auto& block : blocks.overlapping(id, t0, t1))
+            window.add(block.start, blocks.unpack(id, block));
+    return window;
+}
+
+void SqliteArchiveBackend::scan(qint64 id, qint64 t0, qint64 t1, const PackedWindow& packed, const OnSample& onSample)
+{
+    if (!packed.touches(t0, t1))
         return scanRows(id, t0, t1, onSample);
+    if (packed.covers(t0, t1))
+        return packed.samples(t0, t1, [&](const PackedSample& s) { onSample(s.t, s.v); });
     OrderedMerge<PackedSample, decltype(&sampleTime), std::function<void(const PackedSample&)>> merge(
         &sampleTime, [&](const PackedSample& s) { onSample(s.t, s.v); });
-    for (const auto& block : blocks)
-        for (const PackedSample& s : m_packer->blocks().unpack(id, block))
-            if (s.t >= t0 && s.t <= t1)
-                merge.packed(s);
+    packed.samples(t0, t1, [&](const PackedSample& s) { merge.packed(s); });
     scanRows(id, t0, t1, [&](qint64 t, double v) { merge.row({t, v}); });
     merge.finish();
 }
 
-void SqliteArchiveBackend::scanCells(int level, qint64 id, qint64 from, qint64 to, const OnCell& onCell)
+void SqliteArchiveBackend::scanCells(int level, qint64 id, qint64 from, qint64 to, const PackedWindow& packed, const OnCell& onCell)
 {
     // Packed hours have no 10 s cells in the table; they come from the block.
-    const auto blocks = level == 0 ? m_packer->blocks().overlapping(id, from, to - 1) : QList<SampleBlockStore::StoredBlock>{};
-    if (blocks.isEmpty())
+    if (level != 0 || !packed.touches(from, to - 1))
         return scanLevel(level, id, from, to, onCell);
+    if (packed.covers(from, to - 1))
+        return packed.cells(ArchiveRollups::StepMs[0], from, to, onCell);
     OrderedMerge<ArchiveAggregate, decltype(&cellTime), OnCell> merge(&cellTime, onCell);
-    const auto packed = [&](const ArchiveAggregate& cell) { merge.packed(cell); };
-    for (const auto& block : blocks)
-        PackedSpans::cells(m_packer->blocks().unpack(id, block), ArchiveRollups::StepMs[0], from, to, packed);
+    packed.cells(ArchiveRollups::StepMs[0], from, to, [&](const ArchiveAggregate& cell) { merge.packed(cell); });
     scanLevel(level, id, from, to, [&](const ArchiveAggregate& cell) { merge.row(cell); });
     merge.finish();
 }
@@ -521,7 +529,7 @@ bool SqliteArchiveBackend::range(qint64 id, qint64 t0, qint64 t1, const OnSample
 {
     return guardedRead([&] {
         ReadSnapshot snapshot(m_db->handle());
-        scan(id, t0, t1, onSample);
+        scan(id, t0, t1, packedFor(id, {{t0, t1}}), onSample);
     });
 }
 
@@ -529,11 +537,17 @@ bool SqliteArchiveBackend::pieces(qint64 id, const std::vector<ArchiveRollups::S
 {
     return guardedRead([&] {
         ReadSnapshot snapshot(m_db->handle());
+        // Only the pieces read from raw samples or 10 s cells need the packed hours.
+        PackedWindow::Ranges fine;
+        for (const ArchiveRollups::Segment& piece : plan)
+            if (piece.level <= 0)
+                fine.emplace_back(piece.from, piece.to - 1);
+        const PackedWindow packed = packedFor(id, fine);
         for (const ArchiveRollups::Segment& piece : plan) {
             if (piece.level < 0)
-                scan(id, piece.from, piece.to - 1, [&](qint64 t, double v) { onCell(ArchiveAggregate::of(t, v)); });
+                scan(id, piece.from, piece.to - 1, packed, [&](qint64 t, double v) { onCell(ArchiveAggregate::of(t, v)); });
             else
-                scanCells(piece.level, id, piece.from, piece.to, onCell);
+                scanCells(piece.level, id, piece.from, piece.to, packed, onCell);
         }
     });
 }

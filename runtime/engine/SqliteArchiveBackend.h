@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ArchiveBackend.h"
+#include "PackedWindow.h"
 #include "SqliteDatabase.h"
 
 #include <QObject>
@@ -78,10 +79,12 @@ private:
     template <class F>
     bool guardedRead(F&& read);
     void finishCheck(quint64 generation, const QString& problem);
-    void scan(qint64 id, qint64 t0, qint64 t1, const OnSample& onSample);
+    /// The packed hours of trend `id` that the ranges touch, decoded.
+    PackedWindow packedFor(qint64 id, const PackedWindow::Ranges& ranges);
+    void scan(qint64 id, qint64 t0, qint64 t1, const PackedWindow& packed, const OnSample& onSample);
     void scanLevel(int level, qint64 id, qint64 from, qint64 to, const OnCell& onCell);
     void scanRows(qint64 id, qint64 t0, qint64 t1, const OnSample& onSample);
-    void scanCells(int level, qint64 id, qint64 from, qint64 to, const OnCell& onCell);
+    void scanCells(int level, qint64 id, qint64 from, qint64 to, const PackedWindow& packed, const OnCell& onCell);
     int expireBlocks(qint64 id, qint64 cutoff, int batch);
 
     QString m_path;
