@@ -126,6 +126,8 @@ void run(Layout layout, qint64 days)
         const QString path = QDir(options.dataDirectory).filePath(QStringLiteral("Kalvora/archive.sqlite"));
         std::printf("  fresh start, 24 h back-fill: %.2f B/sample (%.1f MB), start with back-fill %.1f s\n",
                     static_cast<double>(fileBytes(path)) / (13.0 * bench::Day), fileBytes(path) / 1e6, startSeconds);
+        if (qEnvironmentVariableIsSet("KALVORA_BENCH_KEEP"))
+            QFile::copy(path, qEnvironmentVariable("KALVORA_BENCH_KEEP") + QLatin1String(name));
     }
     const QString path = QDir(dir.path()).filePath(QStringLiteral("month.sqlite"));
     ArchiveStore store(nullptr);

@@ -115,6 +115,15 @@ struct SqliteArchiveBackend::Check {
 SqliteArchiveBackend::SqliteArchiveBackend(QString path, Layout layout)
     : m_path(std::move(path))
     , m_layout(layout)
+    , m_bulkSpans({[this](qint64 id, qint64 start) { return !m_packer->blocks().find(id, start) && !m_packer->hasRows(id, start); },
+                   [this](const BulkSpanBuffer::Span& span) {
+                       m_packer->blocks().write(span.id, span.start, span.samples);
+                       m_rollups.discard(0, span.id, span.start, span.start + PackedSpans::SpanMs);
+                   },
+                   [this](const BulkSpanBuffer::Span& span) {
+                       for (const PackedSample& s : span.samples)
+                           m_insert.bind(1, span.id).bind(2, s.t).bind(3, s.v).run();
+                   }})
 {
 }
 
@@ -357,10 +366,20 @@ void SqliteArchiveBackend::beginBulk()
     m_db->begin();
     m_rowSpans.clear();
     m_bulk = true;
+    if (m_layout == Layout::Packed) {
+        qint64 newest = 0;
+        for (const qint64 id : m_ids)
+            newest = std::max(newest, m_packer->newest(id).value_or(0));
+        m_bulkSpans.begin(static_cast<int>(m_ids.size()), newest);
+    }
 }
 
 void SqliteArchiveBackend::bulkAdd(const ArchiveRow& row)
 {
+    if (m_layout == Layout::Packed && m_bulkSpans.add(row)) {
+        m_rollups.add(row.slot, row.id, row.timeMs, row.value);
+        return;
+    }
     insert(row);
 }
 
@@ -373,11 +392,13 @@ void SqliteArchiveBackend::endBulk(bool keep)
     if (m_worker)
         m_worker->pause(false);
     if (!keep) {
+        m_bulkSpans.clear();
         m_rollups.clear();
         m_db->rollback();
         return;
     }
     try {
+        m_bulkSpans.finish();
         m_rollups.flush(*m_db);
         // Generated history is mostly hours long gone: packed before it commits, it never sits in
         // the file as rows.
@@ -385,6 +406,7 @@ void SqliteArchiveBackend::endBulk(bool keep)
             packDue();
         m_db->commit();
     } catch (...) {
+        m_bulkSpans.clear();
         m_rollups.clear();
         m_db->rollback();
         throw;
@@ -399,6 +421,7 @@ void SqliteArchiveBackend::replaceDamaged(const QString& reason)
     stopCheck();
     if (m_bulk) {
         m_bulk = false;
+        m_bulkSpans.clear();
         m_db->rollback();
     }
     resetStatements();

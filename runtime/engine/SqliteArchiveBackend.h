@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ArchiveBackend.h"
+#include "BulkSpanBuffer.h"
 #include "PackedWindow.h"
 #include "SqliteDatabase.h"
 
@@ -92,6 +93,7 @@ private:
     std::unique_ptr<SqliteDatabase> m_db;
     std::unique_ptr<SqliteSpanPacker> m_packer;
     std::unique_ptr<ArchivePackWorker> m_worker;
+    BulkSpanBuffer m_bulkSpans;
     /// Hours (trend id, start) found free of blocks in the open transaction.
     std::set<std::pair<qint64, qint64>> m_rowSpans;
     std::vector<qint64> m_ids; ///< the trends bound last, for retention's round through them
