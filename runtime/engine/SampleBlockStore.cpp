@@ -1,5 +1,7 @@
 #include "SampleBlockStore.h"
 
+#include "PackedSpans.h"
+
 #include <sqlite3.h>
 
 void SampleBlockStore::createTable(SqliteDatabase& db)
@@ -72,6 +74,16 @@ SampleBlockCodec::Decoded SampleBlockStore::decodeChecked(const StoredBlock& blo
     return decoded;
 }
 
+QList<ArchiveAggregate> SampleBlockStore::cellsOf(qint64 trend, const StoredBlock& block) const
+{
+    const QList<PackedSample> samples = unpack(trend, block);
+    Decoded& kept = m_decoded[{trend, block.start}];
+    if (kept.cells.isEmpty())
+        PackedSpans::cells(samples, PackedSpans::CellMs, block.start, block.start + PackedSpans::SpanMs,
+                           [&](const ArchiveAggregate& cell) { kept.cells.append(cell); });
+    return kept.cells;
+}
+
 QString SampleBlockStore::problem(const StoredBlock& block)
 {
     return decodeChecked(block).error;
@@ -89,6 +101,6 @@ QList<PackedSample> SampleBlockStore::unpack(qint64 trend, const StoredBlock& bl
                           SQLITE_CORRUPT);
     if (m_decoded.size() >= CacheBlocks)
         m_decoded.clear();
-    m_decoded[key] = {block.data, decoded.samples};
+    m_decoded[key] = {block.data, decoded.samples, {}};
     return decoded.samples;
 }

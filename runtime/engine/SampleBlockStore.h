@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ArchiveAggregate.h"
 #include "SampleBlockCodec.h"
 #include "SqliteDatabase.h"
 
@@ -37,6 +38,8 @@ public:
     /// (SQLITE_CORRUPT), naming the file, the trend and the span. The last blocks read stay decoded:
     /// a chart's query asks for the same hours piece by piece, and a zoom step asks again.
     QList<PackedSample> unpack(qint64 trend, const StoredBlock& block) const;
+    /// The block's cells of PackedSpans::CellMs, kept with its decoded samples.
+    QList<ArchiveAggregate> cellsOf(qint64 trend, const StoredBlock& block) const;
     /// Why a stored block cannot be read; empty for a sound one.
     static QString problem(const StoredBlock& block);
 
@@ -46,6 +49,7 @@ private:
     struct Decoded {
         QByteArray data;
         QList<PackedSample> samples;
+        QList<ArchiveAggregate> cells;
     };
     /// About 15 MB at most: a day of eight curves, or the hours around a zoomed window.
     static constexpr std::size_t CacheBlocks = 256;

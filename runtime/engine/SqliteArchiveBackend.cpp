@@ -484,13 +484,14 @@ QByteArray SqliteArchiveBackend::plantState()
     return state;
 }
 
-PackedWindow SqliteArchiveBackend::packedFor(qint64 id, const PackedWindow::Ranges& ranges)
+PackedWindow SqliteArchiveBackend::packedFor(qint64 id, const PackedWindow::Ranges& ranges, bool withCells)
 {
+    static_assert(ArchiveRollups::StepMs[0] == PackedSpans::CellMs);
     PackedWindow window;
     SampleBlockStore& blocks = m_packer->blocks();
     for (const auto& [t0, t1] : PackedWindow::spanRuns(ranges))
         for (const auto& block : blocks.overlapping(id, t0, t1))
-            window.add(block.start, blocks.unpack(id, block));
+            window.add(block.start, blocks.unpack(id, block), withCells ? blocks.cellsOf(id, block) : QList<ArchiveAggregate>{});
     return window;
 }
 
@@ -513,9 +514,9 @@ void SqliteArchiveBackend::scanCells(int level, qint64 id, qint64 from, qint64 t
     if (level != 0 || !packed.touches(from, to - 1))
         return scanLevel(level, id, from, to, onCell);
     if (packed.covers(from, to - 1))
-        return packed.cells(ArchiveRollups::StepMs[0], from, to, onCell);
+        return packed.cells(from, to, onCell);
     OrderedMerge<ArchiveAggregate, decltype(&cellTime), OnCell> merge(&cellTime, onCell);
-    packed.cells(ArchiveRollups::StepMs[0], from, to, [&](const ArchiveAggregate& cell) { merge.packed(cell); });
+    packed.cells(from, to, [&](const ArchiveAggregate& cell) { merge.packed(cell); });
     scanLevel(level, id, from, to, [&](const ArchiveAggregate& cell) { merge.row(cell); });
     merge.finish();
 }
@@ -552,7 +553,7 @@ bool SqliteArchiveBackend::range(qint64 id, qint64 t0, qint64 t1, const OnSample
 {
     return guardedRead([&] {
         ReadSnapshot snapshot(m_db->handle());
-        scan(id, t0, t1, packedFor(id, {{t0, t1}}), onSample);
+        scan(id, t0, t1, packedFor(id, {{t0, t1}}, false), onSample);
     });
 }
 
@@ -562,10 +563,13 @@ bool SqliteArchiveBackend::pieces(qint64 id, const std::vector<ArchiveRollups::S
         ReadSnapshot snapshot(m_db->handle());
         // Only the pieces read from raw samples or 10 s cells need the packed hours.
         PackedWindow::Ranges fine;
-        for (const ArchiveRollups::Segment& piece : plan)
+        bool cells = false;
+        for (const ArchiveRollups::Segment& piece : plan) {
             if (piece.level <= 0)
                 fine.emplace_back(piece.from, piece.to - 1);
-        const PackedWindow packed = packedFor(id, fine);
+            cells = cells || piece.level == 0;
+        }
+        const PackedWindow packed = packedFor(id, fine, cells);
         for (const ArchiveRollups::Segment& piece : plan) {
             if (piece.level < 0)
                 scan(id, piece.from, piece.to - 1, packed, [&](qint64 t, double v) { onCell(ArchiveAggregate::of(t, v)); });

@@ -81,7 +81,7 @@ private:
     bool guardedRead(F&& read);
     void finishCheck(quint64 generation, const QString& problem);
     /// The packed hours of trend `id` that the ranges touch, decoded.
-    PackedWindow packedFor(qint64 id, const PackedWindow::Ranges& ranges);
+    PackedWindow packedFor(qint64 id, const PackedWindow::Ranges& ranges, bool withCells);
     void scan(qint64 id, qint64 t0, qint64 t1, const PackedWindow& packed, const OnSample& onSample);
     void scanLevel(int level, qint64 id, qint64 from, qint64 to, const OnCell& onCell);
     void scanRows(qint64 id, qint64 t0, qint64 t1, const OnSample& onSample);

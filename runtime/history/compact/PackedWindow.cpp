@@ -18,9 +18,9 @@ PackedWindow::Ranges PackedWindow::spanRuns(const Ranges& ranges)
     return runs;
 }
 
-void PackedWindow::add(qint64 spanStart, QList<PackedSample> samples)
+void PackedWindow::add(qint64 spanStart, QList<PackedSample> samples, QList<ArchiveAggregate> cells)
 {
-    m_spans[spanStart] = std::move(samples);
+    m_spans[spanStart] = {std::move(samples), std::move(cells)};
 }
 
 bool PackedWindow::touches(qint64 t0, qint64 t1) const
@@ -40,15 +40,24 @@ bool PackedWindow::covers(qint64 t0, qint64 t1) const
 void PackedWindow::samples(qint64 t0, qint64 t1, const OnSample& onSample) const
 {
     for (auto span = m_spans.lower_bound(PackedSpans::startOf(t0)); span != m_spans.end() && span->first <= t1; ++span) {
-        const QList<PackedSample>& in = span->second;
+        const QList<PackedSample>& in = span->second.samples;
         auto it = std::lower_bound(in.begin(), in.end(), t0, [](const PackedSample& s, qint64 t) { return s.t < t; });
         for (; it != in.end() && it->t <= t1; ++it)
             onSample(*it);
     }
 }
 
-void PackedWindow::cells(qint64 stepMs, qint64 from, qint64 to, const PackedSpans::OnCell& onCell) const
+void PackedWindow::cells(qint64 from, qint64 to, const PackedSpans::OnCell& onCell) const
 {
-    for (auto span = m_spans.lower_bound(PackedSpans::startOf(from)); span != m_spans.end() && span->first < to; ++span)
-        PackedSpans::cells(span->second, stepMs, from, to, onCell);
+    for (auto span = m_spans.lower_bound(PackedSpans::startOf(from)); span != m_spans.end() && span->first < to; ++span) {
+        const QList<ArchiveAggregate>& kept = span->second.cells;
+        if (kept.isEmpty()) {
+            PackedSpans::cells(span->second.samples, PackedSpans::CellMs, from, to, onCell);
+            continue;
+        }
+        // A cell's first sample lies in the cell, so on an aligned range it tells in or out.
+        auto it = std::lower_bound(kept.begin(), kept.end(), from, [](const ArchiveAggregate& c, qint64 t) { return c.firstT < t; });
+        for (; it != kept.end() && it->firstT < to; ++it)
+            onCell(*it);
+    }
 }

@@ -19,15 +19,20 @@ public:
     /// query each.
     static Ranges spanRuns(const Ranges& ranges);
 
-    void add(qint64 spanStart, QList<PackedSample> samples);
+    /// A packed span's samples and, where the caller keeps them, its cells of PackedSpans::CellMs.
+    void add(qint64 spanStart, QList<PackedSample> samples, QList<ArchiveAggregate> cells = {});
     /// Whether any packed span lies in [t0, t1]; whether all of [t0, t1] lies in packed spans.
     bool touches(qint64 t0, qint64 t1) const;
     bool covers(qint64 t0, qint64 t1) const;
     /// The packed samples in [t0, t1], oldest first.
     void samples(qint64 t0, qint64 t1, const OnSample& onSample) const;
-    /// The cells of `stepMs` derived from the packed samples in [from, to) (PackedSpans::cells).
-    void cells(qint64 stepMs, qint64 from, qint64 to, const PackedSpans::OnCell& onCell) const;
+    /// The cells of PackedSpans::CellMs of the packed samples in [from, to) (aligned to the cells).
+    void cells(qint64 from, qint64 to, const PackedSpans::OnCell& onCell) const;
 
 private:
-    std::map<qint64, QList<PackedSample>> m_spans;
+    struct Span {
+        QList<PackedSample> samples;
+        QList<ArchiveAggregate> cells;
+    };
+    std::map<qint64, Span> m_spans;
 };
