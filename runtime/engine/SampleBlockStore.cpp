@@ -20,7 +20,10 @@ SampleBlockStore::SampleBlockStore(sqlite3* db, const QString& file)
     , m_write(db, file, "INSERT OR REPLACE INTO sample_blocks(trend, start, end, count, data) VALUES(?1, ?2, ?3, ?4, ?5)")
     , m_remove(db, file, "DELETE FROM sample_blocks WHERE trend = ?1 AND start = ?2")
     , m_find(db, file, "SELECT start, end, count, data FROM sample_blocks WHERE trend = ?1 AND start = ?2")
-    , m_overlapping(db, file, "SELECT start, end, count, data FROM sample_blocks WHERE trend = ?1 AND start <= ?3 AND end >= ?2 ORDER BY start")
+    // A block's samples lie in its span, so the key bounds the search from both sides: a read of the
+    // last day does not walk a month of blocks.
+    , m_overlapping(db, file, "SELECT start, end, count, data FROM sample_blocks WHERE trend = ?1 AND start <= ?3 AND start > ?2 - ?4 "
+                              "AND end >= ?2 ORDER BY start")
 {
 }
 
@@ -59,7 +62,7 @@ std::optional<SampleBlockStore::StoredBlock> SampleBlockStore::find(qint64 trend
 QList<SampleBlockStore::StoredBlock> SampleBlockStore::overlapping(qint64 trend, qint64 t0, qint64 t1)
 {
     QList<StoredBlock> blocks;
-    m_overlapping.bind(1, trend).bind(2, t0).bind(3, t1);
+    m_overlapping.bind(1, trend).bind(2, t0).bind(3, t1).bind(4, PackedSpans::SpanMs);
     while (m_overlapping.step())
         blocks.append(read(m_overlapping));
     m_overlapping.reset();

@@ -339,7 +339,7 @@ int SqliteArchiveBackend::expireBlocks(qint64 id, qint64 cutoff, int batch)
 {
     int removed = 0;
     SampleBlockStore& blocks = m_packer->blocks();
-    for (const auto& block : blocks.overlapping(id, std::numeric_limits<qint64>::min(), cutoff - 1)) {
+    for (const auto& block : blocks.overlapping(id, std::numeric_limits<qint64>::min() / 2, cutoff - 1)) {
         if (removed >= batch)
             break;
         if (block.end < cutoff) {
