@@ -67,7 +67,7 @@ void Server::start()
 
 QByteArray Server::status(bool online) const
 {
-    return ServerStatus{online, m_fingerprint, m_startedMs, ServerStatus::ProtocolVersion}.toJson();
+    return ServerStatus{online, m_fingerprint, m_startedMs, ServerStatus::ProtocolVersion, m_runtime.isAccessControlled()}.toJson();
 }
 
 void Server::runtimeStarted()

@@ -38,6 +38,7 @@ public:
     Runtime& runtime() { return m_runtime; }
     MqttClient& edgeClient() { return *m_edge; }
     PlantPublisher* plant() { return m_plant; }
+    RequestServer* requests() { return m_requests; }
     QString fingerprint() const { return m_fingerprint; }
     qint64 startedMs() const { return m_startedMs; }
 

@@ -6,6 +6,7 @@
 #include "KalvoraError.h"
 #include "KalvoraTopics.h"
 #include "PgAlarmJournal.h"
+#include "PgAuditJournal.h"
 #include "PgArchiveBackend.h"
 #include "Server.h"
 #include "ServerLog.h"
@@ -72,7 +73,7 @@ ServerOptions serverOptions(const QCommandLineParser& args)
     options.project = args.value(QStringLiteral("project"));
     options.runtime.projectsRoot = args.value(QStringLiteral("projects"));
     options.runtime.dataDirectory = args.value(QStringLiteral("data"));
-    options.runtime.historyServer = {&PgArchiveBackend::create, &PgAlarmJournal::create};
+    options.runtime.historyServer = {&PgArchiveBackend::create, &PgAlarmJournal::create, &PgAuditJournal::create};
     if (args.isSet(QStringLiteral("backfill-hours")))
         options.runtime.backfillHours = args.value(QStringLiteral("backfill-hours")).toInt();
     if (args.isSet(QStringLiteral("settings"))) {

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLockFile>
 #include <QSaveFile>
 
 #ifdef Q_OS_UNIX
@@ -147,20 +148,36 @@ Account* AccountStore::findMutable(const QString& userName)
     return nullptr;
 }
 
+template <class Apply>
+QString AccountStore::update(Apply&& apply)
+{
+    QLockFile lock(m_path + QStringLiteral(".lock"));
+    if (!QDir().mkpath(QFileInfo(m_path).absolutePath()))
+        return QStringLiteral("%1: cannot create the folder").arg(m_path);
+    if (!lock.tryLock(lockWaitMs))
+        return QStringLiteral("%1: another program is changing the accounts (lock %1.lock)").arg(m_path);
+    if (const QString error = load(); !error.isEmpty())
+        return error;
+    const QList<Account> before = m_accounts;
+    QString error = apply();
+    if (error.isEmpty())
+        error = save();
+    if (!error.isEmpty())
+        m_accounts = before;
+    return error;
+}
+
 template <class Change>
 QString AccountStore::change(const QString& userName, Change&& change)
 {
-    const QList<Account> before = m_accounts;
-    Account* account = findMutable(userName);
-    if (!account)
-        return QStringLiteral("there is no user \"%1\"").arg(userName);
-    if (const QString error = change(*account); !error.isEmpty())
-        return error;
-    if (const QString error = save(); !error.isEmpty()) {
-        m_accounts = before;
-        return error;
-    }
-    return {};
+    // A copy: the caller's name may live in the list that reading the file afresh replaces.
+    const QString name = userName;
+    return update([&]() -> QString {
+        Account* account = findMutable(name);
+        if (!account)
+            return QStringLiteral("there is no user \"%1\"").arg(name);
+        return change(*account);
+    });
 }
 
 QString AccountStore::add(const QString& userName, const QString& fullName, Role role, const QString& password)
@@ -170,31 +187,26 @@ QString AccountStore::add(const QString& userName, const QString& fullName, Role
         if (!why.isEmpty())
             return why;
     }
-    if (find(userName))
-        return QStringLiteral("the user \"%1\" exists already").arg(find(userName)->userName);
     const QByteArray hash = m_hasher.hash(password);
     if (hash.isEmpty())
         return QStringLiteral("the password could not be hashed (not enough memory)");
-    m_accounts.append(Account{userName, fullName, role, hash, 0, 0});
-    if (const QString error = save(); !error.isEmpty()) {
-        m_accounts.removeLast();
-        return error;
-    }
-    return {};
+    return update([&]() -> QString {
+        if (const Account* there = find(userName))
+            return QStringLiteral("the user \"%1\" exists already").arg(there->userName);
+        m_accounts.append(Account{userName, fullName, role, hash, 0, 0});
+        return {};
+    });
 }
 
 QString AccountStore::remove(const QString& userName)
 {
-    const Account* account = find(userName);
-    if (!account)
-        return QStringLiteral("there is no user \"%1\"").arg(userName);
-    const QList<Account> before = m_accounts;
-    m_accounts.removeAt(account - m_accounts.constData());
-    if (const QString error = save(); !error.isEmpty()) {
-        m_accounts = before;
-        return error;
-    }
-    return {};
+    return update([&]() -> QString {
+        const Account* account = find(userName);
+        if (!account)
+            return QStringLiteral("there is no user \"%1\"").arg(userName);
+        m_accounts.removeAt(account - m_accounts.constData());
+        return {};
+    });
 }
 
 QString AccountStore::setRole(const QString& userName, Role role)
@@ -237,12 +249,17 @@ QString AccountStore::unlock(const QString& userName)
 
 QString AccountStore::setSignInState(const QString& userName, int failedSignIns, qint64 lockedUntilMs)
 {
-    Account* account = findMutable(userName);
-    if (!account)
-        return QStringLiteral("there is no user \"%1\"").arg(userName);
+    const auto set = [&](Account& a) {
+        a.failedSignIns = failedSignIns;
+        a.lockedUntilMs = lockedUntilMs;
+        return QString();
+    };
+    const QString name = userName;
+    const QString error = change(name, set);
     // Kept in memory even when the file refuses it: a full or read-only disk must not lift the limit
     // on failed sign-ins.
-    account->failedSignIns = failedSignIns;
-    account->lockedUntilMs = lockedUntilMs;
-    return save();
+    if (!error.isEmpty())
+        if (Account* account = findMutable(name))
+            set(*account);
+    return error;
 }

@@ -9,13 +9,16 @@
 
 /// \brief The operator accounts of one runtime, kept in a JSON file in the runtime's data folder
 /// (never in the project). The file is written whole and atomically, readable by its owner only, and a
-/// damaged or hand-edited file is refused whole with the file, field and reason. Every change is saved
-/// at once; a change the file refuses is taken back (sign-in counters excepted). Errors come back as
-/// text, empty on success.
+/// damaged or hand-edited file is refused whole with the file, field and reason. Every change is made
+/// under the file's lock to the file as it is then (read afresh), and saved at once, so the engineer's
+/// tool and a running runtime never undo each other's changes; a change the file refuses is taken back
+/// (sign-in counters excepted). Errors come back as text, empty on success.
 class AccountStore final {
 public:
     static constexpr int fileFormat = 1;
     static constexpr qint64 maxFileBytes = 4 * 1024 * 1024;
+    /// How long a change waits for another program's lock on the file.
+    static constexpr int lockWaitMs = 5000;
     static QString fileName() { return QStringLiteral("accounts.json"); }
 
     /// `path`: the accounts file; `hasher`: the cost of new password hashes.
@@ -45,7 +48,11 @@ public:
 
 private:
     Account* findMutable(const QString& userName);
-    /// Applies `change` to the named account and saves; takes the change back if saving fails.
+    /// Under the file's lock: reads the file afresh, runs `apply` and saves; takes the change back if
+    /// `apply` or saving fails.
+    template <class Apply>
+    QString update(Apply&& apply);
+    /// Applies `change` to the named account, as update() does.
     template <class Change>
     QString change(const QString& userName, Change&& change);
     QString parse(const QJsonObject& root, QList<Account>* accounts) const;

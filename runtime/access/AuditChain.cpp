@@ -4,6 +4,8 @@
 
 #include <QtEndian>
 
+#include <algorithm>
+
 namespace {
 
 void appendNumber(QByteArray& out, qint64 value)
@@ -80,4 +82,20 @@ AuditChain::Verdict AuditChain::verify(const QList<AuditRow>& rows, const Head& 
         verdict.reason = QStringLiteral("row %1 is not the newest row the journal recorded (row %2)").arg(lastId).arg(head.id);
     }
     return verdict;
+}
+
+AuditChain::Head AuditChain::continuation(const Head& recorded, qint64 highestId)
+{
+    return {std::max(recorded.id, highestId), recorded.hash.size() == genesis().size() ? recorded.hash : genesis()};
+}
+
+AuditChain::Head AuditChain::extend(QList<AuditRow>& rows, const Head& last)
+{
+    Head head = last;
+    for (AuditRow& row : rows) {
+        row.id = ++head.id;
+        row.hash = hashOf(row, head.hash);
+        head.hash = row.hash;
+    }
+    return head;
 }

@@ -50,4 +50,11 @@ public:
     /// verify() from the genesis, and then that the last row is `head`: rows cut off at the end, or a
     /// newest row replaced, are found too.
     static Verdict verify(const QList<AuditRow>& rows, const Head& head);
+
+    /// The row new rows follow in a journal whose record of its newest row is `recorded` and whose
+    /// highest id is `highestId`: ids go on after both (an id is never given twice, even when rows were
+    /// cut off), hashes after the recorded hash (the genesis when that is unreadable).
+    static Head continuation(const Head& recorded, qint64 highestId);
+    /// Gives `rows` the ids and hashes that follow `last`; returns the new newest row.
+    static Head extend(QList<AuditRow>& rows, const Head& last);
 };

@@ -37,21 +37,58 @@ const QByteArray& SignInGuard::decoyHash()
 
 SignInResult SignInGuard::verify(const QString& userName, const QString& password)
 {
+    const Attempt attempt = begin(userName, password);
+    if (attempt.decided)
+        return *attempt.decided;
+    return finish(attempt, attempt.check && PasswordHasher::verify(attempt.hash, password));
+}
+
+SignInGuard::Attempt SignInGuard::begin(const QString& userName, const QString& password)
+{
+    Attempt attempt;
+    attempt.userName = userName;
+    // An oversized password is a failure like any other, only without the cost of hashing it.
+    attempt.check = password.size() <= Credentials::maxPasswordBytes;
     const qint64 now = m_clock();
     if (now - m_windowStartMs >= windowMs) {
         m_windowStartMs = now;
         m_windowFailures = 0;
     }
+    SignInResult locked;
+    locked.outcome = SignInResult::Outcome::Locked;
+    locked.userName = userName;
     if (m_windowFailures >= maxFailuresPerWindow) {
-        SignInResult refused;
-        refused.outcome = SignInResult::Outcome::Locked;
-        refused.userName = userName;
-        refused.lockedUntilMs = m_windowStartMs + windowMs;
-        return refused;
+        locked.lockedUntilMs = m_windowStartMs + windowMs;
+        attempt.decided = locked;
+        return attempt;
     }
-    const Account* account = m_store.find(userName);
+    if (const Account* account = m_store.find(userName)) {
+        if (account->lockedUntilMs > now) {
+            locked.userName = account->userName;
+            locked.lockedUntilMs = account->lockedUntilMs;
+            attempt.decided = locked;
+        }
+        attempt.hash = account->passwordHash;
+        return attempt;
+    }
+    const auto counter = m_unknown.constFind(userName.toCaseFolded());
+    if (counter != m_unknown.constEnd() && counter->lockedUntilMs > now) {
+        locked.lockedUntilMs = counter->lockedUntilMs;
+        attempt.decided = locked;
+        return attempt;
+    }
+    // Unknown names cost the same hash as known ones, so timing does not tell which names exist.
+    attempt.hash = decoyHash();
+    return attempt;
+}
+
+SignInResult SignInGuard::finish(const Attempt& attempt, bool match)
+{
+    const qint64 now = m_clock();
+    // Looked up afresh: the account may have changed while the hash was checked.
+    const Account* account = m_store.find(attempt.userName);
     if (!account)
-        return unknown(userName, password, now);
+        return unknown(attempt.userName, now);
     SignInResult result;
     result.userName = account->userName;
     if (account->lockedUntilMs > now) {
@@ -59,9 +96,7 @@ SignInResult SignInGuard::verify(const QString& userName, const QString& passwor
         result.lockedUntilMs = account->lockedUntilMs;
         return result;
     }
-    // An oversized password is a failure like any other, only without the cost of hashing it.
-    const bool match = password.size() <= Credentials::maxPasswordBytes && PasswordHasher::verify(account->passwordHash, password);
-    if (match) {
+    if (match && account->passwordHash == attempt.hash) {
         result.outcome = SignInResult::Outcome::SignedIn;
         result.role = account->role;
         if (account->failedSignIns != 0 || account->lockedUntilMs != 0)
@@ -93,7 +128,7 @@ void SignInGuard::countFailure()
                             << QDateTime::fromMSecsSinceEpoch(m_windowStartMs + windowMs).toString(Qt::ISODate);
 }
 
-SignInResult SignInGuard::unknown(const QString& userName, const QString& password, qint64 now)
+SignInResult SignInGuard::unknown(const QString& userName, qint64 now)
 {
     SignInResult result;
     result.userName = userName;
@@ -105,8 +140,6 @@ SignInResult SignInGuard::unknown(const QString& userName, const QString& passwo
         result.lockedUntilMs = counter.lockedUntilMs;
         return result;
     }
-    if (password.size() <= Credentials::maxPasswordBytes)
-        PasswordHasher::verify(decoyHash(), password);
     countFailure();
     if (++counter.failures >= failuresBeforeLock) {
         counter = Counter{0, now + m_lockMs, counter.order};

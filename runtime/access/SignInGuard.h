@@ -7,6 +7,8 @@
 #include <QHash>
 #include <QString>
 
+#include <optional>
+
 class AccountStore;
 
 /// What one sign-in attempt came to.
@@ -46,6 +48,18 @@ public:
 
     SignInResult verify(const QString& userName, const QString& password);
 
+    /// One attempt in two halves, so the hash can be checked away from the thread that counts:
+    /// begin() decides at once what needs no hash (locked, over the limit); otherwise it names the hash
+    /// to check the password against, and finish() counts what the check found.
+    struct Attempt {
+        std::optional<SignInResult> decided;
+        QString userName; ///< as typed
+        QByteArray hash;  ///< the account's hash, or the decoy for an unknown name
+        bool check = true; ///< false for an oversized password: a failure without hashing
+    };
+    Attempt begin(const QString& userName, const QString& password);
+    SignInResult finish(const Attempt& attempt, bool match);
+
     qint64 lockMs() const { return m_lockMs; }
 
 private:
@@ -54,7 +68,7 @@ private:
         qint64 lockedUntilMs = 0;
         quint64 order = 0;
     };
-    SignInResult unknown(const QString& userName, const QString& password, qint64 now);
+    SignInResult unknown(const QString& userName, qint64 now);
     /// Counts one hashed failure towards the guard-wide limit.
     void countFailure();
     const QByteArray& decoyHash();

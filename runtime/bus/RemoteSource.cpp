@@ -6,6 +6,7 @@
 #include "ProjectFingerprint.h"
 #include "RemoteAlarms.h"
 #include "RemoteHistory.h"
+#include "RemoteSessions.h"
 #include "RequestClient.h"
 #include "Runtime.h"
 #include "SparkplugCodec.h"
@@ -59,6 +60,7 @@ RemoteSource::RemoteSource(const StationLink& link, RemoteStationOptions options
             m_variables.append(def.name);
     m_requests = new RequestClient(*m_client, m_topics, m_station, this);
     m_requests->setTimeoutMs(m_options.requestTimeoutMs);
+    m_sessions = new RemoteSessions(*m_requests, this);
     m_alarms = new RemoteAlarms(link.alarms, *m_requests, m_topics, [this] { return user(); }, this);
     m_history = std::make_unique<RemoteHistory>(*m_requests, [this] { return user(); });
     m_client->setSettings(m_options.broker);
@@ -109,6 +111,8 @@ qint64 RemoteSource::nowMs()
 
 QString RemoteSource::user() const
 {
+    if (const Session* s = m_sessions->session())
+        return s->userName;
     return m_options.user.isEmpty() ? qEnvironmentVariable("USER", qEnvironmentVariable("USERNAME")) : m_options.user;
 }
 
@@ -120,6 +124,11 @@ AlarmCommandSink* RemoteSource::alarmCommands()
 HistoryReader* RemoteSource::history()
 {
     return m_history.get();
+}
+
+SessionLink* RemoteSource::sessions()
+{
+    return m_sessions;
 }
 
 bool RemoteSource::isFaulty() const
@@ -278,6 +287,8 @@ void RemoteSource::serverStatus(const MqttMessage& message)
         return;
     }
     m_status = *status.value;
+    if (m_status->online)
+        m_sessions->serverStatus(m_status->access, m_status->startedMs);
     if (!m_status->online) {
         if (!m_live)
             Q_EMIT waiting(waitingForServer());

@@ -17,6 +17,7 @@
 class AlarmEngine;
 class RemoteAlarms;
 class RemoteHistory;
+class RemoteSessions;
 class RequestClient;
 struct Project;
 struct StationLink;
@@ -57,6 +58,7 @@ public:
     bool isFaulty() const override;
     AlarmCommandSink* alarmCommands() override;
     HistoryReader* history() override;
+    SessionLink* sessions() override;
     bool startsAtOnce() const override { return false; }
 
     MqttClient& client() { return *m_client; }
@@ -97,6 +99,7 @@ private:
     MqttClient* m_client = nullptr;
     RequestClient* m_requests = nullptr;
     RemoteAlarms* m_alarms = nullptr;
+    RemoteSessions* m_sessions = nullptr;
     std::unique_ptr<RemoteHistory> m_history;
     QTimer* m_gapTimer = nullptr;
     QTimer* m_probeTimer = nullptr;

@@ -2,6 +2,8 @@
 
 #include "BusLog.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTimer>
 
 RequestClient::RequestClient(MqttClient& client, const KalvoraTopics& topics, QString station, QObject* parent)
@@ -17,9 +19,11 @@ void RequestClient::send(const BusRequest& request, QObject* context, Answer ans
     const QByteArray correlation = QByteArray::number(m_next++);
     auto* timer = new QTimer(this);
     timer->setSingleShot(true);
-    m_pending.insert(correlation, {context ? QPointer<QObject>(context) : QPointer<QObject>(this), std::move(answer), timer});
+    BusRequest stamped = request;
+    stamped.session = m_session;
+    m_pending.insert(correlation, {context ? QPointer<QObject>(context) : QPointer<QObject>(this), std::move(answer), timer, request});
     if (!m_available || !m_client.isConnected()
-        || m_client.publish({m_topics.request(m_station), request.toJson(), 1, false, responseTopic(), correlation}) < 0) {
+        || m_client.publish({m_topics.request(m_station), stamped.toJson(), 1, false, responseTopic(), correlation}) < 0) {
         // Failed at once, but answered from the event loop as a real answer would be.
         connect(timer, &QTimer::timeout, this, [this, correlation] { finish(correlation, BusReply::refused(noServer())); });
         timer->start(0);
@@ -33,6 +37,17 @@ bool RequestClient::handle(const MqttMessage& message)
 {
     if (message.topic != responseTopic())
         return false;
+    if (message.correlationData.isEmpty()) {
+        // An event is small; anything large here is not one.
+        const QJsonObject event = message.payload.size() <= 4096 ? QJsonDocument::fromJson(message.payload).object() : QJsonObject();
+        if (event.value(QStringLiteral("event")).isString()) {
+            if (m_event)
+                m_event(event);
+        } else {
+            qCWarning(busLog).noquote() << QStringLiteral("Message on %1 dropped: neither an answer nor an event").arg(message.topic);
+        }
+        return true;
+    }
     if (!m_pending.contains(message.correlationData)) {
         qCInfo(busLog).noquote() << QStringLiteral("Answer on %1 dropped: no request waits for it (late or unknown)").arg(message.topic);
         return true;
@@ -67,6 +82,14 @@ void RequestClient::finish(const QByteArray& correlation, const BusReply& reply)
     const Pending pending = *it;
     m_pending.erase(it);
     pending.timer->deleteLater();
-    if (pending.context)
-        pending.answer(reply);
+    if (!pending.context)
+        return;
+    pending.answer(reply);
+    if (!reply.ok && reply.fields.contains(QStringLiteral("signIn")) && m_signInNeeded) {
+        const QPointer<RequestClient> self(this);
+        m_signInNeeded(reply, [self, pending] {
+            if (self && pending.context)
+                self->send(pending.request, pending.context, pending.answer);
+        });
+    }
 }

@@ -22,6 +22,11 @@ class RequestClient final : public QObject {
 
 public:
     using Answer = std::function<void(const BusReply& reply)>;
+    /// A command the server refused for want of a role (its answer has "signIn"): `resend` sends it
+    /// again, with the session held then, to the same answer.
+    using SignInNeeded = std::function<void(const BusReply& refusal, const std::function<void()>& resend)>;
+    /// A message of the server's own (no correlation data, an "event" field).
+    using EventHandler = std::function<void(const QJsonObject& event)>;
 
     static constexpr int DefaultTimeoutMs = 10000;
 
@@ -31,6 +36,10 @@ public:
     /// While false every request fails at once: the server is not there to take it.
     void setAvailable(bool available) { m_available = available; }
     QString responseTopic() const { return m_topics.response(m_station); }
+    /// The session token every later request carries; empty: none.
+    void setSession(const QString& token) { m_session = token; }
+    void setSignInHandler(SignInNeeded handler) { m_signInNeeded = std::move(handler); }
+    void setEventHandler(EventHandler handler) { m_event = std::move(handler); }
 
     /// `answer` runs once, never inside this call, and not at all when `context` is gone by then.
     void send(const BusRequest& request, QObject* context, Answer answer);
@@ -47,6 +56,7 @@ private:
         QPointer<QObject> context;
         Answer answer;
         QTimer* timer = nullptr;
+        BusRequest request;
     };
     void finish(const QByteArray& correlation, const BusReply& reply);
 
@@ -57,4 +67,7 @@ private:
     bool m_available = false;
     quint64 m_next = 1;
     QHash<QByteArray, Pending> m_pending;
+    QString m_session;
+    SignInNeeded m_signInNeeded;
+    EventHandler m_event;
 };

@@ -67,11 +67,16 @@ RequestServer::RequestServer(Runtime& runtime, MqttClient& client, const QString
     , m_topics(project)
 {
     m_clock.start();
-    // The station whose session ended hears of it on its response topic, with no correlation data.
-    connect(&runtime.access(), &RuntimeAccess::sessionEnded, this, [this](const QByteArray& id, const QString& station, const QString& reason) {
-        const QJsonObject event{{QStringLiteral("ok"), true}, {QStringLiteral("event"), QStringLiteral("sessionEnded")},
-            {QStringLiteral("id"), QString::fromLatin1(id)}, {QStringLiteral("reason"), reason}};
+    // The station whose session ended or locked hears of it on its response topic, with no correlation data.
+    const auto tell = [this](const QString& station, const QJsonObject& event) {
         m_client.publish({m_topics.response(station), QJsonDocument(event).toJson(QJsonDocument::Compact), 1, false, {}, {}});
+    };
+    connect(&runtime.access(), &RuntimeAccess::sessionEnded, this, [tell](const QByteArray& id, const QString& station, const QString& reason) {
+        tell(station, {{QStringLiteral("ok"), true}, {QStringLiteral("event"), QStringLiteral("sessionEnded")}, {QStringLiteral("id"), QString::fromLatin1(id)},
+                          {QStringLiteral("reason"), reason}});
+    });
+    connect(&runtime.access(), &RuntimeAccess::sessionLocked, this, [tell](const QByteArray& id, const QString& station) {
+        tell(station, {{QStringLiteral("ok"), true}, {QStringLiteral("event"), QStringLiteral("sessionLocked")}, {QStringLiteral("id"), QString::fromLatin1(id)}});
     });
 }
 
@@ -90,6 +95,13 @@ bool RequestServer::handle(const MqttMessage& message)
         return true;
     }
     const auto request = BusRequest::parse(message.payload);
+    if (request.ok() && request.value->op == Op::SignIn) {
+        // The password's hash is checked on a worker; the answer follows once it is known.
+        signIn(station, *request.value, [this, topic = message.responseTopic, correlation = message.correlationData](const BusReply& reply) {
+            m_client.publish({topic, reply.toJson(), 1, false, {}, correlation});
+        });
+        return true;
+    }
     BusReply reply;
     if (!request.ok()) {
         drop(request.error);
@@ -120,6 +132,45 @@ BusReply RequestServer::execute(const QString& station, const BusRequest& reques
     return reply;
 }
 
+BusReply RequestServer::signInHelps(BusReply refusal, const AccessRules::Decision& decision, const Session* session)
+{
+    // The station opens its sign-in dialog for these, and sends the command again once signed in.
+    if (decision.signInHelps())
+        refusal.fields.insert(QStringLiteral("signIn"), !session ? QStringLiteral("none") : session->locked ? QStringLiteral("locked") : QStringLiteral("role"));
+    return refusal;
+}
+
+void RequestServer::signIn(const QString& station, const BusRequest& q, const std::function<void(const BusReply&)>& answer)
+{
+    const auto finish = [this, station, answer](const BusReply& reply) {
+        if (!reply.ok)
+            qCInfo(busLog).noquote() << QStringLiteral("Sign-in of %1 refused: %2").arg(station, reply.reason);
+        Q_EMIT answered(station, BusRequest::opName(Op::SignIn), reply.ok);
+        answer(reply);
+    };
+    if (m_runtime.state() != Runtime::State::Running)
+        return finish(BusReply::refused(QStringLiteral("the runtime is not running")));
+    if (const auto failed = m_failedSignIn.constFind(station); failed != m_failedSignIn.constEnd() && m_clock.elapsed() - *failed < SignInRetryMs)
+        return finish(BusReply::refused(QStringLiteral("the last sign-in from station %1 failed a moment ago; try again in a second").arg(station)));
+    RuntimeAccess& access = m_runtime.access();
+    const QByteArray token = q.session.toLatin1();
+    // Only the station's own session is unlocked; a token of another station counts as none.
+    const Session* session = token.isEmpty() ? nullptr : access.sessions().find(token);
+    const QByteArray own = session && session->station == station ? token : QByteArray();
+    access.signInLater(station, q.user, q.password, own, this, [this, station, own, finish](const RuntimeAccess::SignIn& result) {
+        if (!result.error.isEmpty()) {
+            m_failedSignIn.insert(station, m_clock.elapsed());
+            return finish(BusReply::refused(result.error));
+        }
+        m_failedSignIn.remove(station);
+        // Another user signing in at the station ends the session it held, as on an embedded station.
+        if (!result.resumed && !own.isEmpty())
+            m_runtime.access().signOut(own);
+        finish(BusReply::success({{QStringLiteral("session"), QString::fromLatin1(result.session.token)}, {QStringLiteral("id"), QString::fromLatin1(result.session.id)},
+            {QStringLiteral("user"), result.session.userName}, {QStringLiteral("role"), roleName(result.session.role)}}));
+    });
+}
+
 BusReply RequestServer::run(const QString& station, const BusRequest& q)
 {
     AlarmEngine& alarms = m_runtime.alarms();
@@ -141,12 +192,18 @@ BusReply RequestServer::run(const QString& station, const BusRequest& q)
             return std::nullopt;
         const QString reason = !token.isEmpty() && !ownSession ? QStringLiteral("%1 (the session is not known here: ended, expired or never issued)").arg(d.reason) : d.reason;
         m_runtime.journalRefused(AccessRules::actionName(action), target, actor, reason);
-        return BusReply::refused(reason);
+        return signInHelps(BusReply::refused(reason), d, ownSession ? session : nullptr);
     };
     switch (q.op) {
     case Op::Write:
-        // Refused writes throw with the reason, after the runtime journalled them.
-        m_runtime.writeFrom(station, actor.user, q.variable, q.value, actor.role);
+        try {
+            // Refused writes throw with the reason, after the runtime journalled them.
+            m_runtime.writeFrom(station, actor.user, q.variable, q.value, actor.role);
+        } catch (const KalvoraError& e) {
+            // The rules' refusal comes after the variable's own checks: only that one is lifted by signing in.
+            const AccessRules::Decision d = access.isOpen() ? AccessRules::Decision{true, {}, {}} : access.rules().check(AccessRules::Action::Write, q.variable, actor.role);
+            return signInHelps(BusReply::refused(e.message()), d.reason == e.message() ? d : AccessRules::Decision{true, {}, {}}, ownSession ? session : nullptr);
+        }
         if (ownSession)
             access.sessions().operate(token);
         return BusReply::success();
@@ -177,21 +234,8 @@ BusReply RequestServer::run(const QString& station, const BusRequest& q)
         if (auto refused = refusal(AccessRules::Action::Unshelve, alarms.alarm(q.id).group, q.id))
             return *refused;
         return BusReply::success({{QStringLiteral("unshelved"), alarms.unshelve(q.id, by)}});
-    case Op::SignIn: {
-        // Signing in again after the idle lock keeps the session; any other sign-in opens a new one.
-        const bool resume = ownSession && session->locked && Credentials::sameUser(session->userName, q.user);
-        if (const auto failed = m_failedSignIn.constFind(station);
-            failed != m_failedSignIn.constEnd() && m_clock.elapsed() - *failed < SignInRetryMs)
-            return BusReply::refused(QStringLiteral("the last sign-in from station %1 failed a moment ago; try again in a second").arg(station));
-        const RuntimeAccess::SignIn result = resume ? access.unlock(station, token, q.password) : access.signIn(station, q.user, q.password);
-        if (!result.error.isEmpty()) {
-            m_failedSignIn.insert(station, m_clock.elapsed());
-            return BusReply::refused(result.error);
-        }
-        m_failedSignIn.remove(station);
-        return BusReply::success({{QStringLiteral("session"), QString::fromLatin1(result.session.token)}, {QStringLiteral("id"), QString::fromLatin1(result.session.id)},
-            {QStringLiteral("user"), result.session.userName}, {QStringLiteral("role"), roleName(result.session.role)}});
-    }
+    case Op::SignIn:
+        return BusReply::refused(QStringLiteral("a sign-in is answered once its password is checked"));
     case Op::SignOut:
         if (ownSession)
             access.signOut(token);

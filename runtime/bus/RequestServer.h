@@ -3,11 +3,15 @@
 #include "BusReply.h"
 #include "BusRequest.h"
 #include "KalvoraTopics.h"
+#include "AccessRules.h"
 #include "MqttClient.h"
+#include "Session.h"
 
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
+
+#include <functional>
 
 class Runtime;
 
@@ -20,8 +24,9 @@ class RequestServer final : public QObject {
     Q_DISABLE_COPY_MOVE(RequestServer)
 
 public:
-    /// After a failed sign-in, the station's next attempt within this time is refused unhashed: a
-    /// script guessing passwords cannot hold up the plant's publishing on this thread.
+    /// After a failed sign-in, the station's next attempt within this time is refused unhashed, and
+    /// while one attempt of a station is checked (on a worker thread) its next is refused: a script
+    /// guessing passwords gets nowhere fast and cannot hold up the plant's publishing.
     static constexpr qint64 SignInRetryMs = 1000;
     RequestServer(Runtime& runtime, MqttClient& client, const QString& project, QObject* parent);
 
@@ -30,7 +35,7 @@ public:
     /// Handles the message if it is a request: true then, whatever came of it.
     bool handle(const MqttMessage& message);
 
-    /// Runs one decoded request for `station`.
+    /// Runs one decoded request for `station`; a sign-in is only answered through handle().
     BusReply execute(const QString& station, const BusRequest& request);
 
 Q_SIGNALS:
@@ -38,6 +43,10 @@ Q_SIGNALS:
 
 private:
     BusReply run(const QString& station, const BusRequest& request);
+    /// Checks the password off this thread and answers through `answer` once it is known.
+    void signIn(const QString& station, const BusRequest& request, const std::function<void(const BusReply&)>& answer);
+    /// Marks a refusal that signing in (or unlocking `session`) would lift.
+    static BusReply signInHelps(BusReply refusal, const AccessRules::Decision& decision, const Session* session);
 
     Runtime& m_runtime;
     MqttClient& m_client;

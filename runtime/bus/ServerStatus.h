@@ -14,6 +14,8 @@ struct ServerStatus {
     QString fingerprint;
     qint64 startedMs = 0;
     int protocol = ProtocolVersion;
+    /// The project runs with access control: stations sign in and carry the session.
+    bool access = false;
 
     QByteArray toJson() const;
     static BusResult<ServerStatus> parse(const QByteArray& json);

@@ -34,15 +34,24 @@ AccessStatus::AccessStatus(Runtime& runtime, QObject* parent)
     connect(&m_runtime, &Runtime::started, this, &AccessStatus::updateTitles);
     connect(&m_runtime.texts(), &TextDatabase::languageChanged, this, &AccessStatus::updateTitles);
     connect(&m_runtime, &Runtime::signInRequired, this, &AccessStatus::askToSignIn);
+    // Told in the title until the next sign-in, where the operator looks for who is signed in.
+    connect(&m_runtime, &Runtime::sessionEnded, this, [this](const QString& reason) {
+        m_endedReason = reason;
+        updateTitles();
+    });
 }
 
 QString AccessStatus::titleSuffix()
 {
-    if (m_runtime.access().isOpen())
+    if (!m_runtime.isAccessControlled())
         return {};
     // In the screens' language, like every text the operator reads.
     const TextDatabase& texts = m_runtime.texts();
     const Session* s = m_runtime.localSession();
+    if (s)
+        m_endedReason.clear();
+    if (!s && !m_endedReason.isEmpty())
+        return QStringLiteral(" — %1 (%2: %3)").arg(texts.indexText("AnmeldungKeine"), texts.indexText("AnmeldungBeendet"), m_endedReason);
     if (!s)
         return QStringLiteral(" — ") + texts.indexText("AnmeldungKeine");
     return QStringLiteral(" — %1 %2%3")
@@ -63,7 +72,7 @@ void AccessStatus::askToSignIn(const QString& reason)
 
 bool AccessStatus::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::KeyPress && !m_runtime.access().isOpen()) {
+    if (event->type() == QEvent::KeyPress && m_runtime.isAccessControlled()) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_L && (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) == (Qt::ControlModifier | Qt::AltModifier)) {
             const Session* s = m_runtime.localSession();
@@ -74,9 +83,17 @@ bool AccessStatus::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
     }
+    if (!watched->isWidgetType() || !static_cast<QWidget*>(watched)->isWindow())
+        return false;
+    auto* window = static_cast<QWidget*>(watched);
     // A window shown later carries the status from the start.
-    if (event->type() == QEvent::Show && watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow())
-        retitle(static_cast<QWidget*>(watched), titleSuffix());
+    if (event->type() == QEvent::Show)
+        retitle(window, titleSuffix());
+    // A window that sets a title of its own (the language switch does) gets it as its new base.
+    if (event->type() == QEvent::WindowTitleChange && !m_retitling && window->property(BaseTitle).isValid()) {
+        window->setProperty(BaseTitle, window->windowTitle());
+        retitle(window, titleSuffix());
+    }
     return false;
 }
 
@@ -99,6 +116,9 @@ void AccessStatus::retitle(QWidget* window, const QString& suffix)
         window->setProperty(BaseTitle, base);
     }
     const QString title = base.toString() + suffix;
-    if (window->windowTitle() != title)
+    if (window->windowTitle() != title) {
+        m_retitling = true;
         window->setWindowTitle(title);
+        m_retitling = false;
+    }
 }

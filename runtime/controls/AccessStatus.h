@@ -18,7 +18,8 @@ public:
     explicit AccessStatus(Runtime& runtime, QObject* parent = nullptr);
 
     /// The text added to each window's title: " — operator anna" or " — operator anna (gesperrt)" or
-    /// " — nicht angemeldet"; empty while the project runs open.
+    /// " — nicht angemeldet" (with the reason when the session was ended from elsewhere); empty while
+    /// the project runs open.
     QString titleSuffix();
     /// Opens the sign-in dialog (one at a time) with `reason` above the fields.
     void askToSignIn(const QString& reason);
@@ -33,4 +34,7 @@ private:
 
     Runtime& m_runtime;
     QPointer<SignInDialog> m_dialog;
+    /// Why the server or the runtime ended the session; shown until the next sign-in.
+    QString m_endedReason;
+    bool m_retitling = false;
 };

@@ -37,7 +37,8 @@ SignInDialog::SignInDialog(Runtime& runtime, const QString& reason, QWidget* par
     form->addRow(runtime.texts().indexText("AnmeldenBenutzer"), m_user);
     form->addRow(runtime.texts().indexText("AnmeldenPasswort"), m_password);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setText(runtime.texts().indexText("AnmeldenOk"));
+    m_ok = buttons->button(QDialogButtonBox::Ok);
+    m_ok->setText(runtime.texts().indexText("AnmeldenOk"));
     buttons->button(QDialogButtonBox::Cancel)->setText(runtime.texts().indexText("AnmeldenAbbrechen"));
     connect(buttons, &QDialogButtonBox::accepted, this, &SignInDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &SignInDialog::reject);
@@ -51,21 +52,47 @@ SignInDialog::SignInDialog(Runtime& runtime, const QString& reason, QWidget* par
         m_user->setText(s->userName);
     (m_user->text().isEmpty() ? m_user : m_password)->setFocus();
     setMinimumWidth(360);
+    connect(&m_runtime, &Runtime::signInFinished, this, &SignInDialog::finished);
 }
 
 void SignInDialog::accept()
 {
-    const QString error = m_runtime.signIn(m_user->text(), m_password->text());
+    if (m_waiting)
+        return;
+    m_waiting = true;
+    setBusy(true);
+    m_message->setStyleSheet(QStringLiteral("color: #606060"));
+    m_message->setText(m_runtime.texts().indexText("AnmeldenPruefen"));
+    m_runtime.signIn(m_user->text(), m_password->text());
+}
+
+void SignInDialog::finished(const QString& error)
+{
+    // Another dialog's answer, or one that came after Cancel.
+    if (!m_waiting)
+        return;
+    m_waiting = false;
+    setBusy(false);
     m_password->clear();
     if (!error.isEmpty()) {
+        m_message->setStyleSheet(QStringLiteral("color: #b00000"));
         m_message->setText(error);
+        m_password->setFocus();
         return;
     }
     QDialog::accept();
 }
 
+void SignInDialog::setBusy(bool busy)
+{
+    m_user->setEnabled(!busy);
+    m_password->setEnabled(!busy);
+    m_ok->setEnabled(!busy);
+}
+
 void SignInDialog::reject()
 {
+    m_waiting = false;
     m_runtime.cancelSignIn();
     QDialog::reject();
 }

@@ -13,29 +13,7 @@ QString AlarmJournal::open(const QString& path, QString* notice)
 
 QString AlarmJournal::open(std::unique_ptr<AlarmJournalStore> store, QString* notice)
 {
-    close();
-    store->setDamageHandler(m_onDamage);
-    if (const QString error = store->open(notice); !error.isEmpty())
-        return error;
-    m_store = std::move(store);
-    return {};
-}
-
-void AlarmJournal::setDamageHandler(AlarmJournalStore::DamageHandler handler)
-{
-    m_onDamage = std::move(handler);
-    if (m_store)
-        m_store->setDamageHandler(m_onDamage);
-}
-
-void AlarmJournal::close()
-{
-    if (isOpen())
-        retry();
-    m_held.clear();
-    if (m_store)
-        m_store->close();
-    m_store.reset();
+    return m_keeper.open(std::move(store), notice);
 }
 
 QString AlarmJournal::stateName(AlarmState state)
@@ -57,39 +35,27 @@ AlarmState AlarmJournal::stateFromName(const QString& name)
     return AlarmState::Normal;
 }
 
-void AlarmJournal::append(const QList<AlarmJournalEntry>& entries)
-{
-    // A file lost to a damage that could not be replaced holds its rows like a full disk does.
-    if (!isOpen() && m_held.fault().isEmpty())
-        return;
-    m_held.write(entries, [this](const QList<AlarmJournalEntry>& rows) {
-        if (!m_store)
-            throw KalvoraError(QStringLiteral("Alarm journal: not open"));
-        m_store->write(rows);
-    });
-}
-
 QHash<QString, AlarmJournalEntry> AlarmJournal::lastEntries() const
 {
-    return isOpen() ? m_store->lastEntries() : QHash<QString, AlarmJournalEntry>();
+    return isOpen() ? m_keeper.store()->lastEntries() : QHash<QString, AlarmJournalEntry>();
 }
 
 QList<AlarmJournalEntry> AlarmJournal::history(int limit) const
 {
-    return isOpen() ? m_store->history(limit) : QList<AlarmJournalEntry>();
+    return isOpen() ? m_keeper.store()->history(limit) : QList<AlarmJournalEntry>();
 }
 
 QList<AlarmJournalEntry> AlarmJournal::page(const AlarmJournalFilter& filter, qint64 beforeId, int limit) const
 {
-    return isOpen() && limit > 0 ? m_store->page(filter, beforeId, limit) : QList<AlarmJournalEntry>();
+    return isOpen() && limit > 0 ? m_keeper.store()->page(filter, beforeId, limit) : QList<AlarmJournalEntry>();
 }
 
 qint64 AlarmJournal::count(const AlarmJournalFilter& filter) const
 {
-    return isOpen() ? m_store->count(filter) : 0;
+    return isOpen() ? m_keeper.store()->count(filter) : 0;
 }
 
 int AlarmJournal::removeOlderThan(qint64 cutoffMs, int batch)
 {
-    return isOpen() ? m_store->removeOlderThan(cutoffMs, batch) : 0;
+    return isOpen() ? m_keeper.store()->removeOlderThan(cutoffMs, batch) : 0;
 }

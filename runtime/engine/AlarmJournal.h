@@ -2,7 +2,7 @@
 
 #include "AlarmJournalEntry.h"
 #include "AlarmJournalStore.h"
-#include "HeldRows.h"
+#include "JournalKeeper.h"
 
 #include <QHash>
 #include <QList>
@@ -29,21 +29,21 @@ public:
     QString open(const QString& path, QString* notice = nullptr);
     /// Opens the journal in `store`, as open(path) does.
     QString open(std::unique_ptr<AlarmJournalStore> store, QString* notice = nullptr);
-    void close();
-    bool isOpen() const { return m_store && m_store->isOpen(); }
+    void close() { m_keeper.close(); }
+    bool isOpen() const { return m_keeper.isOpen(); }
     /// Told when a damaged file was moved aside in operation.
-    void setDamageHandler(AlarmJournalStore::DamageHandler handler);
+    void setDamageHandler(AlarmJournalStore::DamageHandler handler) { m_keeper.setDamageHandler(std::move(handler)); }
 
     /// Writes the entries, after any still held, in one transaction. When the store refuses them (disk
     /// full, I/O error, server gone) they are held in memory in order and written by a later append()
     /// or retry().
-    void append(const QList<AlarmJournalEntry>& entries);
+    void append(const QList<AlarmJournalEntry>& entries) { m_keeper.write(entries); }
     /// Tries again to write what is held.
     void retry() { append({}); }
-    int heldCount() const { return m_held.count(); }
-    qint64 droppedCount() const { return m_held.dropped(); }
+    int heldCount() const { return m_keeper.held().count(); }
+    qint64 droppedCount() const { return m_keeper.held().dropped(); }
     /// Why the last write was refused; empty while writing works.
-    QString writeFault() const { return m_held.fault(); }
+    QString writeFault() const { return m_keeper.held().fault(); }
     /// The newest entry of every alarm the journal knows.
     QHash<QString, AlarmJournalEntry> lastEntries() const;
     /// Newest first, at most `limit` entries.
@@ -61,7 +61,5 @@ public:
 
 private:
     /// Reads of a file may replace a damaged one, so even the const ones change the store.
-    std::unique_ptr<AlarmJournalStore> m_store;
-    AlarmJournalStore::DamageHandler m_onDamage;
-    HeldRows<AlarmJournalEntry> m_held{QStringLiteral("Alarm journal"), HoldLimit};
+    JournalKeeper<AlarmJournalStore, AlarmJournalEntry> m_keeper{QStringLiteral("Alarm journal"), HoldLimit};
 };

@@ -7,6 +7,7 @@
 class AlarmCommandSink;
 class HistoryReader;
 class PlantSimulator;
+class SessionLink;
 class TagStore;
 
 /// One operator write on its way to the plant: what was asked, and what the variable held before.
@@ -47,6 +48,8 @@ public:
     /// there as well; null for a source of this runtime's own plant.
     virtual AlarmCommandSink* alarmCommands() { return nullptr; }
     virtual HistoryReader* history() { return nullptr; }
+    /// ... and the sign-in, which the server checks.
+    virtual SessionLink* sessions() { return nullptr; }
     /// False when the source reports live() (or startRefused()) some time after start(), once it has
     /// everything the screens need.
     virtual bool startsAtOnce() const { return true; }

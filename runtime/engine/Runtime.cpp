@@ -1,14 +1,16 @@
 #include "Runtime.h"
 
+#include "AccountChangeFeed.h"
+
 #include "AlarmEngine.h"
 #include "AlarmJournal.h"
 #include "ArchiveStore.h"
-#include "Credentials.h"
 #include "KalvoraError.h"
 #include "ModbusConfig.h"
 #include "ModbusSource.h"
 #include "PlantSimulator.h"
 #include "ProjectLoader.h"
+#include "SessionLink.h"
 #include "SimulationSource.h"
 #include "TagStore.h"
 #include "TextDatabase.h"
@@ -78,12 +80,24 @@ Runtime::Runtime(RuntimeOptions options, QObject* parent)
 void Runtime::setUpAccess()
 {
     AccessClock clock = m_options.accessClock ? m_options.accessClock : AccessClock([] { return QDateTime::currentMSecsSinceEpoch(); });
-    m_access = new RuntimeAccess(std::move(clock), [this](const AuditEntry& entry) { journalAudit(entry); }, this);
+    m_access = new RuntimeAccess(clock, [this](const AuditEntry& entry) { journalAudit(entry); }, this);
+    m_accountFeed = new AccountChangeFeed(
+        [this](const QList<AuditRow>& rows) {
+            for (const AuditRow& row : rows)
+                journalAudit(row);
+            return m_audit.isOpen() && m_audit.heldCount() == 0;
+        },
+        clock, this);
+    connect(m_accountFeed, &AccountChangeFeed::accountsChanged, m_access, &RuntimeAccess::reloadAccounts);
     m_defaultOperator = m_alarms->operatorName();
     // The session locks and ends on the wall clock, also while nothing is clicked.
     m_sessionTimer = new QTimer(this);
     m_sessionTimer->setInterval(1000);
     connect(m_sessionTimer, &QTimer::timeout, m_access, &RuntimeAccess::sweep);
+    connect(m_access, &RuntimeAccess::sessionEnded, this, [this](const QByteArray& id, const QString&, const QString& reason) {
+        if (!m_localSessionId.isEmpty() && id == m_localSessionId)
+            Q_EMIT sessionEnded(reason);
+    });
     connect(m_access, &RuntimeAccess::sessionsChanged, this, [this] {
         const Session* s = localSession();
         m_alarms->setOperator(s ? QSysInfo::machineHostName() + QLatin1Char('/') + s->userName : m_defaultOperator);
@@ -133,16 +147,32 @@ QString Runtime::gate(AccessRules::Action action, const QString& target, std::fu
     return decision.reason;
 }
 
+bool Runtime::isAccessControlled() const
+{
+    if (const SessionLink* link = sessionLink())
+        return link->isControlled();
+    return !m_access->isOpen();
+}
+
+SessionLink* Runtime::sessionLink() const
+{
+    return isStation() && m_source ? m_source->sessions() : nullptr;
+}
+
 Actor Runtime::localActor()
 {
     const Session* s = localSession();
     if (!s)
         return {QSysInfo::machineHostName(), qEnvironmentVariable("USER", qEnvironmentVariable("USERNAME")), std::nullopt};
+    if (sessionLink())
+        return {QSysInfo::machineHostName(), s->userName, s->locked ? std::nullopt : std::optional<Role>(s->role)};
     return m_access->actor(QSysInfo::machineHostName(), m_localToken);
 }
 
 const Session* Runtime::localSession()
 {
+    if (const SessionLink* link = sessionLink())
+        return link->session();
     if (m_localToken.isEmpty())
         return nullptr;
     const Session* s = m_access->sessions().find(m_localToken);
@@ -151,30 +181,58 @@ const Session* Runtime::localSession()
     return s;
 }
 
-QString Runtime::signIn(const QString& user, const QString& password)
+bool Runtime::signIn(const QString& user, const QString& password)
 {
-    const QString station = QSysInfo::machineHostName();
-    const Session* current = localSession();
-    const bool resume = current && current->locked && Credentials::sameUser(current->userName, user);
-    const RuntimeAccess::SignIn result = resume ? m_access->unlock(station, m_localToken, password) : m_access->signIn(station, user, password);
-    if (!result.error.isEmpty())
-        return result.error;
-    if (!resume) {
-        if (!m_localToken.isEmpty())
-            m_access->signOut(m_localToken);
-        m_localToken = result.session.token;
-        Q_EMIT m_access->sessionsChanged();
+    if (m_signingIn)
+        return false;
+    m_signingIn = true;
+    if (SessionLink* link = sessionLink()) {
+        link->signIn(user, password); // answered through signedIn()
+        return true;
     }
-    if (const std::function<void()> pending = std::exchange(m_pendingAction, nullptr))
-        pending();
-    return {};
+    m_access->signInLater(QSysInfo::machineHostName(), user, password, m_localToken, this, [this](const RuntimeAccess::SignIn& result) {
+        if (result.error.isEmpty() && !result.resumed) {
+            if (!m_localToken.isEmpty())
+                m_access->signOut(m_localToken);
+            m_localToken = result.session.token;
+            m_localSessionId = result.session.id;
+            Q_EMIT m_access->sessionsChanged();
+        }
+        signedIn(result.error);
+    });
+    return true;
+}
+
+void Runtime::signedIn(const QString& error)
+{
+    m_signingIn = false;
+    if (error.isEmpty())
+        if (const std::function<void()> pending = std::exchange(m_pendingAction, nullptr))
+            pending();
+    Q_EMIT signInFinished(error);
 }
 
 void Runtime::signOut()
 {
     m_pendingAction = nullptr;
+    if (SessionLink* link = sessionLink())
+        return link->signOut();
     if (!m_localToken.isEmpty())
         m_access->signOut(std::exchange(m_localToken, QByteArray()));
+}
+
+void Runtime::linkSessions()
+{
+    SessionLink* link = sessionLink();
+    if (!link)
+        return;
+    connect(link, &SessionLink::signInFinished, this, &Runtime::signedIn);
+    connect(link, &SessionLink::sessionChanged, this, &Runtime::sessionChanged);
+    connect(link, &SessionLink::sessionEnded, this, &Runtime::sessionEnded);
+    connect(link, &SessionLink::signInRequired, this, [this](const QString& reason, const std::function<void()>& retry) {
+        m_pendingAction = retry;
+        Q_EMIT signInRequired(reason);
+    });
 }
 
 void Runtime::journalRefused(const QString& action, const QString& target, const Actor& actor, const QString& reason)
@@ -244,6 +302,12 @@ void Runtime::dropSource()
     // A station's alarm commands and history reads went through the source: not past its end.
     m_alarms->setCommandSink(nullptr);
     m_history = &m_embeddedHistory;
+    // A retry or an answer of the link would reach past its end.
+    m_pendingAction = nullptr;
+    if (m_signingIn && sessionLink()) {
+        m_signingIn = false;
+        Q_EMIT signInFinished(QStringLiteral("the link to the server was closed"));
+    }
     m_source->stop();
     delete m_source;
     m_source = nullptr;
@@ -329,7 +393,7 @@ void Runtime::start(const QString& projectName)
             const HistorySettings& history = m_project.history;
             if (history.store == HistoryStoreKind::Embedded)
                 return m_archive->open(std::make_unique<SqliteArchiveBackend>(path, m_options.archiveLayout), notice);
-            if (!m_options.historyServer.archive || !m_options.historyServer.alarmJournal)
+            if (!m_options.historyServer.archive || !m_options.historyServer.alarmJournal || !m_options.historyServer.auditJournal)
                 return QStringLiteral("%1: this program keeps history only in files and cannot use the database server the project names")
                     .arg(QDir::toNativeSeparators(QDir(projectDirectory()).filePath(QStringLiteral("project.json"))));
             return m_archive->open(m_options.historyServer.archive(history.connection), notice);
@@ -342,16 +406,20 @@ void Runtime::start(const QString& projectName)
                     return m_alarms->openJournal(path, notice);
                 return m_alarms->openJournal(m_options.historyServer.alarmJournal(m_project.history.connection), notice);
             });
-        // The audit journal of operator writes lies beside the alarm journal and opens with it.
+        // The audit journal lies beside the alarm journal and opens with it.
         if (m_state == State::Starting) {
             QString notice;
-            const QString error = m_audit.open(QDir(dataFolder()).filePath(QStringLiteral("audit.sqlite")), &notice);
+            const QString error = m_project.history.store == HistoryStoreKind::Embedded
+                ? m_audit.open(QDir(dataFolder()).filePath(QStringLiteral("audit.sqlite")), &notice)
+                : m_audit.open(m_options.historyServer.auditJournal(m_project.history.connection), &notice);
             if (!error.isEmpty())
                 return failStart(error);
             if (!notice.isEmpty()) {
                 m_notices.append(notice);
                 qWarning().noquote() << notice;
             }
+            // Account changes the engineer's tool logged while the runtime was away come in now.
+            m_accountFeed->start(dataFolder(), QDir(dataFolder()).filePath(AccountStore::fileName()));
         }
     });
     schedule([this] { prepareHistory(); });
@@ -452,6 +520,7 @@ void Runtime::loadProject()
         m_alarms->setCommandSink(m_source->alarmCommands());
         if (HistoryReader* remote = m_source->history())
             m_history = remote;
+        linkSessions();
     } else if (m_project.source == PlantSourceKind::Modbus) {
         // A PLC keeps its own time: its values are stamped with the moment they arrive.
         m_options.realTime = true;
@@ -664,8 +733,12 @@ void Runtime::record(qint64 nowMs)
     if (m_recordCount % JournalRetryEvery == 0) {
         if (journal.heldCount() > 0)
             journal.retry();
-        if (m_audit.heldCount() > 0)
+        if (m_audit.heldCount() > 0) {
             m_audit.retry();
+            // Account changes wait in their log until the journal has written them.
+            if (m_audit.heldCount() == 0)
+                m_accountFeed->poll();
+        }
     }
     if (m_recordCount % JournalTrimEvery == 0 && journal.writeFault().isEmpty()) {
         // A store that refuses the trim (a server just gone) is trimmed a minute later; the runtime runs on.
@@ -705,6 +778,7 @@ void Runtime::closeStorage(bool savePlant)
         qWarning().noquote() << "Runtime: closing the archive:" << e.message();
     }
     m_alarms->closeJournal();
+    m_accountFeed->stop();
     m_audit.close();
 }
 

@@ -16,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+class AccountChangeFeed;
 class AlarmEngine;
 class ArchiveStore;
 class ArchiveBackend;
@@ -23,6 +24,7 @@ class AlarmJournalStore;
 class PlantSimulator;
 class PlantSource;
 class QTimer;
+class SessionLink;
 class TagStore;
 class TextDatabase;
 
@@ -36,10 +38,11 @@ struct StationLink {
     QObject* parent;
 };
 
-/// Makes the archive's and the alarm journal's stores on a database server, from a connection string.
+/// Makes the archive's and the journals' stores on a database server, from a connection string.
 struct HistoryServerStores {
     std::function<std::unique_ptr<ArchiveBackend>(const QString& connection)> archive;
     std::function<std::unique_ptr<AlarmJournalStore>(const QString& connection)> alarmJournal;
+    std::function<std::unique_ptr<AuditJournalStore>(const QString& connection)> auditJournal;
 };
 
 /// Where a runtime finds its projects and keeps its data; the defaults suit the installed program.
@@ -67,7 +70,7 @@ struct RuntimeOptions {
     /// from there, once the station's own project copy is loaded. The runtime then keeps no files.
     std::function<PlantSource*(const StationLink&)> remoteSource;
     /// Set by a program that can keep history on a database server: makes the stores of the archive
-    /// and the alarm journal for a project's connection string. Without it such a project does not start.
+    /// and the journals for a project's connection string. Without it such a project does not start.
     HistoryServerStores historyServer;
     /// The wall clock of sign-ins and sessions (idle lock, failure lock); tests hand in a fake one.
     AccessClock accessClock;
@@ -158,14 +161,23 @@ public:
 
     /// Accounts, sessions and the project's access rules (open without access.json).
     RuntimeAccess& access() { return *m_access; }
+    /// Whether the screens' operator signs in: this runtime's access.json, or for a station the
+    /// server's (as the server announced it).
+    bool isAccessControlled() const;
     /// Who operates this runtime's own screens: this machine, the signed-in user (the machine's
     /// logged-in user when nobody is) and the session's role (none while locked or signed out).
     Actor localActor();
-    /// The session of this runtime's own screens; null when nobody is signed in.
+    /// The session of this runtime's own screens (a station's: as the server issued it); null when
+    /// nobody is signed in.
     const Session* localSession();
-    /// Signs the screens' operator in, or in again after the idle lock; an action refused for want of a
-    /// role just before (signInRequired()) is then carried out. Empty on success, otherwise why not.
-    QString signIn(const QString& user, const QString& password);
+    /// Signs the screens' operator in, or in again after the idle lock, without holding up the screens:
+    /// the password is checked on a worker thread, or by the server for a station. signInFinished()
+    /// follows from the event loop; on success an action refused for want of a role just before
+    /// (signInRequired()) has been carried out by then. False, and no answer, while an earlier one is
+    /// still being checked: that one's answer stands.
+    bool signIn(const QString& user, const QString& password);
+    /// Whether a sign-in is being checked.
+    bool isSigningIn() const { return m_signingIn; }
     void signOut();
     /// Forgets the action that waits for a sign-in (the dialog was cancelled).
     void cancelSignIn() { m_pendingAction = nullptr; }
@@ -185,6 +197,10 @@ Q_SIGNALS:
     void signInRequired(const QString& reason);
     /// The screens' session began, locked, resumed or ended.
     void sessionChanged();
+    /// The answer to signIn(): empty when signed in, otherwise why not.
+    void signInFinished(const QString& error);
+    /// The screens' session was ended from elsewhere (an administrator, the age limit); `reason` says why.
+    void sessionEnded(const QString& reason);
 
 private:
     using Step = std::function<void()>;
@@ -213,6 +229,9 @@ private:
     /// The access check of one action of the screens' operator; a refusal that signing in would lift
     /// keeps `retry` for after the sign-in.
     QString gate(AccessRules::Action action, const QString& target, std::function<void()> retry);
+    void signedIn(const QString& error);
+    void linkSessions();
+    SessionLink* sessionLink() const;
 
     RuntimeOptions m_options;
     State m_state = State::Stopped;
@@ -235,9 +254,13 @@ private:
     QString m_writeUser;
     std::optional<Role> m_writeRole;
     RuntimeAccess* m_access = nullptr;
+    /// Account changes made beside the runtime, into the audit journal and the accounts.
+    AccountChangeFeed* m_accountFeed = nullptr;
     QByteArray m_localToken;
+    QByteArray m_localSessionId;
     QString m_defaultOperator;
     std::function<void()> m_pendingAction;
+    bool m_signingIn = false;
     QTimer* m_sessionTimer = nullptr;
     std::vector<int> m_trendSource;
     std::deque<Step> m_steps;

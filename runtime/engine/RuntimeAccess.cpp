@@ -1,8 +1,12 @@
 #include "RuntimeAccess.h"
 
 #include "Credentials.h"
+#include "PasswordHasher.h"
 
+#include <QDebug>
 #include <QDir>
+#include <QPointer>
+#include <QThreadPool>
 
 namespace {
 
@@ -16,13 +20,21 @@ RuntimeAccess::RuntimeAccess(AccessClock clock, Journal journal, QObject* parent
     , m_clock(std::move(clock))
     , m_journal(std::move(journal))
     , m_sessions(std::make_unique<SessionManager>(m_clock))
+    , m_pool(new QThreadPool(this))
 {
+    // Each check holds 64 MiB for a tenth of a second: two at a time bound the memory.
+    m_pool->setMaxThreadCount(2);
 }
 
-RuntimeAccess::~RuntimeAccess() = default;
+RuntimeAccess::~RuntimeAccess()
+{
+    m_pool->waitForDone();
+}
 
 void RuntimeAccess::clear()
 {
+    ++m_generation;
+    m_verifying.clear();
     m_rules = AccessRules();
     m_guard.reset();
     m_accounts.reset();
@@ -51,6 +63,29 @@ QString RuntimeAccess::load(const QString& projectFolder, const QString& dataFol
     return {};
 }
 
+void RuntimeAccess::reloadAccounts()
+{
+    if (!m_accounts)
+        return;
+    if (const QString error = m_accounts->load(); !error.isEmpty()) {
+        qWarning().noquote() << "Accounts not read again, the earlier ones stay:" << error;
+        return;
+    }
+    bool changed = false;
+    for (const Session& s : m_sessions->sessions()) {
+        const Account* account = m_accounts->find(s.userName);
+        if (account && account->role == s.role)
+            continue;
+        const QString reason = account ? QStringLiteral("the account's role changed") : QStringLiteral("the account was removed");
+        m_sessions->end(s.id);
+        journal(QStringLiteral("session-ended"), s.station, s.userName, {}, Ok, reason);
+        Q_EMIT sessionEnded(s.id, s.station, reason);
+        changed = true;
+    }
+    if (changed)
+        Q_EMIT sessionsChanged();
+}
+
 QString RuntimeAccess::inputFault(const QString& userName, const QString& password)
 {
     if (const QString why = Credentials::checkUserName(userName); !why.isEmpty())
@@ -63,66 +98,127 @@ QString RuntimeAccess::inputFault(const QString& userName, const QString& passwo
     return {};
 }
 
-RuntimeAccess::SignIn RuntimeAccess::signIn(const QString& station, const QString& userName, const QString& password)
+std::optional<RuntimeAccess::SignIn> RuntimeAccess::begin(Attempt& attempt, const QString& password)
 {
     SignIn out;
-    // A bad name is journalled by its length only: it may hold anything, a password typed in the wrong field too.
-    const QString shownName = Credentials::checkUserName(userName).isEmpty() ? userName : QStringLiteral("(%1 characters)").arg(userName.size());
     if (!m_guard) {
         out.error = QStringLiteral("this project has no access control; nobody needs to sign in");
         return out;
     }
-    if (const QString fault = inputFault(userName, password); !fault.isEmpty()) {
+    if (!attempt.token.isEmpty()) {
+        const Session* session = m_sessions->find(attempt.token);
+        if (!session) {
+            out.error = QStringLiteral("the session has ended; sign in again");
+            return out;
+        }
+        attempt.userName = session->userName;
+        if (const QString fault = inputFault(attempt.userName, password); !fault.isEmpty()) {
+            out.error = fault;
+            return out;
+        }
+    } else if (const QString fault = inputFault(attempt.userName, password); !fault.isEmpty()) {
+        // A bad name is journalled by its length only: it may hold anything, a password typed in the wrong field too.
+        const QString shownName = Credentials::checkUserName(attempt.userName).isEmpty() ? attempt.userName
+                                                                                        : QStringLiteral("(%1 characters)").arg(attempt.userName.size());
         out.error = fault;
-        journal(QStringLiteral("sign-in-failed"), station, shownName, {}, Refused, fault);
+        journal(QStringLiteral("sign-in-failed"), attempt.station, shownName, {}, Refused, fault);
         return out;
     }
-    out.result = m_guard->verify(userName, password);
-    if (!out.result.ok()) {
-        out.error = out.result.message();
-        journal(QStringLiteral("sign-in-failed"), station, out.result.userName, {}, Refused,
-            out.result.outcome == SignInResult::Outcome::Locked && !out.result.lockedNow ? QStringLiteral("account locked") : QStringLiteral("wrong user name or password"));
-        if (out.result.lockedNow)
-            journal(QStringLiteral("lock"), station, out.result.userName, out.result.userName, Ok,
+    attempt.guard = m_guard->begin(attempt.userName, password);
+    if (attempt.guard.decided)
+        return conclude(attempt, *attempt.guard.decided);
+    return std::nullopt;
+}
+
+RuntimeAccess::SignIn RuntimeAccess::conclude(const Attempt& attempt, const SignInResult& result)
+{
+    SignIn out;
+    out.result = result;
+    out.resumed = !attempt.token.isEmpty();
+    const QString& station = attempt.station;
+    if (!result.ok()) {
+        out.error = result.message();
+        const QString why = out.resumed ? QStringLiteral("wrong password to unlock")
+            : result.outcome == SignInResult::Outcome::Locked && !result.lockedNow ? QStringLiteral("account locked")
+                                                                                    : QStringLiteral("wrong user name or password");
+        journal(QStringLiteral("sign-in-failed"), station, result.userName, {}, Refused, why);
+        if (result.lockedNow) {
+            const bool closed = out.resumed && m_sessions->close(attempt.token);
+            journal(QStringLiteral("lock"), station, result.userName, result.userName, Ok,
                 QStringLiteral("%1 failed sign-ins in a row").arg(SignInGuard::failuresBeforeLock));
+            if (closed)
+                Q_EMIT sessionsChanged();
+        }
         return out;
     }
-    out.session = m_sessions->open(out.result.userName, out.result.role, station);
-    journal(QStringLiteral("sign-in"), station, out.result.userName, roleName(out.result.role), Ok, {});
+    if (out.resumed) {
+        // The session may have ended (age, an administrator) while the password was checked.
+        if (!m_sessions->find(attempt.token)) {
+            out.error = QStringLiteral("the session has ended; sign in again");
+            return out;
+        }
+        m_sessions->resume(attempt.token);
+        out.session = *m_sessions->find(attempt.token);
+        journal(QStringLiteral("unlock"), station, result.userName, {}, Ok, {});
+    } else {
+        out.session = m_sessions->open(result.userName, result.role, station);
+        journal(QStringLiteral("sign-in"), station, result.userName, roleName(result.role), Ok, {});
+    }
     Q_EMIT sessionsChanged();
     return out;
 }
 
+RuntimeAccess::SignIn RuntimeAccess::signIn(const QString& station, const QString& userName, const QString& password)
+{
+    Attempt attempt{station, userName, {}, {}};
+    if (std::optional<SignIn> decided = begin(attempt, password))
+        return *decided;
+    return conclude(attempt, m_guard->finish(attempt.guard, attempt.guard.check && PasswordHasher::verify(attempt.guard.hash, password)));
+}
+
 RuntimeAccess::SignIn RuntimeAccess::unlock(const QString& station, const QByteArray& token, const QString& password)
 {
-    SignIn out;
-    const Session* session = m_sessions->find(token);
-    if (!session) {
-        out.error = QStringLiteral("the session has ended; sign in again");
-        return out;
+    if (token.isEmpty())
+        return SignIn{{}, {}, QStringLiteral("the session has ended; sign in again"), false};
+    Attempt attempt{station, {}, token, {}};
+    if (std::optional<SignIn> decided = begin(attempt, password))
+        return *decided;
+    return conclude(attempt, m_guard->finish(attempt.guard, attempt.guard.check && PasswordHasher::verify(attempt.guard.hash, password)));
+}
+
+void RuntimeAccess::signInLater(const QString& station, const QString& userName, const QString& password, const QByteArray& heldToken,
+    QObject* context, SignInDone done)
+{
+    const auto deliver = [guard = QPointer<QObject>(context), done = std::move(done)](const SignIn& result) {
+        if (guard)
+            done(result);
+    };
+    const Session* held = heldToken.isEmpty() ? nullptr : m_sessions->find(heldToken);
+    const bool resume = held && held->locked && Credentials::sameUser(held->userName, userName);
+    Attempt attempt{station, userName, resume ? heldToken : QByteArray(), {}};
+    std::optional<SignIn> decided;
+    if (m_verifying.contains(station))
+        decided = SignIn{{}, {}, QStringLiteral("a sign-in from this station is being checked; wait for its answer"), false};
+    else
+        decided = begin(attempt, password);
+    if (decided) {
+        QMetaObject::invokeMethod(this, [deliver, result = *decided] { deliver(result); }, Qt::QueuedConnection);
+        return;
     }
-    const Session held = *session;
-    if (const QString fault = inputFault(held.userName, password); !fault.isEmpty()) {
-        out.error = fault;
-        return out;
-    }
-    out.result = m_guard->verify(held.userName, password);
-    if (!out.result.ok()) {
-        out.error = out.result.message();
-        journal(QStringLiteral("sign-in-failed"), station, held.userName, {}, Refused, QStringLiteral("wrong password to unlock"));
-        if (out.result.lockedNow) {
-            m_sessions->close(token);
-            journal(QStringLiteral("lock"), station, held.userName, held.userName, Ok,
-                QStringLiteral("%1 failed sign-ins in a row").arg(SignInGuard::failuresBeforeLock));
-            Q_EMIT sessionsChanged();
+    m_verifying.insert(station);
+    const auto checked = [this, attempt, deliver, generation = m_generation](bool match) {
+        if (generation != m_generation) {
+            deliver(SignIn{{}, {}, QStringLiteral("the accounts were loaded anew meanwhile; sign in again"), false});
+            return;
         }
-        return out;
-    }
-    m_sessions->resume(token);
-    out.session = *m_sessions->find(token);
-    journal(QStringLiteral("unlock"), station, held.userName, {}, Ok, {});
-    Q_EMIT sessionsChanged();
-    return out;
+        m_verifying.remove(attempt.station);
+        deliver(conclude(attempt, m_guard->finish(attempt.guard, match)));
+    };
+    // `this` outlives the job: the destructor waits for the pool.
+    m_pool->start([this, checked, hash = attempt.guard.hash, password, check = attempt.guard.check] {
+        const bool match = check && PasswordHasher::verify(hash, password);
+        QMetaObject::invokeMethod(this, [checked, match] { checked(match); }, Qt::QueuedConnection);
+    });
 }
 
 bool RuntimeAccess::signOut(const QByteArray& token)
@@ -183,8 +279,10 @@ AccessRules::Decision RuntimeAccess::check(AccessRules::Action action, const QSt
 void RuntimeAccess::sweep()
 {
     const SessionManager::Sweep changes = m_sessions->sweep();
-    for (const Session& s : changes.locked)
+    for (const Session& s : changes.locked) {
         journal(QStringLiteral("lock"), s.station, s.userName, {}, Ok, QStringLiteral("idle for %1 min").arg(m_sessions->idleLockMs() / 60000));
+        Q_EMIT sessionLocked(s.id, s.station);
+    }
     for (const Session& s : changes.expired) {
         journal(QStringLiteral("session-ended"), s.station, s.userName, {}, Ok, QStringLiteral("the session's age limit"));
         Q_EMIT sessionEnded(s.id, s.station, QStringLiteral("the session's age limit"));

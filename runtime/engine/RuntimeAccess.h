@@ -7,7 +7,11 @@
 #include "SignInGuard.h"
 
 #include <QObject>
+#include <QSet>
 
+class QThreadPool;
+
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -39,6 +43,10 @@ public:
     QString load(const QString& projectFolder, const QString& dataFolder, const QStringList& variables, const QStringList& groups);
     /// Back to open rules, no accounts, no sessions.
     void clear();
+    /// Reads the accounts file afresh, changed beside the running runtime: a new account can sign in,
+    /// a removed one cannot, a new password counts. Sessions of an account removed or given another
+    /// role end (journalled). A file that cannot be read leaves the accounts as they were.
+    void reloadAccounts();
 
     bool isOpen() const { return m_rules.isOpen(); }
     const AccessRules& rules() const { return m_rules; }
@@ -50,12 +58,23 @@ public:
         SignInResult result;
         Session session; ///< with its token, when signed in
         QString error;   ///< why refused, for the person at the keyboard; empty when signed in
+        bool resumed = false; ///< an idle-locked session was unlocked rather than a new one opened
     };
+    using SignInDone = std::function<void(const SignIn& result)>;
     /// Checks the password and opens a session for `station`. Refused at once, unhashed, for a bad user
     /// name or an oversized password. Journalled either way.
     SignIn signIn(const QString& station, const QString& userName, const QString& password);
     /// Signs the session of `token` in again after its idle lock; journalled as "unlock".
     SignIn unlock(const QString& station, const QByteArray& token, const QString& password);
+    /// Signs in as signIn() does, or in again as unlock() does when `heldToken` is `userName`'s
+    /// idle-locked session, with the password's hash checked on a worker thread: the thread that serves
+    /// screens or requests goes on meanwhile. `done` runs later on this object's thread, never inside
+    /// this call, and not at all once `context` is gone. While one attempt of `station` is checked, the
+    /// next is refused at once.
+    void signInLater(const QString& station, const QString& userName, const QString& password, const QByteArray& heldToken,
+        QObject* context, SignInDone done);
+    /// Whether an attempt of `station` is being checked.
+    bool isVerifying(const QString& station) const { return m_verifying.contains(station); }
     /// Ends the session of `token`, its owner signing out; false when there was none.
     bool signOut(const QByteArray& token);
     /// An administrator's session (`token`, at `station`) ends the session `id` of any station: empty
@@ -76,8 +95,22 @@ Q_SIGNALS:
     void sessionsChanged();
     /// The session `id` ended by another's hand or by age (the station that holds it hears of it).
     void sessionEnded(const QByteArray& id, const QString& station, const QString& reason);
+    /// The session `id` locked after its idle time (the station that holds it hears of it).
+    void sessionLocked(const QByteArray& id, const QString& station);
 
 private:
+    /// One attempt between its checks on this thread and the hash on a worker.
+    struct Attempt {
+        QString station;
+        QString userName;
+        QByteArray token; ///< the session to unlock; empty for a new sign-in
+        SignInGuard::Attempt guard;
+    };
+    /// What needs no hash: the input, the locks, the guard's limits. Decided: the result; otherwise
+    /// `attempt` names the hash to check.
+    std::optional<SignIn> begin(Attempt& attempt, const QString& password);
+    /// Counts the hash check's finding, opens or unlocks the session, journals either way.
+    SignIn conclude(const Attempt& attempt, const SignInResult& result);
     void journal(const QString& action, const QString& station, const QString& user, const QString& target, const QString& result,
         const QString& reason);
     /// Refuses what must never reach the hash: a bad user name or an oversized or empty password.
@@ -89,4 +122,8 @@ private:
     std::unique_ptr<AccountStore> m_accounts;
     std::unique_ptr<SignInGuard> m_guard;
     std::unique_ptr<SessionManager> m_sessions;
+    QSet<QString> m_verifying;
+    /// Counts reloads: an answer of the hash check that outlived its accounts is dropped.
+    quint64 m_generation = 0;
+    QThreadPool* m_pool;
 };

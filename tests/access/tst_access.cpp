@@ -307,6 +307,13 @@ void TestAccess::accountFileSaved()
     QCOMPARE(otto->failedSignIns, 3);
     QVERIFY(PasswordHasher::verify(otto->passwordHash, QStringLiteral("zweites Passwort")));
 
+    // Two holders of the file (the engineer's tool, a runtime counting a failed sign-in) keep each other's changes.
+    QCOMPARE(store.add(QStringLiteral("vera"), {}, Role::Viewer, QStringLiteral("password2")), QString());
+    QCOMPARE(again.setSignInState(QStringLiteral("anna"), 1, 0), QString());
+    AccountStore third(path, cheap());
+    QCOMPARE(third.load(), QString());
+    QVERIFY(third.find(QStringLiteral("vera")) && third.find(QStringLiteral("anna"))->failedSignIns == 1);
+
     // A change the disk refuses is taken back: the folder gives way to a file.
     const QList<Account> held = again.accounts();
     QVERIFY(QDir(QFileInfo(path).absolutePath()).removeRecursively());

@@ -60,3 +60,15 @@ inline QString startAndWait(Runtime& runtime, const QString& project = QStringLi
         return QStringLiteral("no answer from the runtime");
     return failed.isEmpty() ? QString() : failed.first().first().toString();
 }
+
+/// Signs the screens' operator in and waits for the answer (the password is checked off the GUI
+/// thread); returns the refusal, empty when signed in.
+inline QString signInAndWait(Runtime& runtime, const QString& user, const QString& password)
+{
+    QSignalSpy finished(&runtime, &Runtime::signInFinished);
+    if (!runtime.signIn(user, password))
+        return QStringLiteral("refused: a sign-in is being checked");
+    if (!finished.wait(10000))
+        return QStringLiteral("no answer to the sign-in");
+    return finished.first().first().toString();
+}

@@ -1,6 +1,7 @@
 #include "ArchiveTestSupport.h"
 #include "EngineTestSupport.h"
 #include "PgAlarmJournal.h"
+#include "PgAuditJournal.h"
 #include "PgArchiveBackend.h"
 #include "PgArchiveReader.h"
 #include "PgArchiveSchema.h"
@@ -13,6 +14,8 @@
 #include <QTest>
 
 #include <memory>
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -95,8 +98,31 @@ private:
             qFatal("the project no longer holds its format line");
         RuntimeOptions options = testOptions(root);
         if (canServe)
-            options.historyServer = {&PgArchiveBackend::create, &PgAlarmJournal::create};
+            options.historyServer = {&PgArchiveBackend::create, &PgAlarmJournal::create, &PgAuditJournal::create};
         return std::make_unique<Runtime>(options);
+    }
+
+    /// Five audit rows written into the file `path` or, with `connection`, the journal on the server.
+    static void writeAudit(const QString& path, const QString& connection, int rows = 5)
+    {
+        AuditJournal journal;
+        const QString error = connection.isEmpty() ? journal.open(path) : journal.open(std::make_unique<PgAuditJournal>(connection));
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        for (int i = 1; i <= rows; ++i)
+            journal.append({0, Nov30 + i, QStringLiteral("desk"), QStringLiteral("anna"), QStringLiteral("write"), QStringLiteral("Ch1.Kalvora.WaterPump"),
+                QString::number(i % 2), QString::number((i + 1) % 2), QStringLiteral("ok"), {}, {}});
+        QCOMPARE(journal.heldCount(), 0);
+    }
+
+    /// kalvora-users verify-audit on the file `path` or on the server: exit code and what it said.
+    static std::pair<int, QString> verifyAudit(const QString& path, const QString& connection)
+    {
+        QProcess tool;
+        tool.start(QStringLiteral(KALVORA_USERS_TOOL), connection.isEmpty() ? QStringList{QStringLiteral("verify-audit"), path}
+                                                                            : QStringList{QStringLiteral("--connection"), connection, QStringLiteral("verify-audit")});
+        if (!tool.waitForFinished(30000))
+            qFatal("kalvora-users did not finish");
+        return {tool.exitCode(), QString::fromUtf8(tool.readAllStandardOutput() + tool.readAllStandardError())};
     }
 
     QString database()
@@ -383,6 +409,53 @@ private Q_SLOTS:
             QVERIFY2(r.sqlState() == u"42501" || (sql.startsWith("DELETE") && r.sqlState() == u"55000"), qPrintable(r.error()));
     }
 
+    void auditChainBreaksAreNamedInBothStores_data()
+    {
+        QTest::addColumn<bool>("server");
+        QTest::addColumn<QStringList>("tamper"); // statements; %1 is the table
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("said");
+        const QList<std::tuple<const char*, QStringList, int, QString>> cases{
+            {"intact", {}, 0, QStringLiteral("5 rows, the chain is intact")},
+            {"row edited", {QStringLiteral("UPDATE %1 SET new_value = '7' WHERE id = 2")}, 1, QStringLiteral("broken at row 2: row 2 was changed")},
+            {"row deleted", {QStringLiteral("DELETE FROM %1 WHERE id = 3")}, 1, QStringLiteral("broken at row 4: row 4 does not follow row 2")},
+            {"pair swapped", {QStringLiteral("UPDATE %1 SET id = -2 WHERE id = 2"), QStringLiteral("UPDATE %1 SET id = 2 WHERE id = 3"),
+                                 QStringLiteral("UPDATE %1 SET id = 3 WHERE id = -2")},
+                1, QStringLiteral("broken at row 2: row 2 was changed")},
+            {"end cut off", {QStringLiteral("DELETE FROM %1 WHERE id = 5")}, 1, QStringLiteral("broken at row 5: row 5 is missing")},
+        };
+        for (const bool server : {false, true})
+            for (const auto& [name, tamper, code, said] : cases)
+                QTest::addRow("%s, %s", server ? "postgresql" : "sqlite", name) << server << tamper << code << said;
+    }
+
+    void auditChainBreaksAreNamedInBothStores()
+    {
+        QFETCH(bool, server);
+        QFETCH(QStringList, tamper);
+        QFETCH(int, exitCode);
+        QFETCH(QString, said);
+        QTemporaryDir dir;
+        const QString path = QDir(dir.path()).filePath(QStringLiteral("audit.sqlite"));
+        const QString connection = server ? m_cluster.conninfo(database()) : QString();
+        writeAudit(path, connection);
+        if (server) {
+            PgConnection c;
+            QCOMPARE(c.open(connection), QString());
+            for (const QString& sql : std::as_const(tamper))
+                QCOMPARE(c.exec(sql.arg(QStringLiteral("audit_journal")).toUtf8()).error(), QString());
+        } else {
+            sqlite3* db = nullptr;
+            QCOMPARE(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+            for (const QString& sql : std::as_const(tamper))
+                QCOMPARE(sqlite3_exec(db, sql.arg(QStringLiteral("audit")).toUtf8().constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+            sqlite3_close(db);
+        }
+        const auto [code, text] = verifyAudit(path, connection);
+        QVERIFY2(text.contains(said), qPrintable(text));
+        QCOMPARE(code, exitCode);
+    }
+
     // Last: it stops the server.
     void serverHistoryStopsTheStartWithTheReason_data()
     {
@@ -438,9 +511,19 @@ private Q_SLOTS:
         QVERIFY(!archive.writeFault().isEmpty());
         QCOMPARE(runtime->tags().value(fault).value.toBool(), true);
         QVERIFY(archive.pendingCount() >= 29 * archive.trendCount());
+        // Operator writes in the outage: their audit rows are held in order and chained once written.
+        const QString pump = QStringLiteral("Ch1.Kalvora.WaterPump");
+        const qint64 auditBefore = runtime->audit().head().id;
+        for (int i = 0; i < 3; ++i)
+            runtime->tags().write(pump, i % 2 == 0);
+        QCOMPARE(runtime->audit().heldCount(), 3);
         QCOMPARE(m_cluster.start(), QString());
         // The store tries again once its back-off has passed, on the next recording.
-        QTRY_VERIFY_WITH_TIMEOUT((runtime->advance(1), archive.writeFault().isEmpty()), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT((runtime->advance(1), archive.writeFault().isEmpty() && runtime->audit().heldCount() == 0), 15000);
+        const QList<AuditEntry> audit = runtime->audit().history(100);
+        QCOMPARE(audit.size(), auditBefore + 3);
+        QCOMPARE(audit.first().newValue, QStringLiteral("true"));
+        QCOMPARE(verifyAudit({}, m_cluster.conninfo(db)).first, 0);
         QCOMPARE(runtime->tags().value(fault).value.toBool(), false);
         QCOMPARE(archive.pendingCount(), 0);
         QCOMPARE(archive.droppedCount(), 0);
@@ -481,9 +564,11 @@ private Q_SLOTS:
                     start + i, 0, 0, i * 0.5, i % 3 ? QString() : QStringLiteral("desk/ann"), 0, 0});
             journal.append(entries);
         }
+        const QString auditFile = QDir(sqlite.dir.path()).filePath(QStringLiteral("audit.sqlite"));
+        writeAudit(auditFile, {}, 2200);
         const QString db = database();
         const QStringList args{QStringLiteral("migrate"), QStringLiteral("--to"), m_cluster.conninfo(db), QStringLiteral("--batch"),
-            QStringLiteral("1000"), sqlite.path, journalFile};
+            QStringLiteral("1000"), QStringLiteral("--audit"), auditFile, sqlite.path, journalFile};
         // Killed after its third batch, then run to the end, then once more: nothing twice, nothing lost.
         QProcess killed;
         killed.start(QStringLiteral(KALVORA_ARCHIVE_TOOL), args);
@@ -503,6 +588,10 @@ private Q_SLOTS:
         }
         QCOMPARE(count(c, "SELECT count(*) FROM samples"), total);
         QCOMPARE(count(c, "SELECT count(*) FROM alarm_journal"), 2500);
+        // The audit rows keep their chain: it verifies on the server as in the file.
+        QCOMPARE(count(c, "SELECT count(*) FROM audit_journal"), 2200);
+        const auto [verified, said] = verifyAudit({}, m_cluster.conninfo(db));
+        QVERIFY2(verified == 0 && said.contains(u"2200 rows, the chain is intact"), qPrintable(said));
         QCOMPARE(c.exec("SELECT state FROM plant_state").text(0, 0), QByteArray("{\"plant\":2}"));
         // The server's archive answers charts and the journal pages as the files do.
         ArchiveStore pg;

@@ -1,3 +1,4 @@
+#include "AccessStatus.h"
 #include "AccountStore.h"
 #include "AlarmEngine.h"
 #include "AlarmPublisher.h"
@@ -9,13 +10,16 @@
 #include "PlantPublisher.h"
 #include "ProjectFingerprint.h"
 #include "RemoteHistory.h"
+#include "RemoteSource.h"
 #include "RequestServer.h"
 #include "Server.h"
 #include "ServerStatus.h"
+#include "SignInDialog.h"
 #include "SparkplugCodec.h"
 #include "TagStore.h"
 
 #include <QJsonArray>
+#include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -88,6 +92,7 @@ private Q_SLOTS:
     void craftedSessions();
     void administratorEndsASession();
     void embeddedSignInCarriesTheActionOut();
+    void stationSignsInThroughTheServer();
 
 private:
     MqttSettings login(const QString& user) const;
@@ -104,6 +109,8 @@ private:
     std::unique_ptr<Server> m_server;
     std::unique_ptr<Server> m_guardedServer;
     std::unique_ptr<Runtime> m_embedded;
+    /// Station B of the guarded server.
+    std::unique_ptr<Runtime> m_guardedStation;
     qint64 m_accessNow = 1717228800000; ///< the guarded runtimes' access clock, moved by hand
     std::unique_ptr<MqttClient> m_station;
     QList<MqttMessage> m_inbox;
@@ -251,10 +258,22 @@ void TestServer::initTestCase()
     embedded.dataDirectory = QDir(m_dir.path()).filePath(QStringLiteral("embedded"));
     m_embedded = std::make_unique<Runtime>(embedded);
     QCOMPARE(startAndWait(*m_embedded, guarded), QString());
+
+    RuntimeOptions station = testOptions(m_dir.path());
+    station.dataDirectory = QDir(m_dir.path()).filePath(QStringLiteral("station"));
+    RemoteStationOptions remote;
+    remote.broker = login(QStringLiteral("B"));
+    remote.requestTimeoutMs = 5000;
+    station.remoteSource = RemoteSource::factory(remote);
+    m_guardedStation = std::make_unique<Runtime>(station);
+    QCOMPARE(startAndWait(*m_guardedStation, guarded), QString());
+    QVERIFY(m_guardedStation->isAccessControlled());
 }
 
 void TestServer::cleanupTestCase()
 {
+    if (m_guardedStation)
+        m_guardedStation->stop();
     if (m_server) {
         QSignalSpy finished(m_server.get(), &Server::finished);
         m_server->stop();
@@ -286,9 +305,12 @@ void TestServer::birthNamesEveryVariable()
     QCOMPARE(birth.metric(valve)->quality, SparkplugQuality::Good);
     QCOMPARE(birth.metric(valve)->value, tags.value(valve).value);
     // The server announces the project it runs.
-    const auto status = ServerStatus::parse(waitFor(KalvoraTopics(project).server()).payload);
+    const QByteArray payload = waitFor(KalvoraTopics(project).server()).payload;
+    const auto status = ServerStatus::parse(payload);
     QVERIFY2(status.ok(), qPrintable(status.error));
     QVERIFY(status.value->online);
+    // An open project's status reads as stations without sign-in know it.
+    QVERIFY(!status.value->access && !payload.contains("access"));
     QCOMPARE(status.value->fingerprint, ProjectFingerprint::of(m_server->runtime().projectDirectory()));
     QCOMPARE(status.value->fingerprint.size(), 64);
 }
@@ -779,7 +801,7 @@ void TestServer::permissions()
     Runtime& embedded = *m_embedded;
     embedded.signOut();
     if (!role.isEmpty())
-        QCOMPARE(embedded.signIn(role, password), QString());
+        QCOMPARE(signInAndWait(embedded, role, password), QString());
     QSignalSpy refusedCommand(&embedded.alarms(), &AlarmEngine::commandFailed);
     bool done = false;
     if (op == QLatin1String("write")) {
@@ -822,6 +844,33 @@ void TestServer::permissions()
         QCOMPARE(last.station, QStringLiteral("A"));
         // The journal names the session's user, not the one the request claims.
         QCOMPARE(last.user, role.isEmpty() ? QStringLiteral("claimed") : role);
+    }
+
+    // A station of the server: the same rows from its screens, with the session it signed in to.
+    // (A station sends no unshelve for an alarm it does not see shelved.)
+    if (op == QLatin1String("unshelve"))
+        return;
+    Runtime& station = *m_guardedStation;
+    station.signOut();
+    if (!role.isEmpty())
+        QCOMPARE(signInAndWait(station, role, password), QString());
+    QSignalSpy answered(m_guardedServer->requests(), &RequestServer::answered);
+    QSignalSpy asked(&station, &Runtime::signInRequired);
+    QSignalSpy failed(&station, &Runtime::writeFailed);
+    if (op == QLatin1String("write"))
+        station.tags().write(target, target == setpoint ? QVariant(50) : QVariant(true));
+    else if (op == QLatin1String("acknowledge"))
+        station.alarms().acknowledge(target);
+    else
+        QVERIFY(station.alarms().shelve(target, 60000));
+    QTRY_VERIFY(!answered.isEmpty());
+    QCOMPARE(answered.first().at(0).toString(), QStringLiteral("B"));
+    QCOMPARE(answered.first().at(2).toBool(), allowed);
+    if (!allowed) {
+        QTRY_COMPARE(failed.size(), 1);
+        // Only a refusal that a sign-in would lift asks for one: no rule lets anyone switch the pump.
+        QCOMPARE(asked.size(), target == QLatin1String("Ch1.Kalvora.WaterPump") ? 0 : 1);
+        station.cancelSignIn();
     }
 }
 
@@ -905,7 +954,7 @@ void TestServer::embeddedSignInCarriesTheActionOut()
     Runtime& runtime = *m_embedded;
     runtime.signOut();
     runtime.access().sweep(); // sessions of earlier tests that the moved clock ended are journalled now
-    QCOMPARE(runtime.signIn(QStringLiteral("operator"), password), QString());
+    QCOMPARE(signInAndWait(runtime, QStringLiteral("operator"), password), QString());
     runtime.tags().write(valve, false);
     runtime.advance(2);
     runtime.signOut();
@@ -915,9 +964,9 @@ void TestServer::embeddedSignInCarriesTheActionOut()
     QCOMPARE(required.size(), 1);
     QVERIFY(runtime.hasPendingAction());
     // A wrong password keeps the action waiting; the right one carries it out.
-    QCOMPARE(runtime.signIn(QStringLiteral("operator"), QStringLiteral("wrong-password")), QStringLiteral("Wrong user name or password."));
+    QCOMPARE(signInAndWait(runtime, QStringLiteral("operator"), QStringLiteral("wrong-password")), QStringLiteral("Wrong user name or password."));
     QVERIFY(runtime.hasPendingAction());
-    QCOMPARE(runtime.signIn(QStringLiteral("operator"), password), QString());
+    QCOMPARE(signInAndWait(runtime, QStringLiteral("operator"), password), QString());
     QVERIFY(!runtime.hasPendingAction());
     runtime.advance(2);
     QCOMPARE(runtime.tags().value(valve).value.toBool(), true);
@@ -932,7 +981,7 @@ void TestServer::embeddedSignInCarriesTheActionOut()
     QCOMPARE(changed.size(), 1);
     QVERIFY(runtime.localSession() && runtime.localSession()->locked);
     QVERIFY_THROWS_EXCEPTION(KalvoraError, runtime.tags().write(valve, false));
-    QCOMPARE(runtime.signIn(QStringLiteral("operator"), password), QString());
+    QCOMPARE(signInAndWait(runtime, QStringLiteral("operator"), password), QString());
     runtime.signOut();
 
     QStringList rows;
@@ -947,6 +996,70 @@ void TestServer::embeddedSignInCarriesTheActionOut()
                        QStringLiteral("write operator ok"), QStringLiteral("sign-out operator ok")}));
     const AuditChain::Verdict verdict = AuditChain::verify(journal, runtime.audit().head());
     QVERIFY2(verdict.ok, qPrintable(verdict.reason));
+}
+
+void TestServer::stationSignsInThroughTheServer()
+{
+    Runtime& station = *m_guardedStation;
+    Runtime& server = m_guardedServer->runtime();
+    station.signOut();
+    AccessStatus status(station);
+    QWidget screen;
+    screen.setWindowTitle(QStringLiteral("Kalvora"));
+    screen.show();
+    QCOMPARE(screen.windowTitle(), QStringLiteral("Kalvora — nicht angemeldet"));
+    const auto valveBecomes = [&](bool on) {
+        return QTest::qWaitFor([&] {
+            server.advance(1);
+            return server.tags().value(valve).value.toBool() == on;
+        });
+    };
+    const auto signInThroughDialog = [&](const QString& user) {
+        QTRY_VERIFY(status.dialog());
+        const QList<QLineEdit*> fields = status.dialog()->findChildren<QLineEdit*>();
+        QCOMPARE(fields.at(0)->text(), station.localSession() ? station.localSession()->userName : QString());
+        fields.at(0)->setText(user);
+        fields.at(1)->setText(password);
+        QSignalSpy answered(&station, &Runtime::signInFinished);
+        status.dialog()->accept();
+        // The server checks the password; meanwhile the dialog waits and the station goes on.
+        QVERIFY(station.isSigningIn() && !fields.at(1)->isEnabled());
+        QVERIFY(answered.wait());
+        QCOMPARE(answered.first().first().toString(), QString());
+    };
+
+    // A viewer sees the plant but may not open the valve: the refusal asks for a sign-in, and the
+    // operator's carries the switch out.
+    QCOMPARE(signInAndWait(station, QStringLiteral("viewer"), password), QString());
+    QCOMPARE(screen.windowTitle(), QStringLiteral("Kalvora — Betrachter viewer"));
+    const bool before = server.tags().value(valve).value.toBool();
+    station.tags().write(valve, !before);
+    signInThroughDialog(QStringLiteral("operator"));
+    QVERIFY(valveBecomes(!before));
+    QCOMPARE(screen.windowTitle(), QStringLiteral("Kalvora — Bediener operator"));
+    // The token went with the command: the server knows it as station B's, and journals its user.
+    const QByteArray token = station.localSession()->token;
+    QVERIFY(server.access().sessions().find(token) && server.access().sessions().find(token)->station == QLatin1String("B"));
+    QTRY_VERIFY(server.audit().history(1).value(0).action == QLatin1String("write"));
+    QCOMPARE(server.audit().history(1).value(0).user, QStringLiteral("operator"));
+
+    // Idle at the server: the station shows the lock at once, the next command asks for the password,
+    // which unlocks the same session.
+    m_accessNow += guardedIdleMs;
+    server.access().sweep();
+    QTRY_COMPARE(screen.windowTitle(), QStringLiteral("Kalvora — Bediener operator (gesperrt)"));
+    station.tags().write(valve, before);
+    signInThroughDialog(QStringLiteral("operator"));
+    QVERIFY(valveBecomes(before));
+    QCOMPARE(station.localSession()->token, token);
+    QCOMPARE(screen.windowTitle(), QStringLiteral("Kalvora — Bediener operator"));
+
+    // An administrator ends the session from elsewhere: the station is signed out at once and says why.
+    const QString admin = signInRemote(QStringLiteral("administrator"));
+    const QByteArray id = server.access().sessions().find(token)->id;
+    QVERIFY(ask(R"({"op":"endSession","user":"x","session":")" + admin.toUtf8() + R"(","id":")" + id + R"("})", guarded).ok);
+    QTRY_COMPARE(screen.windowTitle(), QStringLiteral("Kalvora — nicht angemeldet (Sitzung beendet: ended by administrator)"));
+    QVERIFY(!station.localSession());
 }
 
 QTEST_MAIN(TestServer)

@@ -2,11 +2,13 @@
 
 #include "KalvoraError.h"
 #include "PgAlarmJournal.h"
+#include "PgAuditJournal.h"
 #include "PgArchiveSchema.h"
 #include "PgArchiveWriter.h"
 #include "PgConnection.h"
 #include "SqliteAlarmJournal.h"
 #include "SqliteArchiveBackend.h"
+#include "SqliteAuditJournal.h"
 #include "SqliteDatabase.h"
 
 #include <QFile>
@@ -72,12 +74,23 @@ qint64 pgNumber(PgConnection& c, const QByteArray& sql, const QList<QByteArray>&
     return r.isNull(0, 0) ? 0 : r.int64(0, 0);
 }
 
+/// Opens a journal file to copy from. One found damaged is moved aside by opening it and a fresh one
+/// takes its place: that is refused, or an empty copy would pass the count check.
+template <class Journal>
+QString openSource(Journal& journal, const QString& path)
+{
+    QString notice;
+    if (QString e = journal.open(&notice); !e.isEmpty())
+        return e;
+    return notice.isEmpty() ? QString() : QStringLiteral("%1: not copied: %2").arg(path, notice);
+}
+
 } // namespace
 
 QString ArchiveMigration::run()
 {
     try {
-        for (const QString& file : {m_o.archiveFile, m_o.journalFile})
+        for (const QString& file : {m_o.archiveFile, m_o.journalFile, m_o.auditFile})
             if (!file.isEmpty() && !QFileInfo(file).isFile())
                 return QStringLiteral("%1: no such file").arg(file);
         // Opening brings an archive of an older schema up to date, as the runtime would; the samples
@@ -95,6 +108,9 @@ QString ArchiveMigration::run()
             return e;
         if (!m_o.journalFile.isEmpty())
             if (QString e = copyJournal(c, mismatches); !e.isEmpty())
+                return e;
+        if (!m_o.auditFile.isEmpty())
+            if (QString e = copyAudit(c, mismatches); !e.isEmpty())
                 return e;
         if (!mismatches.isEmpty())
             return QStringLiteral("The counts differ: %1").arg(mismatches.join(QStringLiteral("; ")));
@@ -164,7 +180,7 @@ QString ArchiveMigration::copyArchive(PgConnection& c, SqliteArchiveBackend& arc
 QString ArchiveMigration::copyJournal(PgConnection& c, QStringList& mismatches)
 {
     SqliteAlarmJournal file(m_o.journalFile);
-    if (QString e = file.open(nullptr); !e.isEmpty())
+    if (QString e = openSource(file, m_o.journalFile); !e.isEmpty())
         return e;
     if (QString e = PgAlarmJournal::setUp(c); !e.isEmpty())
         return e;
@@ -198,5 +214,63 @@ QString ArchiveMigration::copyJournal(PgConnection& c, QStringList& mismatches)
     m_report(QStringLiteral("alarm journal: %1 entries in the file, %2 copied").arg(inFile).arg(copied));
     if (inFile != copied)
         mismatches.append(QStringLiteral("the alarm journal has %1 entries in the file, %2 copied").arg(inFile).arg(copied));
+    return {};
+}
+
+QString ArchiveMigration::copyAudit(PgConnection& c, QStringList& mismatches)
+{
+    // Opening brings a journal of the first schema up to date (chained), as the runtime would.
+    SqliteAuditJournal file(m_o.auditFile);
+    if (QString e = openSource(file, m_o.auditFile); !e.isEmpty())
+        return e;
+    if (QString e = PgAuditJournal::setUp(c); !e.isEmpty())
+        return e;
+    // Rows keep their ids: an earlier run stopped after the newest row on the server, which must be
+    // this file's own; rows of another journal are never chained into it.
+    qint64 done = pgNumber(c, "SELECT coalesce(max(id), 0) FROM audit_journal", {});
+    QString error;
+    if (done > 0) {
+        const QList<AuditRow> there = PgAuditJournal::after(c, done - 1, 1, &error);
+        const QList<AuditRow> here = file.after(done - 1, 1);
+        if (!error.isEmpty())
+            return error;
+        if (there.isEmpty() || here.isEmpty() || here.first().id != done || here.first().hash != there.first().hash)
+            return QStringLiteral("%1: the audit journal on the server holds rows that are not this file's (row %2 differs); "
+                                  "copy it into an empty database")
+                .arg(m_o.auditFile)
+                .arg(done);
+    }
+    for (;;) {
+        const QList<AuditRow> rows = file.after(done, m_o.batch);
+        if (rows.isEmpty())
+            break;
+        PgTransaction transaction(c);
+        if (!transaction.error().isEmpty())
+            return transaction.error();
+        if (QString e = PgAuditJournal::insert(c, rows); !e.isEmpty())
+            return e;
+        if (QString e = PgAuditJournal::setHead(c, {rows.last().id, rows.last().hash}); !e.isEmpty())
+            return e;
+        if (QString e = transaction.commit(); !e.isEmpty())
+            return e;
+        done = rows.last().id;
+        m_report(QStringLiteral("audit journal: copied up to row %1").arg(done));
+    }
+    // The file's own record of its newest row comes along, so rows cut off the file before the copy
+    // are found on the server as in the file.
+    AuditChain::Head head = file.head();
+    if (head.hash.size() != AuditChain::genesis().size())
+        head = {done, done > 0 ? file.after(done - 1, 1).value(0).hash : AuditChain::genesis()};
+    PgTransaction transaction(c);
+    if (QString e = transaction.error().isEmpty() ? PgAuditJournal::setHead(c, head) : transaction.error(); !e.isEmpty())
+        return e;
+    if (QString e = transaction.commit(); !e.isEmpty())
+        return e;
+    Source source(m_o.auditFile);
+    const qint64 inFile = source.count("SELECT count(*) FROM audit", {});
+    const qint64 onServer = pgNumber(c, "SELECT count(*) FROM audit_journal", {});
+    m_report(QStringLiteral("audit journal: %1 rows in the file, %2 on the server").arg(inFile).arg(onServer));
+    if (inFile != onServer)
+        mismatches.append(QStringLiteral("the audit journal has %1 rows in the file, %2 on the server").arg(inFile).arg(onServer));
     return {};
 }

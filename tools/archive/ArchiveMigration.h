@@ -7,16 +7,19 @@
 
 class SqliteArchiveBackend;
 
-/// \brief Copies the embedded archive file and alarm journal file into the archive and journal on a
-/// PostgreSQL server. Resumable: samples go in batches per trend in time order, each batch one
-/// transaction, and a restart continues after the newest sample the server holds for the trend (a
-/// sample copied twice only replaces itself); journal rows go with their progress in the same
-/// transaction. At the end every trend's and the journal's counts are compared.
+/// \brief Copies the embedded archive file, alarm journal file and audit journal file into the archive
+/// and journals on a PostgreSQL server. Resumable: samples go in batches per trend in time order, each
+/// batch one transaction, and a restart continues after the newest sample the server holds for the
+/// trend (a sample copied twice only replaces itself); alarm journal rows go with their progress in the
+/// same transaction; audit rows keep their ids and hashes, so their chain verifies on the server, and a
+/// restart continues after the newest row there. At the end every trend's and journal's counts are
+/// compared.
 class ArchiveMigration final {
 public:
     struct Options {
         QString archiveFile;
         QString journalFile; ///< empty: no journal
+        QString auditFile;   ///< empty: no audit journal
         QString connection;
         int batch = 200'000; ///< samples (or journal rows) per transaction
     };
@@ -35,6 +38,7 @@ public:
 private:
     QString copyArchive(class PgConnection& c, SqliteArchiveBackend& archive, QStringList& mismatches);
     QString copyJournal(class PgConnection& c, QStringList& mismatches);
+    QString copyAudit(class PgConnection& c, QStringList& mismatches);
 
     Options m_o;
     Report m_report;

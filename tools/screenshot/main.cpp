@@ -280,6 +280,9 @@ int main(int argc, char** argv)
             fields.at(1)->setText(argument(2));
             access.dialog()->accept();
             i += 2;
+            // The password is checked off the GUI thread; the picture wants its outcome.
+            while (runtime.isSigningIn())
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
             runFor(300);
         } else if (step == QLatin1String("--grab-sign-in")) {
             if (!access.dialog())

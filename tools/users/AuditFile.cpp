@@ -1,6 +1,8 @@
 #include "AuditFile.h"
 
-#include "AuditJournal.h"
+#include "PgAuditJournal.h"
+#include "PgConnection.h"
+#include "SqliteAuditJournal.h"
 
 #include <QFileInfo>
 
@@ -60,6 +62,8 @@ AuditFile::Rows AuditFile::read(const QString& path)
         result.error = QStringLiteral("%1: cannot open: %2").arg(path, QString::fromUtf8(sqlite3_errmsg(raw)));
         return result;
     }
+    // Rows and head from one snapshot, so a row the runtime writes meanwhile is not taken for one cut off.
+    sqlite3_exec(db.get(), "BEGIN", nullptr, nullptr, nullptr);
     QStringList present;
     {
         const Statement info = prepare(db.get(), "PRAGMA table_info(audit)");
@@ -94,18 +98,46 @@ AuditFile::Rows AuditFile::read(const QString& path)
         result.error = QStringLiteral("%1: cannot read the rows: %2").arg(path, QString::fromUtf8(sqlite3_errmsg(db.get())));
         return result;
     }
-    const Statement meta = prepare(db.get(), "SELECT key, value FROM meta WHERE key IN ('" + AuditJournal::headIdKey().toUtf8() + "', '"
-            + AuditJournal::headHashKey().toUtf8() + "')");
+    const Statement meta = prepare(db.get(), "SELECT key, value FROM meta WHERE key IN ('" + SqliteAuditJournal::headIdKey().toUtf8() + "', '"
+            + SqliteAuditJournal::headHashKey().toUtf8() + "')");
     AuditChain::Head head;
     int found = 0;
     while (meta && sqlite3_step(meta.get()) == SQLITE_ROW) {
         ++found;
-        if (text(meta.get(), 0) == AuditJournal::headIdKey())
+        if (text(meta.get(), 0) == SqliteAuditJournal::headIdKey())
             head.id = text(meta.get(), 1).toLongLong();
         else
             head.hash = QByteArray::fromHex(text(meta.get(), 1).toLatin1());
     }
     if (found == 2)
+        result.head = head;
+    return result;
+}
+
+AuditFile::Rows AuditFile::readServer(const QString& conninfo, QString* where)
+{
+    Rows result;
+    PgConnection c;
+    *where = QStringLiteral("the server");
+    if (result.error = c.open(conninfo); !result.error.isEmpty())
+        return result;
+    *where = c.describe();
+    if (result.error = PgAuditJournal::check(c); !result.error.isEmpty())
+        return result;
+    // Rows and head from one snapshot: a row the runtime writes meanwhile is neither half seen nor
+    // taken for one cut off.
+    if (PgResult r = c.exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"); !r.ok()) {
+        result.error = r.error();
+        return result;
+    }
+    const AuditChain::Head head = PgAuditJournal::head(c, &result.error);
+    constexpr int page = 50'000;
+    for (QList<AuditRow> rows; result.error.isEmpty(); result.rows += rows) {
+        rows = PgAuditJournal::after(c, result.rows.isEmpty() ? 0 : result.rows.last().id, page, &result.error);
+        if (rows.isEmpty())
+            break;
+    }
+    if (result.error.isEmpty() && head.hash.size() == AuditChain::genesis().size())
         result.head = head;
     return result;
 }

@@ -7,7 +7,8 @@
 
 #include <optional>
 
-/// \brief Reads the rows of an audit journal file (SQLite, read only) for AuditChain::verify.
+/// \brief Reads the rows of an audit journal for AuditChain::verify: a file (SQLite, read only) or the
+/// journal on a PostgreSQL server (nothing created or written there).
 class AuditFile final {
 public:
     AuditFile() = delete;
@@ -21,4 +22,6 @@ public:
     /// The columns a chained journal's table "audit" must have.
     static QStringList columns();
     static Rows read(const QString& path);
+    /// `where` receives the server's database, user, host and port, for messages.
+    static Rows readServer(const QString& conninfo, QString* where);
 };

@@ -1,10 +1,11 @@
 // kalvora-users: manages the operator accounts of a runtime's data folder and checks its audit chain.
 // Passwords are asked for without echo on a terminal and read one per line otherwise.
 // Exit codes: 0 done, 1 refused or failed, 2 wrong use, 3 (verify-audit) the journal has no chain yet.
+#include "AccountChangeLog.h"
 #include "AccountStore.h"
 #include "AuditChain.h"
 #include "AuditFile.h"
-#include "AuditJournal.h"
+#include "SqliteAuditJournal.h"
 #include "Credentials.h"
 #include "PasswordPrompt.h"
 
@@ -13,8 +14,13 @@
 #include <QDateTime>
 #include <QDir>
 #include <QStandardPaths>
+#include <QSysInfo>
 
 #include <cstdio>
+#include <functional>
+
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -71,24 +77,57 @@ int list(const AccountStore& store)
     return 0;
 }
 
-int verifyAudit(const QString& path)
+/// Checks the chain of the journal in the file `path`, or on the server when `connection` is given.
+int verifyAudit(const QString& path, const QString& connection)
 {
-    const AuditFile::Rows file = AuditFile::read(path);
+    QString where = path;
+    const AuditFile::Rows file = connection.isEmpty() ? AuditFile::read(path) : AuditFile::readServer(connection, &where);
     if (!file.error.isEmpty())
         return fail(file.error);
     if (file.noChain) {
-        print(QStringLiteral("%1: the audit journal has no hash chain yet (written before rows were chained); nothing to verify").arg(path));
+        print(QStringLiteral("%1: the audit journal has no hash chain yet (written before rows were chained); nothing to verify").arg(where));
         return 3;
     }
     // Without the newest row's record, rows cut off at the end could not be told.
     if (!file.head)
-        return fail(QStringLiteral("%1: the chain cannot be checked to its end: the record of the newest row (meta %2, %3) is missing")
-                        .arg(path, AuditJournal::headIdKey(), AuditJournal::headHashKey()));
+        return fail(QStringLiteral("%1: the chain cannot be checked to its end: the record of the newest row (%2) is missing")
+                        .arg(where, connection.isEmpty() ? QStringLiteral("meta %1, %2").arg(SqliteAuditJournal::headIdKey(), SqliteAuditJournal::headHashKey())
+                                                         : QStringLiteral("table audit_journal_head")));
     const AuditChain::Verdict verdict = AuditChain::verify(file.rows, *file.head);
     if (!verdict.ok)
-        return fail(QStringLiteral("%1: the chain is broken at row %2: %3").arg(path).arg(verdict.id).arg(verdict.reason));
-    print(QStringLiteral("%1: %2 rows, the chain is intact").arg(path).arg(verdict.checked));
+        return fail(QStringLiteral("%1: the chain is broken at row %2: %3").arg(where).arg(verdict.id).arg(verdict.reason));
+    print(QStringLiteral("%1: %2 rows, the chain is intact").arg(where).arg(verdict.checked));
     return 0;
+}
+
+/// The engineer: the system's user running the tool, and who called sudo for it.
+QString engineer()
+{
+    const passwd* entry = ::getpwuid(::geteuid());
+    QString name = entry ? QString::fromLocal8Bit(entry->pw_name) : QStringLiteral("uid %1").arg(::geteuid());
+    if (const QString sudo = qEnvironmentVariable("SUDO_USER"); !sudo.isEmpty() && sudo != name)
+        name += QStringLiteral(" (sudo by %1)").arg(sudo);
+    return name;
+}
+
+/// Carries out an account change and logs it for the runtime's audit journal, both or neither: the
+/// line goes first, under the log's lock, and is taken back when the change is refused.
+QString journalled(const QString& folder, const AuditRow& row, const std::function<QString()>& apply)
+{
+    if (!QDir().mkpath(folder))
+        return QStringLiteral("%1: cannot create the folder").arg(folder);
+    const AccountChangeLog log(QDir(folder).filePath(AccountChangeLog::fileName()));
+    QString error;
+    const std::unique_ptr<QLockFile> lock = log.lock(&error);
+    if (!lock)
+        return error;
+    const qint64 before = log.size();
+    if (error = log.append(row); !error.isEmpty())
+        return error;
+    if (error = apply(); !error.isEmpty())
+        if (const QString undo = log.truncate(before); !undo.isEmpty())
+            error += QStringLiteral("; and the refused change stays logged: ") + undo;
+    return error;
 }
 
 std::optional<Role> roleArgument(const QString& text)
@@ -99,43 +138,57 @@ std::optional<Role> roleArgument(const QString& text)
     return role;
 }
 
-int run(const QString& command, const QStringList& args, const QString& folder)
+int run(const QString& command, const QStringList& args, const QString& folder, const QString& connection)
 {
     if (command == QLatin1String("verify-audit"))
-        return verifyAudit(args.isEmpty() ? QDir(folder).filePath(QStringLiteral("audit.sqlite")) : args.first());
+        return verifyAudit(args.isEmpty() ? QDir(folder).filePath(QStringLiteral("audit.sqlite")) : args.first(), connection);
     AccountStore store(QDir(folder).filePath(AccountStore::fileName()));
     if (const QString error = store.load(); !error.isEmpty())
         return fail(error);
     if (command == QLatin1String("list"))
         return list(store);
     const QString& user = args.first();
-    QString error;
+    const Account* account = store.find(user);
+    // What the audit journal is told: who changed which account how; never a password or its hash.
+    AuditRow row{0, QDateTime::currentMSecsSinceEpoch(), QSysInfo::machineHostName(), engineer(), QStringLiteral("account-change"),
+        account ? account->userName : user, account ? roleName(account->role) : QString(), {}, QStringLiteral("ok"), {}, {}};
+    std::function<QString()> apply;
     if (command == QLatin1String("add") || command == QLatin1String("reset-password")) {
         const std::optional<Role> role = command == QLatin1String("add") ? roleArgument(args.at(1)) : Role::Viewer;
         if (!role)
             return 1;
         if (const QString why = Credentials::checkUserName(user); command == QLatin1String("add") && !why.isEmpty())
             return fail(why);
-        if (command == QLatin1String("add") && store.find(user))
-            return fail(QStringLiteral("the user \"%1\" exists already").arg(store.find(user)->userName));
-        if (command == QLatin1String("reset-password") && !store.find(user))
+        if (command == QLatin1String("add") && account)
+            return fail(QStringLiteral("the user \"%1\" exists already").arg(account->userName));
+        if (command == QLatin1String("reset-password") && !account)
             return fail(QStringLiteral("there is no user \"%1\"").arg(user));
         const PasswordPrompt::Answer answer = PasswordPrompt::ask(QStringLiteral("Password for %1: ").arg(user), true);
         if (!answer.error.isEmpty())
             return fail(answer.error);
-        error = command == QLatin1String("add") ? store.add(user, args.mid(2).join(QLatin1Char(' ')), *role, answer.password)
-                                                : store.resetPassword(user, answer.password);
+        const bool add = command == QLatin1String("add");
+        const QString fullName = args.mid(2).join(QLatin1Char(' '));
+        row.newValue = add ? roleName(*role) : row.oldValue;
+        row.reason = add ? QStringLiteral("account added") : QStringLiteral("password reset");
+        apply = [&store, add, user, fullName, role, password = answer.password] {
+            return add ? store.add(user, fullName, *role, password) : store.resetPassword(user, password);
+        };
     } else if (command == QLatin1String("remove")) {
-        error = store.remove(user);
+        row.reason = QStringLiteral("account removed");
+        apply = [&store, user] { return store.remove(user); };
     } else if (command == QLatin1String("set-role")) {
         const std::optional<Role> role = roleArgument(args.at(1));
         if (!role)
             return 1;
-        error = store.setRole(user, *role);
+        row.newValue = roleName(*role);
+        row.reason = QStringLiteral("role changed");
+        apply = [&store, user, role] { return store.setRole(user, *role); };
     } else if (command == QLatin1String("unlock")) {
-        error = store.unlock(user);
+        row.newValue = row.oldValue;
+        row.reason = QStringLiteral("account unlocked");
+        apply = [&store, user] { return store.unlock(user); };
     }
-    if (!error.isEmpty())
+    if (const QString error = journalled(folder, row, apply); !error.isEmpty())
         return fail(error);
     print(QStringLiteral("%1: done (%2)").arg(command, store.path()));
     return 0;
@@ -156,6 +209,9 @@ int main(int argc, char* argv[])
     parser.addHelpOption();
     parser.addOption({QStringLiteral("data"), QStringLiteral("The runtime's data folder (default: the user's data folder)."), QStringLiteral("folder")});
     parser.addOption({QStringLiteral("project"), QStringLiteral("The runtime project (default: Kalvora)."), QStringLiteral("name"), QStringLiteral("Kalvora")});
+    parser.addOption({QStringLiteral("connection"),
+        QStringLiteral("verify-audit: the journal on this PostgreSQL server (the project's history connection) instead of a file."),
+        QStringLiteral("conninfo")});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do, see above."));
     parser.process(app);
 
@@ -168,7 +224,10 @@ int main(int argc, char* argv[])
         if (command == QLatin1String(c.name)) {
             if (args.size() < c.arguments || args.size() > c.most)
                 return fail(QStringLiteral("usage: kalvora-users %1").arg(QLatin1String(c.usage)), 2);
-            return run(command, args, dataFolder(parser.value(QStringLiteral("data")), parser.value(QStringLiteral("project"))));
+            if (parser.isSet(QStringLiteral("connection")) && (command != QLatin1String("verify-audit") || !args.isEmpty()))
+                return fail(QStringLiteral("--connection goes with verify-audit without a file"), 2);
+            return run(command, args, dataFolder(parser.value(QStringLiteral("data")), parser.value(QStringLiteral("project"))),
+                parser.value(QStringLiteral("connection")));
         }
     }
     return fail(QStringLiteral("unknown command \"%1\"; see --help").arg(command), 2);

@@ -3,17 +3,13 @@
 #include "AlarmJournal.h"
 #include "HistoryLog.h"
 #include "KalvoraError.h"
+#include "PgTable.h"
 
 namespace {
 
-struct Column {
-    const char* name;
-    const char* type;
-};
-
-const QList<Column>& columns()
+const QList<PgTable::Column>& columns()
 {
-    static const QList<Column> list{{"id", "bigint"}, {"time", "bigint"}, {"alarm", "text"}, {"alarm_group", "text"}, {"event", "text"},
+    static const QList<PgTable::Column> list{{"id", "bigint"}, {"time", "bigint"}, {"alarm", "text"}, {"alarm_group", "text"}, {"event", "text"},
         {"state", "text"}, {"came", "bigint"}, {"went", "bigint"}, {"acknowledged", "bigint"}, {"value", "double precision"},
         {"station", "text"}, {"shelved_until", "bigint"}};
     return list;
@@ -62,21 +58,8 @@ QString PgAlarmJournal::setUp(PgConnection& c)
              QByteArray("CREATE INDEX IF NOT EXISTS alarm_journal_time ON alarm_journal(time)")})
         if (QString e = c.exec(sql).error(); !e.isEmpty())
             return e;
-    PgResult r = c.exec("SELECT column_name, data_type FROM information_schema.columns "
-                        "WHERE table_schema = current_schema() AND table_name = 'alarm_journal'");
-    if (!r.ok())
-        return r.error();
-    for (const Column& column : columns()) {
-        int found = -1;
-        for (int i = 0; i < r.rows() && found < 0; ++i)
-            if (r.text(i, 0) == column.name)
-                found = i;
-        if (found < 0)
-            return QStringLiteral("Alarm journal table alarm_journal: column %1 is missing in %2").arg(QString::fromLatin1(column.name), c.describe());
-        if (r.text(found, 1) != column.type)
-            return QStringLiteral("Alarm journal table alarm_journal: column %1 is %2, expected %3 in %4")
-                .arg(QString::fromLatin1(column.name), QString::fromUtf8(r.text(found, 1)), QString::fromLatin1(column.type), c.describe());
-    }
+    if (QString e = PgTable::checkColumns(c, QStringLiteral("Alarm journal"), "alarm_journal", columns()); !e.isEmpty())
+        return e;
     return transaction.commit();
 }
 
@@ -111,21 +94,7 @@ QString PgAlarmJournal::insert(PgConnection& c, const QList<AlarmJournalEntry>& 
 {
     // One statement for the whole list; ids rise in list order.
     QList<QList<QByteArray>> columnsOf(11);
-    const auto array = [](const QList<QByteArray>& items) {
-        QByteArray out = "{";
-        for (qsizetype i = 0; i < items.size(); ++i) {
-            QByteArray item = items[i];
-            if (item.isNull()) {
-                out += i ? ",NULL" : "NULL";
-                continue;
-            }
-            item.replace('\\', "\\\\").replace('"', "\\\"");
-            out += (i ? ",\"" : "\"") + item + '"';
-        }
-        return out + "}";
-    };
-    // Texts the row always has go as '' when empty; a null QByteArray would be NULL.
-    const auto text = [](const QString& t) { return t.isEmpty() ? QByteArray("") : t.toUtf8(); };
+    const auto text = &PgTable::text;
     for (const AlarmJournalEntry& e : rows) {
         const QList<QByteArray> values{number(e.timeMs), text(e.alarm), text(e.group), text(e.event), text(AlarmJournal::stateName(e.state)), number(e.cameMs), number(e.wentMs), number(e.acknowledgedMs),
             QByteArray::number(e.value, 'g', 17), e.station.isEmpty() ? QByteArray() : e.station.toUtf8(),
@@ -135,7 +104,7 @@ QString PgAlarmJournal::insert(PgConnection& c, const QList<AlarmJournalEntry>& 
     }
     QList<QByteArray> params;
     for (const QList<QByteArray>& column : std::as_const(columnsOf))
-        params.append(array(column));
+        params.append(PgTable::array(column));
     PgResult r = c.exec("INSERT INTO alarm_journal(time, alarm, alarm_group, event, state, came, went, acknowledged, value, station, shelved_until) "
                         "SELECT a, b, c, d, e, f, g, h, i, j, k FROM unnest($1::bigint[], $2::text[], $3::text[], $4::text[], $5::text[], $6::bigint[], $7::bigint[], "
                         "$8::bigint[], $9::double precision[], $10::text[], $11::bigint[]) WITH ORDINALITY AS x(a,b,c,d,e,f,g,h,i,j,k,n) ORDER BY n",
