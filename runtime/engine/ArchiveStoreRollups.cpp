@@ -41,26 +41,6 @@ void writeCell(SqliteStatement& write, int storedLevel, qint64 id, qint64 start,
 
 } // namespace
 
-void ArchiveAggregate::merge(const ArchiveAggregate& o)
-{
-    if (o.firstT < firstT) {
-        firstT = o.firstT;
-        firstV = o.firstV;
-    }
-    if (o.lastT > lastT) {
-        lastT = o.lastT;
-        lastV = o.lastV;
-    }
-    if (o.minV < minV || (o.minV == minV && o.minT < minT)) {
-        minT = o.minT;
-        minV = o.minV;
-    }
-    if (o.maxV > maxV || (o.maxV == maxV && o.maxT < maxT)) {
-        maxT = o.maxT;
-        maxV = o.maxV;
-    }
-}
-
 void ArchiveRollups::createTable(SqliteDatabase& db)
 {
     // Clustered like the samples: one level of one trend over a period is one run of adjacent pages.
@@ -216,6 +196,18 @@ void ArchiveRollups::Collector::flush(SqliteDatabase& db)
     m_cells.clear();
 }
 
+void ArchiveRollups::Collector::discard(int level, qint64 id, qint64 from, qint64 to)
+{
+    for (auto& levels : m_open) {
+        Open& open = levels[static_cast<size_t>(level)];
+        if (open.id == id && open.start >= from && open.start < to) {
+            open.id = -1;
+            --m_openCount;
+        }
+    }
+    m_cells.erase(m_cells.lower_bound({level, id, from}), m_cells.lower_bound({level, id, to}));
+}
+
 void ArchiveRollups::Collector::forget()
 {
     m_read = {};
@@ -235,15 +227,11 @@ void ArchiveRollups::Collector::prepare(SqliteDatabase& db)
     m_preparedFor = &db;
 }
 
-void ArchiveRollups::removeStale(SqliteDatabase& db, qint64 id, qint64 cutoff)
+void ArchiveRollups::removeStale(SqliteDatabase& db, qint64 id, qint64 keepFrom)
 {
-    SqliteStatement oldest = db.prepare("SELECT min(t) FROM samples WHERE trend = ?1");
-    oldest.bind(1, id);
-    const qint64 bound = oldest.step() && !oldest.isNull(0) ? oldest.int64(0) : cutoff;
-    oldest.reset();
     SqliteStatement remove = db.prepare("DELETE FROM rollups WHERE level = ?1 AND trend = ?2 AND t < ?3");
     for (int level = 0; level < Levels; ++level)
-        remove.bind(1, stored(level)).bind(2, id).bind(3, bound).run();
+        remove.bind(1, stored(level)).bind(2, id).bind(3, keepFrom).run();
 }
 
 std::vector<ArchiveRollups::Segment> ArchiveRollups::plan(const std::vector<qint64>& edges, qint64 maxStepMs, qint64 validFrom)

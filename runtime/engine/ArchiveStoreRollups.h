@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ArchiveAggregate.h"
 #include "SqliteDatabase.h"
 
 #include <QtGlobal>
@@ -8,22 +9,6 @@
 #include <map>
 #include <tuple>
 #include <vector>
-
-/// First, minimum, maximum and last sample of a span. Ties go to the earliest sample, as a scan in time
-/// order finds them, so a merged aggregate equals the one computed from the samples themselves.
-struct ArchiveAggregate {
-    qint64 firstT = 0;
-    double firstV = 0.0;
-    qint64 minT = 0;
-    double minV = 0.0;
-    qint64 maxT = 0;
-    double maxV = 0.0;
-    qint64 lastT = 0;
-    double lastV = 0.0;
-
-    static ArchiveAggregate of(qint64 t, double v) { return {t, v, t, v, t, v, t, v}; }
-    void merge(const ArchiveAggregate& other);
-};
 
 /// \brief The archive's coarse levels: per trend and aligned cell of 10 s, 1 min, 10 min and 1 h, the
 /// aggregate of the raw samples in it. A cell holds only samples that are still in the raw table:
@@ -54,6 +39,9 @@ public:
         /// A sample whose value was replaced: its cells are computed afresh from the raw samples.
         void replaced(qint64 id, qint64 t);
         void flush(SqliteDatabase& db);
+        /// Forgets the cells of `level` collected for trend `id` in [from, to): a packed hour keeps no
+        /// 10 s cells.
+        void discard(int level, qint64 id, qint64 from, qint64 to);
         void clear();
         /// Drops the prepared statements; before the file they belong to closes.
         void forget();
@@ -83,9 +71,9 @@ public:
         SqliteStatement m_drop;
     };
 
-    /// Drops the cells of a trend that begin before its oldest raw sample (or all before `cutoff` when
-    /// the trend has no samples left).
-    static void removeStale(SqliteDatabase& db, qint64 id, qint64 cutoff);
+    /// Drops the cells of a trend that begin before `keepFrom`: its oldest raw sample, or the retention
+    /// cutoff when it has none left.
+    static void removeStale(SqliteDatabase& db, qint64 id, qint64 keepFrom);
 
     /// One piece of a query span, read from one level (-1: raw samples), [from, to).
     struct Segment {

@@ -1,6 +1,7 @@
 // Packed history blocks: every layout gives back each sample bit for bit, damaged blocks are refused
 // with an error instead of being read, and the block store finds and re-packs blocks without loss.
 #include "SampleBlockCodec.h"
+#include "PackedSpans.h"
 #include "SampleBlockPacker.h"
 
 #include <QRandomGenerator>
@@ -59,6 +60,8 @@ private slots:
     void overlapping_data();
     void overlapping();
     void packingAgainLosesNothing();
+    void nextDue_data();
+    void nextDue();
 };
 
 void TestCompact::roundTrip_data()
@@ -216,6 +219,34 @@ void TestCompact::packingAgainLosesNothing()
     SampleBlockStore::StoredBlock broken = blocks[0];
     broken.data.chop(2);
     QVERIFY_THROWS_EXCEPTION(KalvoraError, store.unpack(7, broken));
+}
+
+void TestCompact::nextDue_data()
+{
+    using Rows = QList<PackedSpans::OldestRow>;
+    QTest::addColumn<Rows>("oldest");
+    QTest::addColumn<qint64>("newest");
+    QTest::addColumn<qint64>("trend"); // -1: nothing due
+    QTest::addColumn<qint64>("start");
+    constexpr qint64 Live = PackedSpans::LiveMs;
+    QTest::newRow("live window not yet past") << Rows{{1, Start}} << Start + Hour + Live - 1 << qint64(-1) << qint64(0);
+    QTest::newRow("live window just past") << Rows{{1, Start + Hour - 1}} << Start + Hour + Live << qint64(1) << Start;
+    QTest::newRow("oldest span first") << Rows{{1, Start + Hour}, {2, Start + 5}} << Start + 9 * Hour << qint64(2) << Start;
+    QTest::newRow("tie: lower trend") << Rows{{4, Start + 9}, {3, Start + 7}} << Start + 9 * Hour << qint64(3) << Start;
+    QTest::newRow("before 1970") << Rows{{1, -1}} << qint64(Hour + Live) << qint64(1) << -Hour;
+    QTest::newRow("no rows") << Rows{} << Start << qint64(-1) << qint64(0);
+}
+
+void TestCompact::nextDue()
+{
+    QFETCH(QList<PackedSpans::OldestRow>, oldest);
+    QFETCH(qint64, newest);
+    QFETCH(qint64, trend);
+    QFETCH(qint64, start);
+    const auto due = PackedSpans::next(oldest, newest);
+    QCOMPARE(due.has_value(), trend >= 0);
+    if (due)
+        QCOMPARE(*due, (PackedSpans::Span{trend, start}));
 }
 
 QTEST_GUILESS_MAIN(TestCompact)

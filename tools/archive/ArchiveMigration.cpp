@@ -93,18 +93,18 @@ QString ArchiveMigration::run()
         for (const QString& file : {m_o.archiveFile, m_o.journalFile, m_o.auditFile})
             if (!file.isEmpty() && !QFileInfo(file).isFile())
                 return QStringLiteral("%1: no such file").arg(file);
-        // Opening brings an archive of an older schema up to date, as the runtime would.
-        SqliteArchiveBackend upgrade(m_o.archiveFile);
-        if (QString e = upgrade.open(nullptr); !e.isEmpty())
+        // Opening brings an archive of an older schema up to date, as the runtime would; the samples
+        // are read through it, packed hours included (it packs nothing while the copy runs).
+        SqliteArchiveBackend archive(m_o.archiveFile, SqliteArchiveBackend::Layout::Rows);
+        if (QString e = archive.open(nullptr); !e.isEmpty())
             return e;
-        upgrade.close();
         PgConnection c;
         if (QString e = c.open(m_o.connection); !e.isEmpty())
             return e;
         if (QString e = PgArchiveSchema::open(c); !e.isEmpty())
             return e;
         QStringList mismatches;
-        if (QString e = copyArchive(c, mismatches); !e.isEmpty())
+        if (QString e = copyArchive(c, archive, mismatches); !e.isEmpty())
             return e;
         if (!m_o.journalFile.isEmpty())
             if (QString e = copyJournal(c, mismatches); !e.isEmpty())
@@ -120,7 +120,7 @@ QString ArchiveMigration::run()
     }
 }
 
-QString ArchiveMigration::copyArchive(PgConnection& c, QStringList& mismatches)
+QString ArchiveMigration::copyArchive(PgConnection& c, SqliteArchiveBackend& archive, QStringList& mismatches)
 {
     Source source(m_o.archiveFile);
     QList<std::pair<QString, QString>> names;
@@ -137,8 +137,9 @@ QString ArchiveMigration::copyArchive(PgConnection& c, QStringList& mismatches)
     for (qsizetype i = 0; i < names.size(); ++i) {
         const qint64 fileId = fileIds[i];
         const QByteArray id = QByteArray::number(ids[i]);
-        const qint64 first = source.count("SELECT coalesce(min(t), 0) FROM samples WHERE trend = ?1", {fileId});
-        const qint64 last = source.count("SELECT coalesce(max(t), -1) FROM samples WHERE trend = ?1", {fileId});
+        qint64 first = 0;
+        const bool any = archive.oldest(fileId, &first);
+        const qint64 last = any ? archive.newest({fileId}) : -1;
         // Where an earlier run stopped: the newest sample of the file's span already on the server.
         qint64 after = pgNumber(c, "SELECT coalesce(max(t), $2::bigint - 1) FROM samples WHERE trend = $1 AND t >= $2 AND t <= $3",
             {id, QByteArray::number(first), QByteArray::number(last)});
@@ -152,13 +153,15 @@ QString ArchiveMigration::copyArchive(PgConnection& c, QStringList& mismatches)
             batch.clear();
         };
         // The newest copied sample is written again: a batch cut off mid-way is never assumed whole.
-        source.query("SELECT t, v FROM samples WHERE trend = ?1 AND t >= ?2 ORDER BY t", {fileId, after}, [&](sqlite3_stmt* s) {
-            batch.push_back({ids[i], sqlite3_column_int64(s, 0), sqlite3_column_double(s, 1)});
-            if (static_cast<int>(batch.size()) >= m_o.batch)
-                flush();
-        });
+        if (any && !archive.range(fileId, after, last, [&](qint64 t, double v) {
+                batch.push_back({ids[i], t, v});
+                if (static_cast<int>(batch.size()) >= m_o.batch)
+                    flush();
+            }))
+            return QStringLiteral("%1: the archive could not be read").arg(m_o.archiveFile);
         flush();
-        const qint64 inFile = source.count("SELECT count(*) FROM samples WHERE trend = ?1", {fileId});
+        const qint64 inFile = source.count("SELECT (SELECT count(*) FROM samples WHERE trend = ?1) + "
+                                           "(SELECT coalesce(sum(count), 0) FROM sample_blocks WHERE trend = ?1)", {fileId});
         const qint64 onServer = pgNumber(c, "SELECT count(*) FROM samples WHERE trend = $1 AND t >= $2 AND t <= $3",
             {id, QByteArray::number(first), QByteArray::number(last)});
         m_report(QStringLiteral("%1/%2: %3 samples in the file, %4 on the server").arg(names[i].first, names[i].second).arg(inFile).arg(onServer));

@@ -5,6 +5,8 @@
 
 #include <functional>
 
+class SqliteArchiveBackend;
+
 /// \brief Copies the embedded archive file, alarm journal file and audit journal file into the archive
 /// and journals on a PostgreSQL server. Resumable: samples go in batches per trend in time order, each
 /// batch one transaction, and a restart continues after the newest sample the server holds for the
@@ -34,7 +36,7 @@ public:
     QString run();
 
 private:
-    QString copyArchive(class PgConnection& c, QStringList& mismatches);
+    QString copyArchive(class PgConnection& c, SqliteArchiveBackend& archive, QStringList& mismatches);
     QString copyJournal(class PgConnection& c, QStringList& mismatches);
     QString copyAudit(class PgConnection& c, QStringList& mismatches);
 
