@@ -427,6 +427,40 @@ private Q_SLOTS:
         QCOMPARE(bitsOf(seen), bitsOf(samples));
     }
 
+    void retentionCutsPackedHours()
+    {
+        QList<int> ids;
+        QString db;
+        auto c = freshArchive(&ids, &db);
+        const qint64 hour = 3'600'000;
+        std::vector<PgSample> rows;
+        QList<PgPoint> kept;
+        const qint64 cutoff = Nov30 + 6 * hour + hour / 2;
+        for (qint64 t = Nov30 + 5 * hour; t < Nov30 + 8 * hour; t += 1000) {
+            rows.push_back({ids[0], t, t / 1000 % 17 * 0.5});
+            if (t >= cutoff)
+                kept.append({t, rows.back().value});
+        }
+        QCOMPARE(PgArchiveWriter(*c).write(rows), QString());
+        QCOMPARE(packAll(*c, ids), 2);
+        PgArchiveBackend backend(m_cluster.conninfo(db), PgArchiveBackend::Layout::Rows);
+        QCOMPARE(backend.open(nullptr), QString());
+        backend.bindTrends({{QStringLiteral("A"), QStringLiteral("t1")}, {QStringLiteral("A"), QStringLiteral("T1")}});
+        // The packed hour before the cut goes whole, the one it straddles keeps its second half.
+        int removed = 0;
+        for (int round = 0; round < 8; ++round) {
+            const int now = backend.expire({cutoff, 1000});
+            QVERIFY(now <= 1000);
+            removed += now;
+        }
+        QCOMPARE(removed, 5400);
+        QCOMPARE(bitsOf(PgArchiveReader(*c).range(ids[0], Nov30, Nov30 + Day)), bitsOf(kept));
+        QCOMPARE(count(*c, "SELECT count(*) FROM rollups WHERE t < " + QByteArray::number(cutoff)), 0);
+        qint64 oldest = 0;
+        QVERIFY(backend.oldest(ids[0], &oldest));
+        QCOMPARE(oldest, cutoff);
+    }
+
     void retentionDropsWholeMonths_data()
     {
         QTest::addColumn<qint64>("cutoff");
@@ -678,7 +712,7 @@ private Q_SLOTS:
         QList<PgPoint> written[2];
         for (qint64 i = 0; i < 12 * 3600; ++i)
             for (int trend = 0; trend < 2; ++trend) {
-                rows.push_back({ids[trend], Nov30 + i * 1000, std::sin(i / (100.0 + trend)) * 30});
+                rows.push_back({ids[trend], Nov30 + 13 * 3'600'000 + i * 1000, std::sin(i / (100.0 + trend)) * 30});
                 written[trend].append({rows.back().timeMs, rows.back().value});
             }
         QCOMPARE(PgArchiveWriter(*c).write(rows), QString());
@@ -697,13 +731,14 @@ private Q_SLOTS:
         QVERIFY(packedBefore > 0);
         const auto everything = [&] {
             for (int trend = 0; trend < 2; ++trend)
-                QCOMPARE(bitsOf(PgArchiveReader(*c).range(ids[trend], Nov30, Nov30 + Day)), bitsOf(written[trend]));
+                QCOMPARE(bitsOf(PgArchiveReader(*c).range(ids[trend], Nov30, Nov30 + 2 * Day)), bitsOf(written[trend]));
             QCOMPARE(count(*c, "SELECT count(*) FROM history"), 2 * 12 * 3600);
         };
         everything();
-        // The packer continues where it was.
+        // The packer continues where it was, and November, all packed, gives its space back.
         QCOMPARE(packAll(*c, ids) + packedBefore, 22);
         everything();
+        QCOMPARE(count(*c, "SELECT pg_relation_size('samples_202611')"), 0);
     }
 };
 

@@ -2,6 +2,7 @@
 
 #include "HistoryLog.h"
 #include "PgArchiveReader.h"
+#include "PgArchiveSchema.h"
 #include "PgBlockColumns.h"
 #include "PgConnection.h"
 #include "PackedSpans.h"
@@ -63,6 +64,35 @@ QString PgBlockPacker::packSpan(PgConnection& c, int trend, qint64 start)
     if (QString e = c.exec("DELETE FROM rollups WHERE level = 0 AND trend = $1 AND t >= $2 AND t < $3", key).error(); !e.isEmpty())
         return e;
     return transaction.commit();
+}
+
+int PgBlockPacker::releaseEmptied(PgConnection& c, qint64 newestMs, QString* error)
+{
+    const auto months = PgArchiveSchema::partitions(c, error);
+    if (!error->isEmpty())
+        return -1;
+    int released = 0;
+    for (const auto& [name, end] : months) {
+        if (end > PackedSpans::dueBefore(newestMs))
+            break;
+        // Deleted rows leave their pages behind, and no new row will come to reuse them in a past month.
+        // Under the lock no writer can unpack an hour into it between the look and the truncation.
+        const QByteArray table = c.identifier(name);
+        PgTransaction transaction(c);
+        PgResult r = c.exec("SELECT pg_relation_size('" + table + "') > 0 AND NOT EXISTS (SELECT 1 FROM " + table + ")");
+        if (r.ok() && r.text(0, 0) == "t") {
+            r = c.exec("LOCK TABLE " + table + " IN ACCESS EXCLUSIVE MODE");
+            if (r.ok())
+                r = c.exec("SELECT NOT EXISTS (SELECT 1 FROM " + table + ")");
+            if (r.ok() && r.text(0, 0) == "t" && (r = c.exec("TRUNCATE " + table)).ok())
+                ++released;
+        }
+        if (QString e = r.ok() ? transaction.commit() : r.error(); !e.isEmpty()) {
+            *error = e;
+            return -1;
+        }
+    }
+    return released;
 }
 
 qint64 PgBlockPacker::trimBefore(PgConnection& c, const std::vector<qint64>& ids, qint64 cutoffMs, qint64 budget, QString* error)
@@ -148,6 +178,8 @@ int PgBlockPacker::packDue(PgConnection& c, const std::vector<qint64>& ids, int 
         }
         ++packed;
     }
+    if (packed > 0 && releaseEmptied(c, newestMs, error) < 0)
+        return -1;
     return packed;
 }
 

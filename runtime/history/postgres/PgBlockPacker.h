@@ -34,6 +34,9 @@ public:
     PgBlockPacker(const PgBlockPacker&) = delete;
     PgBlockPacker& operator=(const PgBlockPacker&) = delete;
 
+    /// Gives back the space of month partitions of the samples that lie wholly before the live
+    /// window and hold no row any more (all packed); returns how many, or -1 with `error`.
+    static int releaseEmptied(PgConnection& c, qint64 newestMs, QString* error);
     /// Removes at most `budget` packed samples of the trends `ids` older than `cutoffMs`, oldest block
     /// first: a block wholly before the cut goes, one that straddles it is packed again with the
     /// samples it keeps. In the caller's transaction; returns how many samples went, or -1 with `error`.
