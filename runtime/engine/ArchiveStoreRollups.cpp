@@ -215,15 +215,11 @@ void ArchiveRollups::Collector::prepare(SqliteDatabase& db)
     m_preparedFor = &db;
 }
 
-void ArchiveRollups::removeStale(SqliteDatabase& db, qint64 id, qint64 cutoff)
+void ArchiveRollups::removeStale(SqliteDatabase& db, qint64 id, qint64 keepFrom)
 {
-    SqliteStatement oldest = db.prepare("SELECT min(t) FROM samples WHERE trend = ?1");
-    oldest.bind(1, id);
-    const qint64 bound = oldest.step() && !oldest.isNull(0) ? oldest.int64(0) : cutoff;
-    oldest.reset();
     SqliteStatement remove = db.prepare("DELETE FROM rollups WHERE level = ?1 AND trend = ?2 AND t < ?3");
     for (int level = 0; level < Levels; ++level)
-        remove.bind(1, stored(level)).bind(2, id).bind(3, bound).run();
+        remove.bind(1, stored(level)).bind(2, id).bind(3, keepFrom).run();
 }
 
 std::vector<ArchiveRollups::Segment> ArchiveRollups::plan(const std::vector<qint64>& edges, qint64 maxStepMs, qint64 validFrom)

@@ -68,9 +68,9 @@ public:
         SqliteStatement m_drop;
     };
 
-    /// Drops the cells of a trend that begin before its oldest raw sample (or all before `cutoff` when
-    /// the trend has no samples left).
-    static void removeStale(SqliteDatabase& db, qint64 id, qint64 cutoff);
+    /// Drops the cells of a trend that begin before `keepFrom`: its oldest raw sample, or the retention
+    /// cutoff when it has none left.
+    static void removeStale(SqliteDatabase& db, qint64 id, qint64 keepFrom);
 
     /// One piece of a query span, read from one level (-1: raw samples), [from, to).
     struct Segment {

@@ -13,22 +13,22 @@ namespace {
 
 constexpr std::array<PlantVariableSpec, 3> Common{{
     {"WaterPump", true, true},
-    {"Storage.WaterTank", false, false},
+    {"Storage.WaterTank", false, false, 0.01},
     {"Storage.Valve.Manual", true, true},
 }};
 
 // The order here is the order of unitValue() below.
 constexpr std::array<PlantVariableSpec, 10> Unit{{
-    {"WaterTank", false, false},
+    {"WaterTank", false, false, 0.2},
     {"WaterTank.ValveOn", true, true},
     {"WaterTank.FillOn", true, false},
-    {"WaterTank.Temperature", false, false},
-    {"Boiler.FuelTank", false, false},
+    {"WaterTank.Temperature", false, false, 0.1},
+    {"Boiler.FuelTank", false, false, 0.01},
     {"Boiler.FuelTank.PumpOn", true, true},
     {"Boiler.BurnerOn", true, false},
     {"Boiler.SwitchOn", true, true},
-    {"Boiler.Temperature", false, false},
-    {"Kondensation", false, false},
+    {"Boiler.Temperature", false, false, 0.1},
+    {"Kondensation", false, false, 0.001},
 }};
 
 constexpr int CommonCount = static_cast<int>(Common.size());
@@ -346,8 +346,14 @@ double PlantSimulator::numericValue(int index) const
 
 void PlantSimulator::publish(TagStore& tags, qint64 timestampMs) const
 {
-    for (int i = 0; i < variableCount(); ++i)
-        tags.publish(m_names[static_cast<size_t>(i)], value(i), TagQuality::Good, timestampMs);
+    for (int i = 0; i < variableCount(); ++i) {
+        const PlantVariableSpec& spec = i < CommonCount ? Common[static_cast<size_t>(i)] : Unit[static_cast<size_t>((i - CommonCount) % UnitCount)];
+        QVariant v = value(i);
+        // The plant computes in full precision; what leaves it has a register's resolution.
+        if (spec.resolution > 0.0)
+            v = static_cast<double>(std::llround(v.toDouble() / spec.resolution)) * spec.resolution;
+        tags.publish(m_names[static_cast<size_t>(i)], v, TagQuality::Good, timestampMs);
+    }
 }
 
 QJsonObject PlantSimulator::saveState() const

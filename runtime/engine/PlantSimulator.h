@@ -16,6 +16,9 @@ struct PlantVariableSpec {
     const char* suffix;
     bool isBool;
     bool operatorSwitch;
+    /// A number is published as a whole multiple of this, as a PLC delivers it from a scaled
+    /// register (the Modbus demo's scale where it has one); 0 for switches.
+    double resolution = 0.0;
 };
 
 struct PlantUnitState {

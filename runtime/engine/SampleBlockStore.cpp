@@ -9,9 +9,16 @@ void SampleBlockStore::createTable(SqliteDatabase& db)
 }
 
 SampleBlockStore::SampleBlockStore(SqliteDatabase& db)
-    : m_db(db)
-    , m_write(db.prepare("INSERT OR REPLACE INTO sample_blocks(trend, start, end, count, data) VALUES(?1, ?2, ?3, ?4, ?5)"))
-    , m_overlapping(db.prepare("SELECT start, end, count, data FROM sample_blocks WHERE trend = ?1 AND start <= ?3 AND end >= ?2 ORDER BY start"))
+    : SampleBlockStore(db.handle(), db.path())
+{
+}
+
+SampleBlockStore::SampleBlockStore(sqlite3* db, const QString& file)
+    : m_file(file)
+    , m_write(db, file, "INSERT OR REPLACE INTO sample_blocks(trend, start, end, count, data) VALUES(?1, ?2, ?3, ?4, ?5)")
+    , m_remove(db, file, "DELETE FROM sample_blocks WHERE trend = ?1 AND start = ?2")
+    , m_find(db, file, "SELECT start, end, count, data FROM sample_blocks WHERE trend = ?1 AND start = ?2")
+    , m_overlapping(db, file, "SELECT start, end, count, data FROM sample_blocks WHERE trend = ?1 AND start <= ?3 AND end >= ?2 ORDER BY start")
 {
 }
 
@@ -25,25 +32,56 @@ void SampleBlockStore::write(qint64 trend, qint64 start, std::span<const PackedS
     m_write.run();
 }
 
+void SampleBlockStore::remove(qint64 trend, qint64 start)
+{
+    m_remove.bind(1, trend).bind(2, start).run();
+}
+
+SampleBlockStore::StoredBlock SampleBlockStore::read(const SqliteStatement& statement)
+{
+    sqlite3_stmt* row = statement.handle();
+    const auto* bytes = static_cast<const char*>(sqlite3_column_blob(row, 3));
+    return {statement.int64(0), statement.int64(1), statement.int64(2), QByteArray(bytes, sqlite3_column_bytes(row, 3))};
+}
+
+std::optional<SampleBlockStore::StoredBlock> SampleBlockStore::find(qint64 trend, qint64 start)
+{
+    m_find.bind(1, trend).bind(2, start);
+    std::optional<StoredBlock> block;
+    if (m_find.step())
+        block = read(m_find);
+    m_find.reset();
+    return block;
+}
+
 QList<SampleBlockStore::StoredBlock> SampleBlockStore::overlapping(qint64 trend, qint64 t0, qint64 t1)
 {
     QList<StoredBlock> blocks;
     m_overlapping.bind(1, trend).bind(2, t0).bind(3, t1);
-    while (m_overlapping.step()) {
-        sqlite3_stmt* row = m_overlapping.handle();
-        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(row, 3));
-        blocks.append({m_overlapping.int64(0), m_overlapping.int64(1), m_overlapping.int64(2),
-                       QByteArray(bytes, sqlite3_column_bytes(row, 3))});
-    }
+    while (m_overlapping.step())
+        blocks.append(read(m_overlapping));
+    m_overlapping.reset();
     return blocks;
 }
 
-QList<PackedSample> SampleBlockStore::unpack(qint64 trend, const StoredBlock& block) const
+SampleBlockCodec::Decoded SampleBlockStore::decodeChecked(const StoredBlock& block)
 {
     auto decoded = SampleBlockCodec::decode(block.data);
     if (decoded.ok() && decoded.samples.size() != block.count)
         decoded.error = QStringLiteral("%1 samples where the table says %2").arg(decoded.samples.size()).arg(block.count);
+    return decoded;
+}
+
+QString SampleBlockStore::problem(const StoredBlock& block)
+{
+    return decodeChecked(block).error;
+}
+
+QList<PackedSample> SampleBlockStore::unpack(qint64 trend, const StoredBlock& block) const
+{
+    auto decoded = decodeChecked(block);
     if (!decoded.ok())
-        throw KalvoraError(QStringLiteral("%1: block of trend %2 from %3: %4").arg(m_db.path()).arg(trend).arg(block.start).arg(decoded.error));
+        throw SqliteError(QStringLiteral("%1: block of trend %2 from %3: %4").arg(m_file).arg(trend).arg(block.start).arg(decoded.error),
+                          SQLITE_CORRUPT);
     return decoded.samples;
 }

@@ -3,6 +3,7 @@
 #include "SampleBlockCodec.h"
 #include "SqliteDatabase.h"
 
+#include <optional>
 #include <span>
 
 /// \brief The packed blocks of an archive file in SQLite: one row per trend and block span, holding
@@ -21,16 +22,27 @@ public:
     static void createTable(SqliteDatabase& db);
 
     explicit SampleBlockStore(SqliteDatabase& db);
+    /// On a connection of its own (a worker's), `file` naming it in messages.
+    SampleBlockStore(sqlite3* db, const QString& file);
     /// Stores (or replaces) the block of `trend` for the span starting at `start`.
     void write(qint64 trend, qint64 start, std::span<const PackedSample> samples);
+    void remove(qint64 trend, qint64 start);
+    /// The block of `trend` for the span starting at `start`, if there is one.
+    std::optional<StoredBlock> find(qint64 trend, qint64 start);
     /// The blocks of `trend` holding samples inside [t0, t1], oldest first.
     QList<StoredBlock> overlapping(qint64 trend, qint64 t0, qint64 t1);
-    /// The samples of one stored block; throws KalvoraError naming the file, the trend and the span
-    /// when the block is damaged.
+    /// The samples of one stored block; a damaged block throws SqliteError as a damaged file does
+    /// (SQLITE_CORRUPT), naming the file, the trend and the span.
     QList<PackedSample> unpack(qint64 trend, const StoredBlock& block) const;
+    /// Why a stored block cannot be read; empty for a sound one.
+    static QString problem(const StoredBlock& block);
 
 private:
-    SqliteDatabase& m_db;
+    static StoredBlock read(const SqliteStatement& statement);
+    static SampleBlockCodec::Decoded decodeChecked(const StoredBlock& block);
+    QString m_file;
     SqliteStatement m_write;
+    SqliteStatement m_remove;
+    SqliteStatement m_find;
     SqliteStatement m_overlapping;
 };

@@ -1,8 +1,12 @@
 #include "SqliteArchiveBackend.h"
 
+#include "ArchivePackWorker.h"
 #include "KalvoraError.h"
+#include "OrderedMerge.h"
+#include "SqliteSpanPacker.h"
 
 #include <QDateTime>
+#include <QTimeZone>
 #include <QDebug>
 #include <QPointer>
 #include <QUrl>
@@ -11,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 #include <thread>
 
 namespace {
@@ -32,9 +37,72 @@ void createSchema(SqliteDatabase& db, int fromVersion)
     // Rollups of schema 2 had no 10-minute level; it is built from their minute cells.
     if (fromVersion == 2)
         ArchiveRollups::derive(db, 2);
+    // Rows of an older archive stay as they are; the packing worker packs them an hour at a time.
+    if (fromVersion < 4)
+        SampleBlockStore::createTable(db);
+}
+
+/// One read's statements see one state of the file, so a span the worker packs meanwhile is seen
+/// either as rows or as a block, never twice or not at all. Inside a transaction it has nothing to do.
+class ReadSnapshot final {
+public:
+    explicit ReadSnapshot(sqlite3* db)
+        : m_db(sqlite3_get_autocommit(db) ? db : nullptr)
+    {
+        if (m_db && sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
+            m_db = nullptr;
+    }
+    ~ReadSnapshot()
+    {
+        if (m_db && sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    ReadSnapshot(const ReadSnapshot&) = delete;
+    ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+
+private:
+    sqlite3* m_db;
+};
+
+qint64 sampleTime(const PackedSample& s)
+{
+    return s.t;
+}
+
+qint64 cellTime(const ArchiveAggregate& cell)
+{
+    return cell.firstT;
 }
 
 const QString ArchiveWhat = QStringLiteral("archive");
+
+
+/// The first packed block that does not decode, named by trend and hour; empty when all are sound.
+QString damagedBlock(sqlite3* db, const std::atomic<bool>& cancel)
+{
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT t.archive, t.trend, b.trend, b.start, b.end, b.count, b.data FROM sample_blocks b "
+                               "LEFT JOIN trends t ON t.id = b.trend", -1, &stmt, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(stmt);
+        return {};
+    }
+    QString problem;
+    const auto text = [&](int c) { return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c))); };
+    while (problem.isEmpty() && !cancel.load() && sqlite3_step(stmt) == SQLITE_ROW) {
+        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, 6));
+        const SampleBlockStore::StoredBlock block{sqlite3_column_int64(stmt, 3), sqlite3_column_int64(stmt, 4), sqlite3_column_int64(stmt, 5),
+                                                  QByteArray(bytes, sqlite3_column_bytes(stmt, 6))};
+        const QString error = SampleBlockStore::problem(block);
+        if (error.isEmpty())
+            continue;
+        const QString name = sqlite3_column_type(stmt, 0) == SQLITE_NULL ? QString::number(sqlite3_column_int64(stmt, 2))
+                                                                          : text(0) + QLatin1Char('/') + text(1);
+        problem = QStringLiteral("the packed samples of trend %1 for the hour from %2 are damaged: %3")
+                      .arg(name, QDateTime::fromMSecsSinceEpoch(block.start, QTimeZone::utc()).toString(Qt::ISODate), error);
+    }
+    sqlite3_finalize(stmt);
+    return problem;
+}
 
 } // namespace
 
@@ -43,13 +111,15 @@ struct SqliteArchiveBackend::Check {
     std::atomic<bool> cancel{false};
 };
 
-SqliteArchiveBackend::SqliteArchiveBackend(QString path)
+SqliteArchiveBackend::SqliteArchiveBackend(QString path, Layout layout)
     : m_path(std::move(path))
+    , m_layout(layout)
 {
 }
 
 SqliteArchiveBackend::~SqliteArchiveBackend()
 {
+    stopPacking();
     stopCheck();
     if (m_bulk)
         endBulk(false);
@@ -65,7 +135,17 @@ QString SqliteArchiveBackend::open(QString* notice)
         *notice = opened.notice;
     try {
         m_db = std::move(opened.database);
+        // A new file hands the pages packing frees back to the file system; that needs
+        // auto_vacuum before the first table, hence the (instant) vacuum of the empty file.
+        SqliteStatement autoVacuum = m_db->prepare("PRAGMA auto_vacuum");
+        if (m_layout == Layout::Packed && autoVacuum.step() && autoVacuum.int64(0) == 0 && SqliteSpanPacker(m_db->handle(), m_db->path()).isEmpty()) {
+            autoVacuum = {};
+            m_db->exec("PRAGMA auto_vacuum=INCREMENTAL");
+            m_db->exec("VACUUM");
+        }
+        autoVacuum = {};
         prepareStatements();
+        startPacking();
     } catch (const KalvoraError& e) {
         resetStatements();
         m_db.reset();
@@ -76,6 +156,7 @@ QString SqliteArchiveBackend::open(QString* notice)
 
 void SqliteArchiveBackend::close()
 {
+    stopPacking();
     stopCheck();
     if (m_bulk)
         endBulk(false);
@@ -92,7 +173,7 @@ void SqliteArchiveBackend::prepareStatements()
     m_select = m_db->prepare("SELECT t, v FROM samples WHERE trend = ?1 AND t >= ?2 AND t <= ?3 ORDER BY t");
     m_selectRollup = m_db->prepare("SELECT first_t, first_v, min_t, min_v, max_t, max_v, last_t, last_v FROM rollups "
                                    "WHERE level = ?1 AND trend = ?2 AND t >= ?3 AND t < ?4 ORDER BY t");
-    m_oldest = m_db->prepare("SELECT min(t) FROM samples WHERE trend = ?1");
+    m_packer = std::make_unique<SqliteSpanPacker>(m_db->handle(), m_db->path());
     // Deletes the oldest expired samples of one trend, at most ?3 + 1 of them.
     m_expire = m_db->prepare("DELETE FROM samples WHERE trend = ?1 AND t < ?2 AND t <= coalesce("
                              "(SELECT t FROM samples WHERE trend = ?1 AND t < ?2 ORDER BY t LIMIT 1 OFFSET ?3), ?2)");
@@ -105,7 +186,8 @@ void SqliteArchiveBackend::resetStatements()
     m_update = {};
     m_select = {};
     m_selectRollup = {};
-    m_oldest = {};
+    m_packer.reset();
+    m_rowSpans.clear();
     m_expire = {};
 }
 
@@ -133,8 +215,42 @@ std::vector<qint64> SqliteArchiveBackend::bindTrends(const QList<std::pair<QStri
     return ids;
 }
 
+void SqliteArchiveBackend::startPacking()
+{
+    if (m_layout == Layout::Packed && m_db)
+        m_worker = std::make_unique<ArchivePackWorker>(m_db->path());
+}
+
+void SqliteArchiveBackend::stopPacking()
+{
+    m_worker.reset();
+}
+
+bool SqliteArchiveBackend::waitPacked(int timeoutMs)
+{
+    return !m_worker || m_worker->waitIdle(timeoutMs);
+}
+
+void SqliteArchiveBackend::unpackFor(const ArchiveRow& row)
+{
+    const qint64 start = PackedSpans::startOf(row.timeMs);
+    if (!m_rowSpans.insert({row.id, start}).second)
+        return;
+    // Its samples go through the rollups once more: the coarse cells hold them already (merging a
+    // sample twice changes nothing), the 10 s cells are built anew.
+    for (const PackedSample& s : m_packer->unpack(row.id, start))
+        m_rollups.add(row.slot, row.id, s.t, s.v);
+}
+
+void SqliteArchiveBackend::packDue()
+{
+    while (const auto span = m_packer->next())
+        m_packer->pack(*span);
+}
+
 void SqliteArchiveBackend::insert(const ArchiveRow& row)
 {
+    unpackFor(row);
     m_insert.bind(1, row.id).bind(2, row.timeMs).bind(3, row.value);
     m_insert.step();
     m_insert.reset();
@@ -149,6 +265,7 @@ void SqliteArchiveBackend::insert(const ArchiveRow& row)
 void SqliteArchiveBackend::writeOnce(const std::vector<ArchiveRow>& rows, const QByteArray& plantState, const Expiry& expiry)
 {
     SqliteTransaction transaction(*m_db);
+    m_rowSpans.clear();
     try {
         for (const ArchiveRow& row : rows)
             insert(row);
@@ -162,8 +279,12 @@ void SqliteArchiveBackend::writeOnce(const std::vector<ArchiveRow>& rows, const 
         transaction.commit();
     } catch (...) {
         m_rollups.clear();
+        m_rowSpans.clear();
         throw;
     }
+    m_rowSpans.clear();
+    if (m_worker)
+        m_worker->wake();
 }
 
 void SqliteArchiveBackend::write(const std::vector<ArchiveRow>& rows, const QByteArray& plantState, const Expiry& expiry)
@@ -195,10 +316,32 @@ int SqliteArchiveBackend::expire(const Expiry& expiry)
         m_expireCursor = (m_expireCursor + 1) % m_ids.size();
         m_expire.bind(1, id).bind(2, expiry.cutoffMs).bind(3, static_cast<qint64>(expiry.batch - removed - 1));
         m_expire.run();
-        const int gone = sqlite3_changes(m_db->handle());
+        int gone = sqlite3_changes(m_db->handle());
+        gone += expireBlocks(id, expiry.cutoffMs, expiry.batch - removed - gone);
         if (gone > 0)
-            ArchiveRollups::removeStale(*m_db, id, expiry.cutoffMs);
+            ArchiveRollups::removeStale(*m_db, id, m_packer->oldest(id).value_or(expiry.cutoffMs));
         removed += gone;
+    }
+    return removed;
+}
+
+int SqliteArchiveBackend::expireBlocks(qint64 id, qint64 cutoff, int batch)
+{
+    int removed = 0;
+    SampleBlockStore& blocks = m_packer->blocks();
+    for (const auto& block : blocks.overlapping(id, std::numeric_limits<qint64>::min(), cutoff - 1)) {
+        if (removed >= batch)
+            break;
+        if (block.end < cutoff) {
+            blocks.remove(id, block.start);
+            removed += static_cast<int>(block.count);
+            continue;
+        }
+        // The block that straddles the cutoff keeps its newer samples.
+        const QList<PackedSample> samples = blocks.unpack(id, block);
+        const QList<PackedSample> kept = PackedSpans::keptFrom(samples, cutoff);
+        removed += static_cast<int>(samples.size() - kept.size());
+        blocks.write(id, block.start, kept);
     }
     return removed;
 }
@@ -207,7 +350,11 @@ void SqliteArchiveBackend::beginBulk()
 {
     if (!m_db)
         throw KalvoraError(QStringLiteral("Archive: not open"));
+    // The worker would only wait for the bulk's transaction.
+    if (m_worker)
+        m_worker->pause(true);
     m_db->begin();
+    m_rowSpans.clear();
     m_bulk = true;
 }
 
@@ -221,6 +368,9 @@ void SqliteArchiveBackend::endBulk(bool keep)
     if (!m_bulk)
         return;
     m_bulk = false;
+    m_rowSpans.clear();
+    if (m_worker)
+        m_worker->pause(false);
     if (!keep) {
         m_rollups.clear();
         m_db->rollback();
@@ -228,16 +378,23 @@ void SqliteArchiveBackend::endBulk(bool keep)
     }
     try {
         m_rollups.flush(*m_db);
+        // Generated history is mostly hours long gone: packed before it commits, it never sits in
+        // the file as rows.
+        if (m_layout == Layout::Packed)
+            packDue();
         m_db->commit();
     } catch (...) {
         m_rollups.clear();
         m_db->rollback();
         throw;
     }
+    if (m_layout == Layout::Packed)
+        SqliteSpanPacker::releaseFreePages(m_db->handle(), m_db->path());
 }
 
 void SqliteArchiveBackend::replaceDamaged(const QString& reason)
 {
+    stopPacking();
     stopCheck();
     if (m_bulk) {
         m_bulk = false;
@@ -251,6 +408,7 @@ void SqliteArchiveBackend::replaceDamaged(const QString& reason)
             prepareStatements();
             QList<std::pair<QString, QString>> names(m_names.begin(), m_names.end());
             bindTrends(names);
+            startPacking();
         } catch (const KalvoraError& e) {
             resetStatements();
             m_db.reset();
@@ -274,8 +432,8 @@ bool SqliteArchiveBackend::isEmpty()
 {
     bool empty = true;
     guardedRead([&] {
-        SqliteStatement any = m_db->prepare("SELECT 1 FROM samples LIMIT 1");
-        empty = !any.step();
+        ReadSnapshot snapshot(m_db->handle());
+        empty = m_packer->isEmpty();
     });
     return empty;
 }
@@ -284,14 +442,9 @@ qint64 SqliteArchiveBackend::newest(const std::vector<qint64>& ids)
 {
     qint64 newest = 0;
     guardedRead([&] {
-        // Per trend, so SQLite answers each from the end of the key instead of reading the table.
-        SqliteStatement last = m_db->prepare("SELECT max(t) FROM samples WHERE trend = ?1");
-        for (const qint64 id : ids) {
-            last.bind(1, id);
-            if (last.step() && !last.isNull(0))
-                newest = std::max(newest, last.int64(0));
-            last.reset();
-        }
+        ReadSnapshot snapshot(m_db->handle());
+        for (const qint64 id : ids)
+            newest = std::max(newest, m_packer->newest(id).value_or(0));
     });
     return newest;
 }
@@ -308,6 +461,35 @@ QByteArray SqliteArchiveBackend::plantState()
 }
 
 void SqliteArchiveBackend::scan(qint64 id, qint64 t0, qint64 t1, const OnSample& onSample)
+{
+    const auto blocks = m_packer->blocks().overlapping(id, t0, t1);
+    if (blocks.isEmpty())
+        return scanRows(id, t0, t1, onSample);
+    OrderedMerge<PackedSample, decltype(&sampleTime), std::function<void(const PackedSample&)>> merge(
+        &sampleTime, [&](const PackedSample& s) { onSample(s.t, s.v); });
+    for (const auto& block : blocks)
+        for (const PackedSample& s : m_packer->blocks().unpack(id, block))
+            if (s.t >= t0 && s.t <= t1)
+                merge.packed(s);
+    scanRows(id, t0, t1, [&](qint64 t, double v) { merge.row({t, v}); });
+    merge.finish();
+}
+
+void SqliteArchiveBackend::scanCells(int level, qint64 id, qint64 from, qint64 to, const OnCell& onCell)
+{
+    // Packed hours have no 10 s cells in the table; they come from the block.
+    const auto blocks = level == 0 ? m_packer->blocks().overlapping(id, from, to - 1) : QList<SampleBlockStore::StoredBlock>{};
+    if (blocks.isEmpty())
+        return scanLevel(level, id, from, to, onCell);
+    OrderedMerge<ArchiveAggregate, decltype(&cellTime), OnCell> merge(&cellTime, onCell);
+    const auto packed = [&](const ArchiveAggregate& cell) { merge.packed(cell); };
+    for (const auto& block : blocks)
+        PackedSpans::cells(m_packer->blocks().unpack(id, block), ArchiveRollups::StepMs[0], from, to, packed);
+    scanLevel(level, id, from, to, [&](const ArchiveAggregate& cell) { merge.row(cell); });
+    merge.finish();
+}
+
+void SqliteArchiveBackend::scanRows(qint64 id, qint64 t0, qint64 t1, const OnSample& onSample)
 {
     m_select.bind(1, id).bind(2, t0).bind(3, t1);
     sqlite3_stmt* stmt = m_select.handle();
@@ -337,17 +519,21 @@ void SqliteArchiveBackend::scanLevel(int level, qint64 id, qint64 from, qint64 t
 
 bool SqliteArchiveBackend::range(qint64 id, qint64 t0, qint64 t1, const OnSample& onSample)
 {
-    return guardedRead([&] { scan(id, t0, t1, onSample); });
+    return guardedRead([&] {
+        ReadSnapshot snapshot(m_db->handle());
+        scan(id, t0, t1, onSample);
+    });
 }
 
 bool SqliteArchiveBackend::pieces(qint64 id, const std::vector<ArchiveRollups::Segment>& plan, const OnCell& onCell)
 {
     return guardedRead([&] {
+        ReadSnapshot snapshot(m_db->handle());
         for (const ArchiveRollups::Segment& piece : plan) {
             if (piece.level < 0)
                 scan(id, piece.from, piece.to - 1, [&](qint64 t, double v) { onCell(ArchiveAggregate::of(t, v)); });
             else
-                scanLevel(piece.level, id, piece.from, piece.to, onCell);
+                scanCells(piece.level, id, piece.from, piece.to, onCell);
         }
     });
 }
@@ -356,10 +542,10 @@ bool SqliteArchiveBackend::oldest(qint64 id, qint64* timeMs)
 {
     bool any = false;
     const bool read = guardedRead([&] {
-        m_oldest.bind(1, id);
-        any = m_oldest.step() && !m_oldest.isNull(0);
-        *timeMs = any ? m_oldest.int64(0) : 0;
-        m_oldest.reset();
+        ReadSnapshot snapshot(m_db->handle());
+        const auto first = m_packer->oldest(id);
+        any = first.has_value();
+        *timeMs = first.value_or(0);
     });
     return read && any;
 }
@@ -384,6 +570,8 @@ void SqliteArchiveBackend::startCheck()
         if (rc == SQLITE_OK) {
             sqlite3_busy_timeout(db, 1000);
             problem = SqliteDatabase::quickCheck(db, &check->cancel);
+            if (problem.isEmpty())
+                problem = damagedBlock(db, check->cancel);
         } else if (SqliteDatabase::isDamage(rc)) {
             problem = QString::fromUtf8(sqlite3_errstr(rc));
         }

@@ -6,19 +6,32 @@
 #include <QObject>
 
 #include <memory>
+#include <set>
+#include <utility>
+
+class ArchivePackWorker;
+class SqliteSpanPacker;
 
 /// \brief The archive in one SQLite file beside the runtime (WAL, schema version in `meta`): samples
 /// clustered by trend and time, their rollup cells written in the same transaction (ArchiveRollups),
 /// old samples removed a small batch at a time. A file found damaged, at any time, is moved aside with
 /// its WAL and a fresh one takes its place; a write that met the damage goes into the fresh file.
+///
+/// Raw samples older than the live window are packed per trend and hour into blocks (PackedSpans), by
+/// a worker with its own connection; a back-fill packs its old hours before it commits. Reads merge
+/// blocks and rows and derive the 10 s cells of packed hours, so they answer as if nothing were packed.
 class SqliteArchiveBackend final : public ArchiveBackend {
 public:
-    /// 2: the rollups table. 3: the 10-minute level.
-    static constexpr int SchemaVersion = 3;
+    /// 2: the rollups table. 3: the 10-minute level. 4: packed blocks.
+    static constexpr int SchemaVersion = 4;
     /// How long a refused commit waits, in sample time, before it is tried again.
     static constexpr qint64 RetryMs = 10 * 1000;
 
-    explicit SqliteArchiveBackend(QString path);
+    /// Whether old raw samples are packed into blocks; Rows keeps one row per sample (blocks already
+    /// in the file are still read), for comparing both layouts.
+    enum class Layout { Packed, Rows };
+
+    explicit SqliteArchiveBackend(QString path, Layout layout = Layout::Packed);
     ~SqliteArchiveBackend() override;
 
     QString open(QString* notice) override;
@@ -45,11 +58,20 @@ public:
     void stopCheck() override;
     bool isChecking() const override { return m_check != nullptr; }
 
+    /// Waits until the worker has packed every span due; false after `timeoutMs`. For tests and
+    /// benchmarks.
+    bool waitPacked(int timeoutMs);
+
 private:
     struct Check;
     void prepareStatements();
     void resetStatements();
     void insert(const ArchiveRow& row);
+    /// Before a row goes into a packed hour, the hour becomes rows again (once per transaction).
+    void unpackFor(const ArchiveRow& row);
+    void packDue();
+    void startPacking();
+    void stopPacking();
     void writeOnce(const std::vector<ArchiveRow>& rows, const QByteArray& plantState, const Expiry& expiry);
     void replaceDamaged(const QString& reason);
     /// Runs `read`; a damaged file found on the way is replaced and `read` gives nothing.
@@ -58,16 +80,23 @@ private:
     void finishCheck(quint64 generation, const QString& problem);
     void scan(qint64 id, qint64 t0, qint64 t1, const OnSample& onSample);
     void scanLevel(int level, qint64 id, qint64 from, qint64 to, const OnCell& onCell);
+    void scanRows(qint64 id, qint64 t0, qint64 t1, const OnSample& onSample);
+    void scanCells(int level, qint64 id, qint64 from, qint64 to, const OnCell& onCell);
+    int expireBlocks(qint64 id, qint64 cutoff, int batch);
 
     QString m_path;
+    Layout m_layout;
     std::unique_ptr<SqliteDatabase> m_db;
+    std::unique_ptr<SqliteSpanPacker> m_packer;
+    std::unique_ptr<ArchivePackWorker> m_worker;
+    /// Hours (trend id, start) found free of blocks in the open transaction.
+    std::set<std::pair<qint64, qint64>> m_rowSpans;
     std::vector<qint64> m_ids; ///< the trends bound last, for retention's round through them
     std::vector<std::pair<QString, QString>> m_names;
     SqliteStatement m_insert;
     SqliteStatement m_update;
     SqliteStatement m_select;
     SqliteStatement m_selectRollup;
-    SqliteStatement m_oldest;
     SqliteStatement m_expire;
     ArchiveRollups::Collector m_rollups;
     bool m_bulk = false;

@@ -39,8 +39,19 @@ struct Store {
         if (!error.isEmpty())
             qFatal("%s", qPrintable(error));
     }
+    /// The file's backend while the store has it open; null on a server.
+    SqliteArchiveBackend* file = nullptr;
     /// Opens the same archive (again).
-    QString open(QString* notice = nullptr) { return server ? store.open(server(), notice) : store.open(path, notice); }
+    QString open(QString* notice = nullptr)
+    {
+        if (server)
+            return store.open(server(), notice);
+        auto backend = std::make_unique<SqliteArchiveBackend>(path);
+        file = backend.get();
+        return store.open(std::move(backend), notice);
+    }
+    /// Waits until the file's packer has packed every hour that left the live window.
+    bool packed() { return !file || file->waitPacked(20000); }
 };
 
 /// The reduction worked out the slow way from the samples themselves.

@@ -1,5 +1,6 @@
 // Records as fast as it can until it is killed; reports every sample time that is on disk.
 // Arguments: projects folder, data folder, clock start (ms), hours of history.
+// Or "pack" and an archive file: opens it, says "O", lets the packer work, says "D" when it is done.
 #include "ArchiveStore.h"
 #include "Runtime.h"
 
@@ -12,6 +13,18 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
+    if (args.size() == 3 && args.at(1) == QLatin1String("pack")) {
+        SqliteArchiveBackend archive(args.at(2));
+        if (!archive.open(nullptr).isEmpty())
+            return 3;
+        std::fputs("O\n", stdout);
+        std::fflush(stdout);
+        if (!archive.waitPacked(60000))
+            return 4;
+        std::fputs("D\n", stdout);
+        std::fflush(stdout);
+        return 0;
+    }
     if (args.size() != 5) {
         std::fprintf(stderr, "usage: engine_durability_child projects data startMs backfillHours\n");
         return 2;

@@ -297,6 +297,13 @@ void tst_PlantSimulator::switchesByName()
     QCOMPARE(tags.value(QStringLiteral("Ch1.Kalvora.Unit2.Boiler.BurnerOn")).value, QVariant(false));
     QCOMPARE(tags.value(QStringLiteral("Ch1.Kalvora.Storage.WaterTank")).value.toDouble(), sim.state().storageWater);
     QCOMPARE(sim.variableCount(), 3 + 3 * 10);
+    // Numbers leave the plant at a register's resolution, bit for bit as a scaled register gives them.
+    sim.advance(137.0);
+    sim.publish(tags, 2000);
+    for (const auto& [name, step] : {std::pair{"Unit1.WaterTank", 0.2}, {"Unit2.WaterTank.Temperature", 0.1}, {"Unit3.Boiler.FuelTank", 0.01}}) {
+        const double v = tags.value(QStringLiteral("Ch1.Kalvora.") + QLatin1String(name)).value.toDouble();
+        QVERIFY2(static_cast<double>(std::llround(v / step)) * step == v, name);
+    }
 }
 
 void tst_PlantSimulator::thermostatOnlyActsWhileSwitchedOn()
