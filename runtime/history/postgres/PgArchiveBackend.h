@@ -41,6 +41,9 @@ public:
     bool oldest(qint64 id, qint64* timeMs) override;
     qint64 newest(const std::vector<qint64>& ids) override;
     bool isEmpty() override;
+    /// Waits until the packer has packed every hour due; false after `timeoutMs`. For tests and
+    /// benchmarks.
+    bool waitPacked(int timeoutMs) { return m_packer.waitPacked(timeoutMs); }
     QByteArray plantState() override;
 
 private:

@@ -6,48 +6,48 @@
 #include "PgArrayLiteral.h"
 #include "PgArchiveSchema.h"
 #include "PgBlockColumns.h"
+#include "PgResult.h"
 #include "PgConnection.h"
 
 #include <algorithm>
 #include <limits>
-
-namespace {
-
-/// Samples of packed blocks of trend $1 with $2 <= t < $3, as rows of `columns` (x.t and x.v in them).
-QByteArray packedSamples(const QByteArray& columns)
-{
-    return "SELECT " + columns + " FROM sample_blocks b CROSS JOIN LATERAL " + PgBlockColumns::unpackCall("b") +
-           " x WHERE b.trend = $1::int AND b.start < $3::bigint AND b.start > $2::bigint - " + QByteArray::number(PackedSpans::SpanMs) +
-           " AND x.t >= $2::bigint AND x.t < $3::bigint";
-}
-
-} // namespace
 
 QByteArray PgArchiveReader::arrayLiteral(const std::vector<qint64>& values)
 {
     return PgArrayLiteral::of(std::span<const qint64>(values));
 }
 
+bool PgArchiveReader::packed(int trend, const QByteArray& where, const QList<QByteArray>& params, std::vector<PackedSample>& out)
+{
+    // The blocks come whole and are unpacked here: far cheaper than unnesting them on the server.
+    PgResult r = m_c.exec(QByteArray("SELECT ") + PgBlockColumns::StoredColumns + " FROM sample_blocks WHERE trend = $1 AND " + where + " ORDER BY start",
+        QList<QByteArray>{QByteArray::number(trend)} + params, PgConnection::Rows::Binary);
+    m_error = r.error();
+    for (int i = 0; i < r.rows() && m_error.isEmpty(); ++i)
+        if (QString e = PgBlockColumns::decode(r, i, 0, out); !e.isEmpty())
+            m_error = QStringLiteral("The packed hour of trend %1 from %2 in %3 is damaged: %4").arg(trend).arg(r.int64(i, 0)).arg(m_c.describe(), e);
+    return m_error.isEmpty();
+}
+
 QList<PgPoint> PgArchiveReader::range(int trend, qint64 t0, qint64 t1)
 {
     m_error.clear();
     QList<PgPoint> out;
-    if (t1 < t0)
+    std::vector<PackedSample> blocks;
+    if (t1 < t0 || !packed(trend, "start >= $2 AND start <= $3", {QByteArray::number(PackedSpans::startOf(t0)), QByteArray::number(t1)}, blocks))
         return out;
-    // Rows and packed samples in one round trip; the packed ones first, each part by time.
-    const qint64 end = t1 == std::numeric_limits<qint64>::max() ? t1 : t1 + 1;
-    PgResult r = m_c.exec("SELECT * FROM (" + packedSamples("1 AS packed, x.t, x.v") +
-                              " UNION ALL SELECT 0, t, v FROM samples WHERE trend = $1 AND t >= $2 AND t < $3) u ORDER BY packed DESC, t",
-        {QByteArray::number(trend), QByteArray::number(t0), QByteArray::number(end)}, PgConnection::Rows::Binary);
+    PgResult r = m_c.exec("SELECT t, v FROM samples WHERE trend = $1 AND t >= $2 AND t <= $3 ORDER BY t",
+        {QByteArray::number(trend), QByteArray::number(t0), QByteArray::number(t1)}, PgConnection::Rows::Binary);
     m_error = r.error();
-    out.reserve(r.rows());
+    out.reserve(r.rows() + static_cast<qsizetype>(blocks.size()));
     const auto timeOf = [](const PgPoint& p) { return p.timeMs; };
     const auto append = [&out](const PgPoint& p) { out.append(p); };
     OrderedMerge<PgPoint, decltype(timeOf), decltype(append)> merge(timeOf, append);
-    for (int i = 0; i < r.rows(); ++i) {
-        const PgPoint p{r.int64(i, 1), r.real(i, 2)};
-        r.int64(i, 0) ? merge.packed(p) : merge.row(p);
-    }
+    for (const PackedSample& s : blocks)
+        if (s.t >= t0 && s.t <= t1)
+            merge.packed({s.t, s.v});
+    for (int i = 0; i < r.rows(); ++i)
+        merge.row({r.int64(i, 0), r.real(i, 1)});
     merge.finish();
     return out;
 }
@@ -75,25 +75,23 @@ bool PgArchiveReader::pieces(int trend, const std::vector<ArchiveRollups::Segmen
         froms.push_back(p.from);
         tos.push_back(p.to);
     }
-    // The finest pieces may lie in packed hours: their samples come along, ahead of the pieces.
-    qint64 packedFrom = 0;
-    qint64 packedTo = 0;
+    // The finest pieces may lie in packed hours: those hours' blocks come first.
+    std::vector<qint64> spans;
     for (const ArchiveRollups::Segment& p : plan)
-        if (p.level <= 0) {
-            packedFrom = packedTo > packedFrom ? std::min(packedFrom, p.from) : p.from;
-            packedTo = std::max(packedTo, p.to);
-        }
+        for (qint64 span = PackedSpans::startOf(p.from); p.level <= 0 && span < p.to; span += PackedSpans::SpanMs)
+            if (spans.empty() || spans.back() < span)
+                spans.push_back(span);
+    std::vector<PackedSample> packedSamples;
+    if (!spans.empty() && !packed(trend, "start = ANY($2::bigint[])", {arrayLiteral(spans)}, packedSamples))
+        return false;
     // Every piece in one round trip, in time order.
     PgResult r = m_c.exec(
-        "SELECT * FROM (" + packedSamples("x.t AS first_t, x.v, x.t, x.v, x.t, x.v, x.t, x.v, 0::bigint AS i") +
-            " UNION ALL SELECT x.*, p.i FROM unnest($4::int[], $5::bigint[], $6::bigint[]) WITH ORDINALITY AS p(level, f, e, i) CROSS JOIN LATERAL ("
-            "SELECT first_t, first_v, min_t, min_v, max_t, max_v, last_t, last_v FROM rollups r "
-            "WHERE p.level >= 0 AND r.level = p.level AND r.trend = $1 AND r.t >= p.f AND r.t < p.e "
-            "UNION ALL SELECT s.t, s.v, s.t, s.v, s.t, s.v, s.t, s.v FROM samples s "
-            "WHERE p.level < 0 AND s.trend = $1 AND s.t >= p.f AND s.t < p.e) x) u ORDER BY i, first_t",
-        {QByteArray::number(trend), QByteArray::number(packedFrom), QByteArray::number(packedTo), arrayLiteral(levels), arrayLiteral(froms),
-            arrayLiteral(tos)},
-        PgConnection::Rows::Binary);
+        "SELECT x.*, p.i FROM unnest($2::int[], $3::bigint[], $4::bigint[]) WITH ORDINALITY AS p(level, f, e, i) CROSS JOIN LATERAL ("
+        "SELECT first_t, first_v, min_t, min_v, max_t, max_v, last_t, last_v FROM rollups r "
+        "WHERE p.level >= 0 AND r.level = p.level AND r.trend = $1 AND r.t >= p.f AND r.t < p.e "
+        "UNION ALL SELECT s.t, s.v, s.t, s.v, s.t, s.v, s.t, s.v FROM samples s "
+        "WHERE p.level < 0 AND s.trend = $1 AND s.t >= p.f AND s.t < p.e) x ORDER BY p.i, x.first_t",
+        {QByteArray::number(trend), arrayLiteral(levels), arrayLiteral(froms), arrayLiteral(tos)}, PgConnection::Rows::Binary);
     if (!r.ok()) {
         m_error = r.error();
         return false;
@@ -101,21 +99,18 @@ bool PgArchiveReader::pieces(int trend, const std::vector<ArchiveRollups::Segmen
     const auto cellAt = [&r](int i) {
         return ArchiveAggregate{r.int64(i, 0), r.real(i, 1), r.int64(i, 2), r.real(i, 3), r.int64(i, 4), r.real(i, 5), r.int64(i, 6), r.real(i, 7)};
     };
-    std::vector<PackedSample> packed;
     int row = 0;
-    for (; row < r.rows() && r.int64(row, 8) == 0; ++row)
-        packed.push_back({r.int64(row, 0), r.real(row, 1)});
     const auto firstOf = [](const ArchiveAggregate& a) { return a.firstT; };
     for (size_t piece = 0; piece < plan.size(); ++piece) {
         const ArchiveRollups::Segment& p = plan[piece];
         OrderedMerge<ArchiveAggregate, decltype(firstOf), decltype(onCell)> merge(firstOf, onCell);
         if (p.level == 0)
-            PackedSpans::cells(packed, ArchiveRollups::StepMs[0], p.from, p.to, [&merge](const ArchiveAggregate& cell) { merge.packed(cell); });
+            PackedSpans::cells(packedSamples, ArchiveRollups::StepMs[0], p.from, p.to, [&merge](const ArchiveAggregate& cell) { merge.packed(cell); });
         else if (p.level < 0)
-            for (auto it = std::lower_bound(packed.begin(), packed.end(), PackedSample{p.from, 0.0}, [](const PackedSample& a, const PackedSample& b) {
+            for (auto it = std::lower_bound(packedSamples.begin(), packedSamples.end(), PackedSample{p.from, 0.0}, [](const PackedSample& a, const PackedSample& b) {
                      return a.t < b.t;
                  });
-                 it != packed.end() && it->t < p.to; ++it)
+                 it != packedSamples.end() && it->t < p.to; ++it)
                 merge.packed(ArchiveAggregate::of(it->t, it->v));
         for (; row < r.rows() && r.int64(row, 8) == static_cast<qint64>(piece + 1); ++row)
             merge.row(cellAt(row));

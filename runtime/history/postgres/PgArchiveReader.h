@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ArchiveStoreRollups.h"
+#include "SampleBlockCodec.h"
 
 #include <QList>
 #include <QString>
@@ -39,6 +40,9 @@ public:
     static QByteArray arrayLiteral(const std::vector<qint64>& values);
 
 private:
+    /// Appends the samples of trend's blocks matching `where` ($2 on) to `out`, oldest first.
+    bool packed(int trend, const QByteArray& where, const QList<QByteArray>& params, std::vector<PackedSample>& out);
+
     PgConnection& m_c;
     QString m_error;
 };

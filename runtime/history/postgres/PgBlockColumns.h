@@ -2,6 +2,10 @@
 
 #include "SampleBlockCodec.h"
 
+#include <vector>
+
+class PgResult;
+
 #include <QByteArray>
 #include <QList>
 
@@ -19,6 +23,11 @@ public:
     static QList<QByteArray> params(qint64 spanStart, std::span<const PackedSample> samples);
     /// The column list matching params(), for INSERT.
     static constexpr const char* Columns = "first_t, last_t, n, dt, step, k0, dk, vals";
+    /// The columns decode() reads, in its order.
+    static constexpr const char* StoredColumns = "start, dt, step, k0, dk, vals";
+    /// Appends the samples of the block in binary row `row` (StoredColumns from `column` on) to `out`,
+    /// the same arithmetic as the SQL function; what is wrong with a block altered by hand otherwise.
+    static QString decode(const PgResult& r, int row, int column, std::vector<PackedSample>& out);
     /// The set-returning call that unpacks block `alias` into (t, v), oldest first.
     static QByteArray unpackCall(const char* alias);
     /// Creates (or replaces) the SQL function unpackCall() uses.

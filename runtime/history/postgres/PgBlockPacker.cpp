@@ -201,6 +201,17 @@ void PgBlockPacker::poke()
     m_wake.notify_one();
 }
 
+bool PgBlockPacker::waitPacked(int timeoutMs)
+{
+    if (!m_thread.joinable())
+        return true;
+    std::unique_lock lock(m_mutex);
+    m_poked = true;
+    m_isIdle = false;
+    m_wake.notify_one();
+    return m_idle.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_isIdle; });
+}
+
 void PgBlockPacker::stop()
 {
     if (!m_thread.joinable())
@@ -233,6 +244,10 @@ void PgBlockPacker::loop(QString conninfo)
                 break;
         }
         lock.lock();
+        if (error.isEmpty() && packed < SpansPerRound && !m_poked) {
+            m_isIdle = true;
+            m_idle.notify_all();
+        }
         if (!error.isEmpty()) {
             // The rows stay as they are; the next round tries again on a fresh connection.
             qCWarning(historyLog).noquote() << "Archive: packing old samples failed:" << error;

@@ -47,6 +47,9 @@ public:
     /// Wakes the worker: new samples may have moved the live window.
     void poke();
     void stop();
+    /// Wakes the worker and waits until it finds nothing more due; false after `timeoutMs`. For tests
+    /// and benchmarks.
+    bool waitPacked(int timeoutMs);
 
 private:
     void loop(QString conninfo);
@@ -54,6 +57,8 @@ private:
     std::thread m_thread;
     std::mutex m_mutex;
     std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    bool m_isIdle = false;
     std::vector<qint64> m_ids;
     bool m_poked = false;
     bool m_stopping = false;
