@@ -247,14 +247,14 @@ int main(int argc, char** argv)
                 lite.add(s.trend - ids[0], s.timeMs, s.value);
             lite.commit();
             sqliteMs += static_cast<double>(timer.nsecsElapsed()) / 1e6;
-            // As the worker would after each batch, with the autovacuum's help now and then.
+            // As the worker would after each batch; an hour passes between two in a plant, time enough
+            // for the autovacuum to free what the packing deleted.
             if (packed) {
                 timer.start();
                 if (PgBlockPacker::packDue(c, idList, INT_MAX, &error) < 0)
                     fail(error);
                 packMs += static_cast<double>(timer.nsecsElapsed()) / 1e6;
-                if (first / perBatch % 6 == 5)
-                    c.exec("VACUUM samples");
+                c.exec("VACUUM samples, rollups");
             }
         }
         if (!packed)
@@ -271,6 +271,9 @@ int main(int argc, char** argv)
         const auto bytes = [&](const QByteArray& sql) { return static_cast<double>(c.exec(sql).int64(0, 0)); };
         p.bytesPerSample = (bytes("SELECT coalesce(sum(pg_total_relation_size(inhrelid)), 0) FROM pg_inherits WHERE inhparent IN ('samples'::regclass, 'rollups'::regclass)") +
                                bytes("SELECT pg_total_relation_size('sample_blocks')")) / rows;
+        const QByteArray part = "SELECT coalesce(sum(pg_total_relation_size(inhrelid)), 0) FROM pg_inherits WHERE inhparent = ";
+        std::printf("PostgreSQL %s: bytes per sample in samples %.1f, rollups %.1f, blocks %.1f\n", packed ? "packed" : "rows",
+            bytes(part + "'samples'::regclass") / rows, bytes(part + "'rollups'::regclass") / rows, bytes("SELECT pg_total_relation_size('sample_blocks')") / rows);
         if (packed) {
             arrayBytes = bytes("SELECT pg_total_relation_size('sample_blocks')") / rows;
             // The same blocks as the codec's blobs, for comparison: their bytes plus a row's head and key.
@@ -304,7 +307,7 @@ int main(int argc, char** argv)
                 reader.range(ids[3], Start + 86'400'000, Start + 2 * 86'400'000 - 1);
                 runs.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
             }
-            print(packed ? "DEBUG range one day packed" : "DEBUG range one day rows", medianMs(runs), "ms");
+            print(packed ? "PostgreSQL one curve's day through range(), packed, median" : "PostgreSQL one curve's day through range(), rows, median", medianMs(runs), "ms");
         }
         charts(lite, q);
         server.close();
