@@ -11,13 +11,41 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
+
+namespace {
+
+/// One snapshot for the reads of a query: the packer may turn an hour's rows into a block between
+/// two statements, and the hour must then be seen in one of them, not in neither. Joins a
+/// transaction already open.
+class Snapshot final {
+public:
+    explicit Snapshot(PgConnection& c)
+        : m_c(c)
+        , m_mine(!c.inTransaction() && c.exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY").ok())
+    {
+    }
+    ~Snapshot()
+    {
+        if (m_mine)
+            m_c.rollback();
+    }
+    Snapshot(const Snapshot&) = delete;
+    Snapshot& operator=(const Snapshot&) = delete;
+
+private:
+    PgConnection& m_c;
+    bool m_mine;
+};
+
+} // namespace
 
 QByteArray PgArchiveReader::arrayLiteral(const std::vector<qint64>& values)
 {
     return PgArrayLiteral::of(std::span<const qint64>(values));
 }
 
-bool PgArchiveReader::packed(int trend, const QByteArray& where, const QList<QByteArray>& params, std::vector<PackedSample>& out)
+bool PgArchiveReader::blockSamples(int trend, const QByteArray& where, const QList<QByteArray>& params, std::vector<PackedSample>& out)
 {
     // The blocks come whole and are unpacked here: far cheaper than unnesting them on the server.
     PgResult r = m_c.exec(QByteArray("SELECT ") + PgBlockColumns::StoredColumns + " FROM sample_blocks WHERE trend = $1 AND " + where + " ORDER BY start",
@@ -34,7 +62,8 @@ QList<PgPoint> PgArchiveReader::range(int trend, qint64 t0, qint64 t1)
     m_error.clear();
     QList<PgPoint> out;
     std::vector<PackedSample> blocks;
-    if (t1 < t0 || !packed(trend, "start >= $2 AND start <= $3", {QByteArray::number(PackedSpans::startOf(t0)), QByteArray::number(t1)}, blocks))
+    const Snapshot snapshot(m_c);
+    if (t1 < t0 || !blockSamples(trend, "start >= $2 AND start <= $3", {QByteArray::number(PackedSpans::startOf(t0)), QByteArray::number(t1)}, blocks))
         return out;
     PgResult r = m_c.exec("SELECT t, v FROM samples WHERE trend = $1 AND t >= $2 AND t <= $3 ORDER BY t",
         {QByteArray::number(trend), QByteArray::number(t0), QByteArray::number(t1)}, PgConnection::Rows::Binary);
@@ -82,7 +111,10 @@ bool PgArchiveReader::pieces(int trend, const std::vector<ArchiveRollups::Segmen
             if (spans.empty() || spans.back() < span)
                 spans.push_back(span);
     std::vector<PackedSample> packedSamples;
-    if (!spans.empty() && !packed(trend, "start = ANY($2::bigint[])", {arrayLiteral(spans)}, packedSamples))
+    std::optional<Snapshot> snapshot;
+    if (!spans.empty())
+        snapshot.emplace(m_c);
+    if (!spans.empty() && !blockSamples(trend, "start = ANY($2::bigint[])", {arrayLiteral(spans)}, packedSamples))
         return false;
     // Every piece in one round trip, in time order.
     PgResult r = m_c.exec(

@@ -38,16 +38,12 @@ QString PgBlockPacker::packSpan(PgConnection& c, int trend, qint64 start)
     for (int i = 0; i < rows.rows(); ++i)
         samples.push_back({rows.int64(i, 0), rows.real(i, 1)});
     // A block the span has already (rows written beside it by an older program) is merged; a row wins.
-    PgResult stored = c.exec("SELECT x.t, x.v FROM sample_blocks b CROSS JOIN LATERAL " + PgBlockColumns::unpackCall("b") +
-                                 " x WHERE b.trend = $1 AND b.start = $2 ORDER BY x.t",
-        {key[0], key[1]}, PgConnection::Rows::Binary);
-    if (!stored.ok())
-        return stored.error();
+    std::vector<PackedSample> block;
+    PgArchiveReader reader(c);
+    if (!reader.blockSamples(trend, "start = $2", {key[1]}, block))
+        return reader.error();
     std::sort(samples.begin(), samples.end(), [](const PackedSample& a, const PackedSample& b) { return a.t < b.t; });
-    if (stored.rows() > 0) {
-        std::vector<PackedSample> block;
-        for (int i = 0; i < stored.rows(); ++i)
-            block.push_back({stored.int64(i, 0), stored.real(i, 1)});
+    if (!block.empty()) {
         const QList<PackedSample> merged = PackedSpans::merged(block, samples);
         samples.assign(merged.begin(), merged.end());
     }
@@ -113,16 +109,12 @@ qint64 PgBlockPacker::trimBefore(PgConnection& c, const std::vector<qint64>& ids
             removed += count;
             continue;
         }
-        PgResult unpacked = c.exec("SELECT x.t, x.v FROM sample_blocks b CROSS JOIN LATERAL " + PgBlockColumns::unpackCall("b") +
-                                       " x WHERE b.trend = $1 AND b.start = $2 ORDER BY x.t",
-            key, PgConnection::Rows::Binary);
-        if (!unpacked.ok()) {
-            *error = unpacked.error();
+        std::vector<PackedSample> samples;
+        PgArchiveReader reader(c);
+        if (!reader.blockSamples(static_cast<int>(old.int64(i, 0)), "start = $2", {key[1]}, samples)) {
+            *error = reader.error();
             return -1;
         }
-        std::vector<PackedSample> samples;
-        for (int j = 0; j < unpacked.rows(); ++j)
-            samples.push_back({unpacked.int64(j, 0), unpacked.real(j, 1)});
         // The cut, or as far as the budget reaches before it.
         qint64 cut = cutoffMs;
         if (const auto below = static_cast<qint64>(PackedSpans::keptFrom(samples, cutoffMs).size()); static_cast<qint64>(samples.size()) - below > budget - removed)
