@@ -5,6 +5,7 @@
 //   delivering 1,000 tag changes a second to 150 subscribers.
 // Options: --month (start-up on 30 days of archive; takes a few minutes and about 1 GB of disk),
 //          --cpu-seconds N (how long the CPU measurement runs, default 20).
+#include "ArchiveFill.h"
 #include "ArchiveStore.h"
 #include "EngineTestSupport.h"
 #include "ProjectLoader.h"
@@ -31,8 +32,9 @@
 
 namespace {
 
-constexpr qint64 Day = 86400;
-constexpr qint64 Start = 1717228800000;
+using bench::Day;
+using bench::fillArchive;
+using bench::Start;
 
 void print(const char* name, double value, const char* unit)
 {
@@ -103,27 +105,6 @@ double plainInsertRowsPerSecond(const QString& path, qint64 seconds, int trends)
     sqlite3_finalize(insert);
     sqlite3_close(db);
     return static_cast<double>(seconds * trends) / elapsed;
-}
-
-/// Fills `days` of one-second history the way the runtime writes history: per trend in hour runs.
-double fillArchive(ArchiveStore& store, qint64 from, qint64 days)
-{
-    const int trends = store.trendCount();
-    QElapsedTimer timer;
-    timer.start();
-    const qint64 chunk = 3600;
-    for (qint64 hour = 0; hour < days * 24; ++hour) {
-        if (hour % 24 == 0)
-            store.beginBulk();
-        for (int trend = 0; trend < trends; ++trend)
-            for (qint64 s = 0; s < chunk; ++s) {
-                const qint64 second = hour * chunk + s;
-                store.bulkAdd(trend, from + second * 1000, 500.0 + 400.0 * std::sin(second * 0.0007 + trend) + (second * 7919 % 101) / 10.0);
-            }
-        if (hour % 24 == 23)
-            store.endBulk(true);
-    }
-    return static_cast<double>(days * Day * trends) / (timer.nsecsElapsed() / 1e9);
 }
 
 /// The chart query at two chart widths: rollups for the middle of each bucket, raw samples at its edges.

@@ -122,7 +122,9 @@ int main(int argc, char** argv)
 
     QTemporaryDir dir;
     copyProject(dir.path());
-    const RuntimeOptions options = testOptions(dir.path(), hours);
+    RuntimeOptions options = testOptions(dir.path(), hours);
+    // Rows, so every sample of the back-fill can be read straight from the samples table.
+    options.archiveLayout = SqliteArchiveBackend::Layout::Rows;
     const QString archive = QDir(options.dataDirectory).filePath(QStringLiteral("Kalvora/archive.sqlite"));
     {
         Runtime runtime(options);

@@ -196,6 +196,18 @@ void ArchiveRollups::Collector::flush(SqliteDatabase& db)
     m_cells.clear();
 }
 
+void ArchiveRollups::Collector::discard(int level, qint64 id, qint64 from, qint64 to)
+{
+    for (auto& levels : m_open) {
+        Open& open = levels[static_cast<size_t>(level)];
+        if (open.id == id && open.start >= from && open.start < to) {
+            open.id = -1;
+            --m_openCount;
+        }
+    }
+    m_cells.erase(m_cells.lower_bound({level, id, from}), m_cells.lower_bound({level, id, to}));
+}
+
 void ArchiveRollups::Collector::forget()
 {
     m_read = {};

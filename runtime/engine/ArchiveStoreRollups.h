@@ -39,6 +39,9 @@ public:
         /// A sample whose value was replaced: its cells are computed afresh from the raw samples.
         void replaced(qint64 id, qint64 t);
         void flush(SqliteDatabase& db);
+        /// Forgets the cells of `level` collected for trend `id` in [from, to): a packed hour keeps no
+        /// 10 s cells.
+        void discard(int level, qint64 id, qint64 from, qint64 to);
         void clear();
         /// Drops the prepared statements; before the file they belong to closes.
         void forget();

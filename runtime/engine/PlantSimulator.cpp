@@ -338,22 +338,26 @@ QVariant PlantSimulator::value(int index) const
     return unitValue(m_state.units[static_cast<size_t>((index - CommonCount) / UnitCount)], (index - CommonCount) % UnitCount);
 }
 
+QVariant PlantSimulator::deliveredValue(int index) const
+{
+    const PlantVariableSpec& spec = index < CommonCount ? Common[static_cast<size_t>(index)] : Unit[static_cast<size_t>((index - CommonCount) % UnitCount)];
+    const QVariant v = value(index);
+    // The plant computes in full precision; what leaves it has a register's resolution.
+    if (spec.resolution > 0.0)
+        return static_cast<double>(std::llround(v.toDouble() / spec.resolution)) * spec.resolution;
+    return v;
+}
+
 double PlantSimulator::numericValue(int index) const
 {
-    const QVariant v = value(index);
+    const QVariant v = deliveredValue(index);
     return v.typeId() == QMetaType::Bool ? (v.toBool() ? 1.0 : 0.0) : v.toDouble();
 }
 
 void PlantSimulator::publish(TagStore& tags, qint64 timestampMs) const
 {
-    for (int i = 0; i < variableCount(); ++i) {
-        const PlantVariableSpec& spec = i < CommonCount ? Common[static_cast<size_t>(i)] : Unit[static_cast<size_t>((i - CommonCount) % UnitCount)];
-        QVariant v = value(i);
-        // The plant computes in full precision; what leaves it has a register's resolution.
-        if (spec.resolution > 0.0)
-            v = static_cast<double>(std::llround(v.toDouble() / spec.resolution)) * spec.resolution;
-        tags.publish(m_names[static_cast<size_t>(i)], v, TagQuality::Good, timestampMs);
-    }
+    for (int i = 0; i < variableCount(); ++i)
+        tags.publish(m_names[static_cast<size_t>(i)], deliveredValue(i), TagQuality::Good, timestampMs);
 }
 
 QJsonObject PlantSimulator::saveState() const

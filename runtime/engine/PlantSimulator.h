@@ -92,7 +92,9 @@ public:
     /// -1 for a name the plant does not drive.
     int indexOf(const QString& name) const;
     QVariant value(int index) const;
-    /// The value as a number for the archive; on/off gives 1/0.
+    /// The value as the plant delivers it: numbers at their register's resolution.
+    QVariant deliveredValue(int index) const;
+    /// The delivered value as a number for the archive; on/off gives 1/0.
     double numericValue(int index) const;
 
     /// Publishes every variable of the plant with the given time stamp.

@@ -328,7 +328,7 @@ void Runtime::start(const QString& projectName)
         openStore(QStringLiteral("Archiv wird geöffnet"), QStringLiteral("archive.sqlite"), [this](const QString& path, QString* notice) {
             const HistorySettings& history = m_project.history;
             if (history.store == HistoryStoreKind::Embedded)
-                return m_archive->open(path, notice);
+                return m_archive->open(std::make_unique<SqliteArchiveBackend>(path, m_options.archiveLayout), notice);
             if (!m_options.historyServer.archive || !m_options.historyServer.alarmJournal)
                 return QStringLiteral("%1: this program keeps history only in files and cannot use the database server the project names")
                     .arg(QDir::toNativeSeparators(QDir(projectDirectory()).filePath(QStringLiteral("project.json"))));

@@ -5,6 +5,7 @@
 #include "PlantSource.h"
 #include "Project.h"
 #include "RuntimeAccess.h"
+#include "SqliteArchiveBackend.h"
 
 #include <QObject>
 #include <QString>
@@ -55,6 +56,8 @@ struct RuntimeOptions {
     qint64 startTimeMs = 0;
     /// Hours of simulated history written into an empty archive at start, so charts show something.
     int backfillHours = 24;
+    /// How the embedded archive file keeps old samples; Rows only to compare layouts.
+    SqliteArchiveBackend::Layout archiveLayout = SqliteArchiveBackend::Layout::Packed;
     /// Plant speed factor; 0 takes the project's.
     double speed = 0.0;
     /// When set, start() runs this project whatever name the start control asks for, so the same

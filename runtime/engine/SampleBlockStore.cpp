@@ -1,5 +1,7 @@
 #include "SampleBlockStore.h"
 
+#include "PackedSpans.h"
+
 #include <sqlite3.h>
 
 void SampleBlockStore::createTable(SqliteDatabase& db)
@@ -72,6 +74,16 @@ SampleBlockCodec::Decoded SampleBlockStore::decodeChecked(const StoredBlock& blo
     return decoded;
 }
 
+QList<ArchiveAggregate> SampleBlockStore::cellsOf(qint64 trend, const StoredBlock& block) const
+{
+    const QList<PackedSample> samples = unpack(trend, block);
+    Decoded& kept = m_decoded[{trend, block.start}];
+    if (kept.cells.isEmpty())
+        PackedSpans::cells(samples, PackedSpans::CellMs, block.start, block.start + PackedSpans::SpanMs,
+                           [&](const ArchiveAggregate& cell) { kept.cells.append(cell); });
+    return kept.cells;
+}
+
 QString SampleBlockStore::problem(const StoredBlock& block)
 {
     return decodeChecked(block).error;
@@ -79,9 +91,16 @@ QString SampleBlockStore::problem(const StoredBlock& block)
 
 QList<PackedSample> SampleBlockStore::unpack(qint64 trend, const StoredBlock& block) const
 {
+    // A block written anew under the same key has other bytes, so the cache never answers for it.
+    const auto key = std::pair{trend, block.start};
+    if (const auto it = m_decoded.find(key); it != m_decoded.end() && it->second.data == block.data)
+        return it->second.samples;
     auto decoded = decodeChecked(block);
     if (!decoded.ok())
         throw SqliteError(QStringLiteral("%1: block of trend %2 from %3: %4").arg(m_file).arg(trend).arg(block.start).arg(decoded.error),
                           SQLITE_CORRUPT);
+    if (m_decoded.size() >= CacheBlocks)
+        m_decoded.clear();
+    m_decoded[key] = {block.data, decoded.samples, {}};
     return decoded.samples;
 }

@@ -3,6 +3,7 @@
 #include "ArchivePackWorker.h"
 #include "KalvoraError.h"
 #include "OrderedMerge.h"
+#include "PackedWindow.h"
 #include "SqliteSpanPacker.h"
 
 #include <QDateTime>
@@ -114,6 +115,15 @@ struct SqliteArchiveBackend::Check {
 SqliteArchiveBackend::SqliteArchiveBackend(QString path, Layout layout)
     : m_path(std::move(path))
     , m_layout(layout)
+    , m_bulkSpans({[this](qint64 id, qint64 start) { return !m_packer->blocks().find(id, start) && !m_packer->hasRows(id, start); },
+                   [this](const BulkSpanBuffer::Span& span) {
+                       m_packer->blocks().write(span.id, span.start, span.samples);
+                       m_rollups.discard(0, span.id, span.start, span.start + PackedSpans::SpanMs);
+                   },
+                   [this](const BulkSpanBuffer::Span& span) {
+                       for (const PackedSample& s : span.samples)
+                           m_insert.bind(1, span.id).bind(2, s.t).bind(3, s.v).run();
+                   }})
 {
 }
 
@@ -356,10 +366,20 @@ void SqliteArchiveBackend::beginBulk()
     m_db->begin();
     m_rowSpans.clear();
     m_bulk = true;
+    if (m_layout == Layout::Packed) {
+        qint64 newest = 0;
+        for (const qint64 id : m_ids)
+            newest = std::max(newest, m_packer->newest(id).value_or(0));
+        m_bulkSpans.begin(static_cast<int>(m_ids.size()), newest);
+    }
 }
 
 void SqliteArchiveBackend::bulkAdd(const ArchiveRow& row)
 {
+    if (m_layout == Layout::Packed && m_bulkSpans.add(row)) {
+        m_rollups.add(row.slot, row.id, row.timeMs, row.value);
+        return;
+    }
     insert(row);
 }
 
@@ -372,11 +392,13 @@ void SqliteArchiveBackend::endBulk(bool keep)
     if (m_worker)
         m_worker->pause(false);
     if (!keep) {
+        m_bulkSpans.clear();
         m_rollups.clear();
         m_db->rollback();
         return;
     }
     try {
+        m_bulkSpans.finish();
         m_rollups.flush(*m_db);
         // Generated history is mostly hours long gone: packed before it commits, it never sits in
         // the file as rows.
@@ -384,6 +406,7 @@ void SqliteArchiveBackend::endBulk(bool keep)
             packDue();
         m_db->commit();
     } catch (...) {
+        m_bulkSpans.clear();
         m_rollups.clear();
         m_db->rollback();
         throw;
@@ -398,6 +421,7 @@ void SqliteArchiveBackend::replaceDamaged(const QString& reason)
     stopCheck();
     if (m_bulk) {
         m_bulk = false;
+        m_bulkSpans.clear();
         m_db->rollback();
     }
     resetStatements();
@@ -460,31 +484,39 @@ QByteArray SqliteArchiveBackend::plantState()
     return state;
 }
 
-void SqliteArchiveBackend::scan(qint64 id, qint64 t0, qint64 t1, const OnSample& onSample)
+PackedWindow SqliteArchiveBackend::packedFor(qint64 id, const PackedWindow::Ranges& ranges, bool withCells)
 {
-    const auto blocks = m_packer->blocks().overlapping(id, t0, t1);
-    if (blocks.isEmpty())
+    static_assert(ArchiveRollups::StepMs[0] == PackedSpans::CellMs);
+    PackedWindow window;
+    SampleBlockStore& blocks = m_packer->blocks();
+    for (const auto& [t0, t1] : PackedWindow::spanRuns(ranges))
+        for (const auto& block : blocks.overlapping(id, t0, t1))
+            window.add(block.start, blocks.unpack(id, block), withCells ? blocks.cellsOf(id, block) : QList<ArchiveAggregate>{});
+    return window;
+}
+
+void SqliteArchiveBackend::scan(qint64 id, qint64 t0, qint64 t1, const PackedWindow& packed, const OnSample& onSample)
+{
+    if (!packed.touches(t0, t1))
         return scanRows(id, t0, t1, onSample);
+    if (packed.covers(t0, t1))
+        return packed.samples(t0, t1, [&](const PackedSample& s) { onSample(s.t, s.v); });
     OrderedMerge<PackedSample, decltype(&sampleTime), std::function<void(const PackedSample&)>> merge(
         &sampleTime, [&](const PackedSample& s) { onSample(s.t, s.v); });
-    for (const auto& block : blocks)
-        for (const PackedSample& s : m_packer->blocks().unpack(id, block))
-            if (s.t >= t0 && s.t <= t1)
-                merge.packed(s);
+    packed.samples(t0, t1, [&](const PackedSample& s) { merge.packed(s); });
     scanRows(id, t0, t1, [&](qint64 t, double v) { merge.row({t, v}); });
     merge.finish();
 }
 
-void SqliteArchiveBackend::scanCells(int level, qint64 id, qint64 from, qint64 to, const OnCell& onCell)
+void SqliteArchiveBackend::scanCells(int level, qint64 id, qint64 from, qint64 to, const PackedWindow& packed, const OnCell& onCell)
 {
     // Packed hours have no 10 s cells in the table; they come from the block.
-    const auto blocks = level == 0 ? m_packer->blocks().overlapping(id, from, to - 1) : QList<SampleBlockStore::StoredBlock>{};
-    if (blocks.isEmpty())
+    if (level != 0 || !packed.touches(from, to - 1))
         return scanLevel(level, id, from, to, onCell);
+    if (packed.covers(from, to - 1))
+        return packed.cells(from, to, onCell);
     OrderedMerge<ArchiveAggregate, decltype(&cellTime), OnCell> merge(&cellTime, onCell);
-    const auto packed = [&](const ArchiveAggregate& cell) { merge.packed(cell); };
-    for (const auto& block : blocks)
-        PackedSpans::cells(m_packer->blocks().unpack(id, block), ArchiveRollups::StepMs[0], from, to, packed);
+    packed.cells(from, to, [&](const ArchiveAggregate& cell) { merge.packed(cell); });
     scanLevel(level, id, from, to, [&](const ArchiveAggregate& cell) { merge.row(cell); });
     merge.finish();
 }
@@ -521,7 +553,7 @@ bool SqliteArchiveBackend::range(qint64 id, qint64 t0, qint64 t1, const OnSample
 {
     return guardedRead([&] {
         ReadSnapshot snapshot(m_db->handle());
-        scan(id, t0, t1, onSample);
+        scan(id, t0, t1, packedFor(id, {{t0, t1}}, false), onSample);
     });
 }
 
@@ -529,11 +561,20 @@ bool SqliteArchiveBackend::pieces(qint64 id, const std::vector<ArchiveRollups::S
 {
     return guardedRead([&] {
         ReadSnapshot snapshot(m_db->handle());
+        // Only the pieces read from raw samples or 10 s cells need the packed hours.
+        PackedWindow::Ranges fine;
+        bool cells = false;
+        for (const ArchiveRollups::Segment& piece : plan) {
+            if (piece.level <= 0)
+                fine.emplace_back(piece.from, piece.to - 1);
+            cells = cells || piece.level == 0;
+        }
+        const PackedWindow packed = packedFor(id, fine, cells);
         for (const ArchiveRollups::Segment& piece : plan) {
             if (piece.level < 0)
-                scan(id, piece.from, piece.to - 1, [&](qint64 t, double v) { onCell(ArchiveAggregate::of(t, v)); });
+                scan(id, piece.from, piece.to - 1, packed, [&](qint64 t, double v) { onCell(ArchiveAggregate::of(t, v)); });
             else
-                scanCells(piece.level, id, piece.from, piece.to, onCell);
+                scanCells(piece.level, id, piece.from, piece.to, packed, onCell);
         }
     });
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "ArchiveBackend.h"
+#include "BulkSpanBuffer.h"
+#include "PackedWindow.h"
 #include "SqliteDatabase.h"
 
 #include <QObject>
@@ -78,10 +80,12 @@ private:
     template <class F>
     bool guardedRead(F&& read);
     void finishCheck(quint64 generation, const QString& problem);
-    void scan(qint64 id, qint64 t0, qint64 t1, const OnSample& onSample);
+    /// The packed hours of trend `id` that the ranges touch, decoded.
+    PackedWindow packedFor(qint64 id, const PackedWindow::Ranges& ranges, bool withCells);
+    void scan(qint64 id, qint64 t0, qint64 t1, const PackedWindow& packed, const OnSample& onSample);
     void scanLevel(int level, qint64 id, qint64 from, qint64 to, const OnCell& onCell);
     void scanRows(qint64 id, qint64 t0, qint64 t1, const OnSample& onSample);
-    void scanCells(int level, qint64 id, qint64 from, qint64 to, const OnCell& onCell);
+    void scanCells(int level, qint64 id, qint64 from, qint64 to, const PackedWindow& packed, const OnCell& onCell);
     int expireBlocks(qint64 id, qint64 cutoff, int batch);
 
     QString m_path;
@@ -89,6 +93,7 @@ private:
     std::unique_ptr<SqliteDatabase> m_db;
     std::unique_ptr<SqliteSpanPacker> m_packer;
     std::unique_ptr<ArchivePackWorker> m_worker;
+    BulkSpanBuffer m_bulkSpans;
     /// Hours (trend id, start) found free of blocks in the open transaction.
     std::set<std::pair<qint64, qint64>> m_rowSpans;
     std::vector<qint64> m_ids; ///< the trends bound last, for retention's round through them

@@ -23,6 +23,7 @@ SqliteSpanPacker::SqliteSpanPacker(sqlite3* db, const QString& file)
     , m_deleteCells(db, file, "DELETE FROM rollups WHERE level = ?4 AND trend = ?1 AND t >= ?2 AND t < ?3")
     , m_anyRow(db, file, "SELECT 1 FROM samples LIMIT 1")
     , m_anyBlock(db, file, "SELECT 1 FROM sample_blocks LIMIT 1")
+    , m_rowInSpan(db, file, "SELECT 1 FROM samples WHERE trend = ?1 AND t >= ?2 AND t < ?3 LIMIT 1")
 {
 }
 
@@ -120,6 +121,14 @@ bool SqliteSpanPacker::isEmpty()
     const bool blocks = m_anyBlock.step();
     m_anyBlock.reset();
     return !blocks;
+}
+
+bool SqliteSpanPacker::hasRows(qint64 trend, qint64 start)
+{
+    m_rowInSpan.bind(1, trend).bind(2, start).bind(3, start + PackedSpans::SpanMs);
+    const bool any = m_rowInSpan.step();
+    m_rowInSpan.reset();
+    return any;
 }
 
 void SqliteSpanPacker::releaseFreePages(sqlite3* db, const QString& file)

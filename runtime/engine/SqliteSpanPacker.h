@@ -24,6 +24,8 @@ public:
     std::optional<qint64> oldest(qint64 trend);
     std::optional<qint64> newest(qint64 trend);
     bool isEmpty();
+    /// Whether the hour from `start` has rows.
+    bool hasRows(qint64 trend, qint64 start);
 
     SampleBlockStore& blocks() { return m_blocks; }
     /// Gives the pages packing freed back to the file system (only in files made with
@@ -46,5 +48,6 @@ private:
     SqliteStatement m_deleteRows;
     SqliteStatement m_deleteCells;
     SqliteStatement m_anyRow;
+    SqliteStatement m_rowInSpan;
     SqliteStatement m_anyBlock;
 };

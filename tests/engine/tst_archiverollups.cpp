@@ -84,6 +84,7 @@ void tst_ArchiveRollups::reductionMatchesBruteForce_data()
         row("mostly gaps") << 5u << 96 << 50 << false << 0 << 0 << 0.01 << 0.99 << 200;
         row("recorded live, 6 h") << 6u << 6 << 2000 << true << 0 << 0 << 0.0 << 1.0 << 100;
         row("values recorded again") << 7u << 24 << 4000 << true << 0 << 300 << 0.0 << 1.0 << 50;
+        row("history recorded again in one bulk") << 10u << 24 << 4000 << false << 0 << 300 << 0.0 << 1.0 << 50;
         row("retention half way through a cell") << 8u << 48 << 4000 << false << 7 << 0 << 0.0 << 1.0 << 300;
         row("retention done") << 9u << 48 << 4000 << false << 1000 << 0 << 0.0 << 1.0 << 300;
     }
@@ -113,20 +114,30 @@ void tst_ArchiveRollups::reductionMatchesBruteForce()
                 s.store.commit();
         }
         s.store.commit();
-    } else {
+    }
+    std::mt19937_64 random(seed * 31);
+    const auto recordAgain = [&](int i) -> const ArchiveSample& {
+        ArchiveSample& a = all[static_cast<qsizetype>(random() % static_cast<quint64>(all.size()))];
+        a.value = i % 2 ? 25.0 + i : -25.0 - i; // new extremes, where the aggregates must follow
+        return a;
+    };
+    if (!live) {
         s.store.beginBulk();
         for (const ArchiveSample& a : std::as_const(all))
             s.store.bulkAdd(Slot, a.timeMs, a.value);
+        // History written again in the same transaction, out of order: the later value wins.
+        for (int i = 0; i < replaced; ++i) {
+            const ArchiveSample& a = recordAgain(i);
+            s.store.bulkAdd(Slot, a.timeMs, a.value);
+        }
         s.store.endBulk(true);
     }
     // Old hours are packed by now, so the values recorded again below go into packed hours.
     QVERIFY(s.packed());
     if (hours > 2)
         QVERIFY(countIn(s, "SELECT count(*) FROM sample_blocks") > 0);
-    std::mt19937_64 random(seed * 31);
-    for (int i = 0; i < replaced; ++i) {
-        ArchiveSample& a = all[static_cast<qsizetype>(random() % static_cast<quint64>(all.size()))];
-        a.value = i % 2 ? 25.0 + i : -25.0 - i; // new extremes, where the aggregates must follow
+    for (int i = 0; live && i < replaced; ++i) {
+        const ArchiveSample& a = recordAgain(i);
         s.store.add(Slot, a.timeMs, a.value);
         if (i % 10 == 9)
             s.store.commit();

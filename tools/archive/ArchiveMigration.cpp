@@ -5,7 +5,6 @@
 #include "PgArchiveSchema.h"
 #include "PgArchiveWriter.h"
 #include "PgConnection.h"
-#include "SampleBlockCodec.h"
 #include "SqliteAlarmJournal.h"
 #include "SqliteArchiveBackend.h"
 #include "SqliteDatabase.h"
@@ -15,8 +14,6 @@
 
 #include <sqlite3.h>
 
-#include <deque>
-#include <limits>
 #include <memory>
 
 namespace {
@@ -67,54 +64,6 @@ QString text(sqlite3_stmt* s, int column)
     return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, column)));
 }
 
-/// The packed hours of one trend in the file from a time on, unpacked one at a time as the rows
-/// streamed beside them reach them, so a long archive is never held whole in memory.
-class PackedSource final {
-public:
-    PackedSource(Source& source, const QString& where, qint64 trend, qint64 from)
-        : m_where(where)
-        , m_trend(trend)
-    {
-        if (source.count("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'sample_blocks'", {}) == 0)
-            return;
-        source.query("SELECT start, data FROM sample_blocks WHERE trend = ?1 AND end >= ?2 ORDER BY start", {trend, from}, [&](sqlite3_stmt* s) {
-            m_blocks.push_back({sqlite3_column_int64(s, 0),
-                QByteArray(static_cast<const char*>(sqlite3_column_blob(s, 1)), sqlite3_column_bytes(s, 1))});
-        });
-        m_from = from;
-    }
-    /// Hands every packed sample before `t` to `out`, and skips one at `t` (the row wins).
-    template <class Out>
-    void until(qint64 t, Out&& out)
-    {
-        for (;;) {
-            while (!m_pending.empty() && m_pending.front().t < t) {
-                out(m_pending.front());
-                m_pending.pop_front();
-            }
-            if (!m_pending.empty() || m_next == m_blocks.size() || m_blocks[m_next].first > t)
-                break;
-            const SampleBlockCodec::Decoded d = SampleBlockCodec::decode(m_blocks[m_next].second);
-            if (!d.ok())
-                throw KalvoraError(QStringLiteral("%1: the packed hour of trend %2 from %3 is damaged: %4").arg(m_where).arg(m_trend).arg(m_blocks[m_next].first).arg(d.error));
-            ++m_next;
-            for (const PackedSample& p : d.samples)
-                if (p.t >= m_from)
-                    m_pending.push_back(p);
-        }
-        if (!m_pending.empty() && m_pending.front().t == t)
-            m_pending.pop_front();
-    }
-
-private:
-    QString m_where;
-    qint64 m_trend;
-    qint64 m_from = 0;
-    std::vector<std::pair<qint64, QByteArray>> m_blocks;
-    size_t m_next = 0;
-    std::deque<PackedSample> m_pending;
-};
-
 qint64 pgNumber(PgConnection& c, const QByteArray& sql, const QList<QByteArray>& params)
 {
     PgResult r = c.exec(sql, params);
@@ -131,18 +80,18 @@ QString ArchiveMigration::run()
         for (const QString& file : {m_o.archiveFile, m_o.journalFile})
             if (!file.isEmpty() && !QFileInfo(file).isFile())
                 return QStringLiteral("%1: no such file").arg(file);
-        // Opening brings an archive of an older schema up to date, as the runtime would.
-        SqliteArchiveBackend upgrade(m_o.archiveFile);
-        if (QString e = upgrade.open(nullptr); !e.isEmpty())
+        // Opening brings an archive of an older schema up to date, as the runtime would; the samples
+        // are read through it, packed hours included (it packs nothing while the copy runs).
+        SqliteArchiveBackend archive(m_o.archiveFile, SqliteArchiveBackend::Layout::Rows);
+        if (QString e = archive.open(nullptr); !e.isEmpty())
             return e;
-        upgrade.close();
         PgConnection c;
         if (QString e = c.open(m_o.connection); !e.isEmpty())
             return e;
         if (QString e = PgArchiveSchema::open(c); !e.isEmpty())
             return e;
         QStringList mismatches;
-        if (QString e = copyArchive(c, mismatches); !e.isEmpty())
+        if (QString e = copyArchive(c, archive, mismatches); !e.isEmpty())
             return e;
         if (!m_o.journalFile.isEmpty())
             if (QString e = copyJournal(c, mismatches); !e.isEmpty())
@@ -155,7 +104,7 @@ QString ArchiveMigration::run()
     }
 }
 
-QString ArchiveMigration::copyArchive(PgConnection& c, QStringList& mismatches)
+QString ArchiveMigration::copyArchive(PgConnection& c, SqliteArchiveBackend& archive, QStringList& mismatches)
 {
     Source source(m_o.archiveFile);
     QList<std::pair<QString, QString>> names;
@@ -172,20 +121,13 @@ QString ArchiveMigration::copyArchive(PgConnection& c, QStringList& mismatches)
     for (qsizetype i = 0; i < names.size(); ++i) {
         const qint64 fileId = fileIds[i];
         const QByteArray id = QByteArray::number(ids[i]);
-        // Rows and packed hours alike.
-        const bool packed = source.count("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'sample_blocks'", {}) > 0;
-        const qint64 first = source.count(packed ? "SELECT coalesce(min(m), 0) FROM (SELECT min(t) AS m FROM samples WHERE trend = ?1 "
-                                                   "UNION ALL SELECT min(start) FROM sample_blocks WHERE trend = ?1)"
-                                                 : "SELECT coalesce(min(t), 0) FROM samples WHERE trend = ?1",
-            {fileId});
-        const qint64 last = source.count(packed ? "SELECT coalesce(max(m), -1) FROM (SELECT max(t) AS m FROM samples WHERE trend = ?1 "
-                                                  "UNION ALL SELECT max(end) FROM sample_blocks WHERE trend = ?1)"
-                                                : "SELECT coalesce(max(t), -1) FROM samples WHERE trend = ?1",
-            {fileId});
+        qint64 first = 0;
+        const bool any = archive.oldest(fileId, &first);
+        const qint64 last = any ? archive.newest({fileId}) : -1;
         // Where an earlier run stopped: the newest sample of the file's span already on the server.
         const QList<QByteArray> span{id, QByteArray::number(first), QByteArray::number(last)};
         qint64 after = pgNumber(c, "SELECT greatest((SELECT coalesce(max(t), $2::bigint - 1) FROM samples WHERE trend = $1 AND t >= $2 AND t <= $3), "
-                                   "(SELECT max(last_t) FROM sample_blocks WHERE trend = $1 AND start >= $2 AND start <= $3))",
+                                   "(SELECT max(last_t) FROM sample_blocks WHERE trend = $1 AND start > $2::bigint - 3600000 AND start <= $3))",
             span);
         std::vector<PgSample> batch;
         const auto flush = [&] {
@@ -197,23 +139,18 @@ QString ArchiveMigration::copyArchive(PgConnection& c, QStringList& mismatches)
             batch.clear();
         };
         // The newest copied sample is written again: a batch cut off mid-way is never assumed whole.
-        const auto add = [&](qint64 t, double v) {
-            batch.push_back({ids[i], t, v});
-            if (static_cast<int>(batch.size()) >= m_o.batch)
-                flush();
-        };
-        PackedSource blocks(source, m_o.archiveFile, fileId, after);
-        const auto addPacked = [&](const PackedSample& p) { add(p.t, p.v); };
-        source.query("SELECT t, v FROM samples WHERE trend = ?1 AND t >= ?2 ORDER BY t", {fileId, after}, [&](sqlite3_stmt* s) {
-            blocks.until(sqlite3_column_int64(s, 0), addPacked);
-            add(sqlite3_column_int64(s, 0), sqlite3_column_double(s, 1));
-        });
-        blocks.until(std::numeric_limits<qint64>::max(), addPacked);
+        if (any && !archive.range(fileId, after, last, [&](qint64 t, double v) {
+                batch.push_back({ids[i], t, v});
+                if (static_cast<int>(batch.size()) >= m_o.batch)
+                    flush();
+            }))
+            return QStringLiteral("%1: the archive could not be read").arg(m_o.archiveFile);
         flush();
-        const qint64 inFile = source.count("SELECT count(*) FROM samples WHERE trend = ?1", {fileId}) +
-                              (packed ? source.count("SELECT coalesce(sum(count), 0) FROM sample_blocks WHERE trend = ?1", {fileId}) : 0);
+        const qint64 inFile = source.count("SELECT (SELECT count(*) FROM samples WHERE trend = ?1) + "
+                                           "(SELECT coalesce(sum(count), 0) FROM sample_blocks WHERE trend = ?1)", {fileId});
+        // Hours a runtime on the server has packed meanwhile count too.
         const qint64 onServer = pgNumber(c, "SELECT count(*) FROM samples WHERE trend = $1 AND t >= $2 AND t <= $3", span) +
-                                pgNumber(c, "SELECT coalesce(sum(n), 0) FROM sample_blocks WHERE trend = $1 AND start >= $2 AND start <= $3", span);
+                                pgNumber(c, "SELECT coalesce(sum(n), 0) FROM sample_blocks WHERE trend = $1 AND start > $2::bigint - 3600000 AND start <= $3", span);
         m_report(QStringLiteral("%1/%2: %3 samples in the file, %4 on the server").arg(names[i].first, names[i].second).arg(inFile).arg(onServer));
         if (inFile != onServer)
             mismatches.append(QStringLiteral("%1/%2 has %3 samples in the file, %4 on the server").arg(names[i].first, names[i].second).arg(inFile).arg(onServer));

@@ -5,6 +5,8 @@
 
 #include <functional>
 
+class SqliteArchiveBackend;
+
 /// \brief Copies the embedded archive file and alarm journal file into the archive and journal on a
 /// PostgreSQL server. Resumable: samples go in batches per trend in time order, each batch one
 /// transaction, and a restart continues after the newest sample the server holds for the trend (a
@@ -31,7 +33,7 @@ public:
     QString run();
 
 private:
-    QString copyArchive(class PgConnection& c, QStringList& mismatches);
+    QString copyArchive(class PgConnection& c, SqliteArchiveBackend& archive, QStringList& mismatches);
     QString copyJournal(class PgConnection& c, QStringList& mismatches);
 
     Options m_o;

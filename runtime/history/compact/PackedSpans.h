@@ -19,6 +19,8 @@ class PackedSpans final {
 public:
     static constexpr qint64 SpanMs = 3'600'000;
     static constexpr qint64 LiveMs = 5 * 60'000;
+    /// The finest rollup level, which packed spans do not store.
+    static constexpr qint64 CellMs = 10'000;
     using OnCell = std::function<void(const ArchiveAggregate& cell)>;
 
     /// The start of the span holding `t` (floor, also before 1970).

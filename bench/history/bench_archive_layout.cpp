@@ -1,0 +1,176 @@
+// The archive file's two layouts side by side, in one run: one row per sample ("rows", as before
+// packing) and old hours packed into blocks ("packed"). Printed per layout: bytes per sample of a fresh
+// start's 24-hour archive and of the engine benchmark's month archive, the month's ingest rate, eight
+// curves reduced as a chart asks for them (24 h and the whole month, p50/p95), one zoom step over the
+// month (p95) and the CSV export of a day of all trends.
+// Options: --days N (length of the month archive, default 30; about 1 GB of disk with the rows layout),
+//          --layout rows|packed (only one of them).
+#include "AlarmJournal.h"
+#include "ArchiveFill.h"
+#include "EmbeddedHistory.h"
+#include "EngineTestSupport.h"
+#include "ProjectLoader.h"
+#include "Runtime.h"
+#include "TrendCsvExport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+using Layout = SqliteArchiveBackend::Layout;
+
+qint64 fileBytes(const QString& path)
+{
+    return QFileInfo(path).size() + QFileInfo(path + QStringLiteral("-wal")).size();
+}
+
+struct Percentiles {
+    double p50 = 0;
+    double p95 = 0;
+};
+
+Percentiles percentiles(std::vector<double> ms)
+{
+    std::sort(ms.begin(), ms.end());
+    return {ms[ms.size() / 2], ms[std::min(ms.size() - 1, ms.size() * 95 / 100)]};
+}
+
+/// Eight curves over [t0, t1] as the chart asks: about 1,000 buckets of an aligned length.
+double chartMs(const ArchiveStore& store, qint64 t0, qint64 t1)
+{
+    const qint64 bucket = ArchiveStore::alignedBucketMs(std::max<qint64>(1, (t1 - t0) / 1000));
+    const qint64 a0 = t0 / bucket * bucket;
+    const int n = static_cast<int>((t1 - a0) / bucket + 1);
+    QElapsedTimer timer;
+    timer.start();
+    qsizetype points = 0;
+    for (int i = 0; i < 8; ++i)
+        points += store.reduced(store.archiveOf(i), store.trendAt(i).name, a0, a0 + n * bucket - 1, n).size();
+    const double ms = timer.nsecsElapsed() / 1e6;
+    return points > 0 ? ms : -1.0;
+}
+
+Percentiles chart(const ArchiveStore& store, qint64 t0, qint64 t1, int runs)
+{
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i)
+        ms.push_back(chartMs(store, t0, t1));
+    return percentiles(ms);
+}
+
+/// Zooming in from the whole month by a quarter at a time, around its middle.
+Percentiles zoomSteps(const ArchiveStore& store, qint64 t0, qint64 t1)
+{
+    std::vector<double> ms;
+    for (int round = 0; round < 3; ++round) {
+        qint64 from = t0;
+        qint64 to = t1;
+        for (int step = 0; step < 20; ++step) {
+            const qint64 middle = from + (to - from) / 2;
+            const qint64 half = (to - from) * 2 / 5;
+            from = middle - half;
+            to = middle + half;
+            ms.push_back(chartMs(store, from, to));
+        }
+    }
+    return percentiles(ms);
+}
+
+double csvDayMs(const ArchiveStore& store, qint64 t0, const QString& path)
+{
+    AlarmJournal journal;
+    EmbeddedHistory history(store, journal);
+    std::vector<TrendCsvExport::Curve> curves;
+    for (int i = 0; i < store.trendCount(); ++i)
+        curves.push_back({store.archiveOf(i), store.trendAt(i).name});
+    QObject owner;
+    bool done = false;
+    QElapsedTimer timer;
+    timer.start();
+    TrendCsvExport::start(history, path, curves, t0, t0 + bench::Day * 1000 - 1, &owner, [&](const QString& error) {
+        if (!error.isEmpty())
+            std::printf("export failed: %s\n", qPrintable(error));
+        done = true;
+    });
+    while (!done)
+        QCoreApplication::processEvents();
+    return timer.nsecsElapsed() / 1e6;
+}
+
+void run(Layout layout, qint64 days)
+{
+    const char* name = layout == Layout::Rows ? "rows" : "packed";
+    std::printf("== %s ==\n", name);
+    QTemporaryDir dir;
+    copyProject(dir.path());
+    {
+        RuntimeOptions options = testOptions(dir.path(), 24);
+        options.archiveLayout = layout;
+        QElapsedTimer timer;
+        timer.start();
+        Runtime runtime(options);
+        if (const QString error = startAndWait(runtime, QStringLiteral("Kalvora"), 600000); !error.isEmpty()) {
+            std::printf("%s\n", qPrintable(error));
+            return;
+        }
+        const double startSeconds = timer.nsecsElapsed() / 1e9;
+        runtime.stop();
+        const QString path = QDir(options.dataDirectory).filePath(QStringLiteral("Kalvora/archive.sqlite"));
+        std::printf("  fresh start, 24 h back-fill: %.2f B/sample (%.1f MB), start with back-fill %.1f s\n",
+                    static_cast<double>(fileBytes(path)) / (13.0 * bench::Day), fileBytes(path) / 1e6, startSeconds);
+        if (qEnvironmentVariableIsSet("KALVORA_BENCH_KEEP"))
+            QFile::copy(path, qEnvironmentVariable("KALVORA_BENCH_KEEP") + QLatin1String(name));
+    }
+    const QString path = QDir(dir.path()).filePath(QStringLiteral("month.sqlite"));
+    ArchiveStore store(nullptr);
+    RuntimeOptions options = testOptions(dir.path());
+    const auto project = ProjectLoader::load(QDir(options.projectsRoot).filePath(QStringLiteral("Kalvora")));
+    store.setSettings(project.project.archive);
+    if (const QString error = store.open(std::make_unique<SqliteArchiveBackend>(path, layout)); !error.isEmpty()) {
+        std::printf("%s\n", qPrintable(error));
+        return;
+    }
+    const double rate = bench::fillArchive(store, bench::Start + 1000, days);
+    store.close();
+    const double samples = static_cast<double>(store.trendCount()) * days * bench::Day;
+    std::printf("  month archive (%lld days, %.0f samples): %.2f B/sample (%.1f MB), ingest %.0f rows/s\n", static_cast<long long>(days),
+                samples, fileBytes(path) / samples, fileBytes(path) / 1e6, rate);
+    (void)store.open(std::make_unique<SqliteArchiveBackend>(path, layout));
+    const qint64 end = bench::Start + days * bench::Day * 1000;
+    const Percentiles day = chart(store, end - bench::Day * 1000 + 1, end, 21);
+    const Percentiles month = chart(store, bench::Start + 1, end, 21);
+    const Percentiles zoom = zoomSteps(store, bench::Start + 1, end);
+    std::printf("  8 curves, last 24 h: p50 %.2f ms, p95 %.2f ms\n", day.p50, day.p95);
+    std::printf("  8 curves, %lld days: p50 %.2f ms, p95 %.2f ms\n", static_cast<long long>(days), month.p50, month.p95);
+    std::printf("  zoom step over the month (8 curves): p50 %.2f ms, p95 %.2f ms\n", zoom.p50, zoom.p95);
+    const QString csv = QDir(dir.path()).filePath(QStringLiteral("day.csv"));
+    const double csvMs = csvDayMs(store, end - 2 * bench::Day * 1000 + 1, csv);
+    std::printf("  CSV export of a day, %d trends: %.0f ms (%.1f MB)\n", store.trendCount(), csvMs, QFileInfo(csv).size() / 1e6);
+    store.close();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const qsizetype daysAt = args.indexOf(QStringLiteral("--days"));
+    const qint64 days = daysAt > 0 && daysAt + 1 < args.size() ? args.at(daysAt + 1).toLongLong() : 30;
+    // --layout rows|packed: only one of them, while working on it.
+    const qsizetype layoutAt = args.indexOf(QStringLiteral("--layout"));
+    const QString only = layoutAt > 0 && layoutAt + 1 < args.size() ? args.at(layoutAt + 1) : QString();
+    if (only != QLatin1String("packed"))
+        run(Layout::Rows, days);
+    if (only != QLatin1String("rows"))
+        run(Layout::Packed, days);
+    return 0;
+}
