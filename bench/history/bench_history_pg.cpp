@@ -1,13 +1,19 @@
-// Measures the archive on PostgreSQL beside the embedded SQLite archive, same samples, one run:
-//   ingest rate with rollups, the reduced query of 8 curves over 30 days (1,500 buckets, as a chart),
-//   bytes on disk per sample (table plus indexes, rollups included), and, on PostgreSQL, one trend's
-//   hour read through the B-tree key against a BRIN index on time.
-// Options: --interval-ms N (sample interval, default 10000; 1000 gives the 1 s month, minutes long),
-//          --days N (default 30), --batch-s N (seconds of samples per commit, default 3600).
+// Measures the archive on PostgreSQL beside the embedded SQLite archive, same samples, one run, each
+// in today's layout (a row per sample) and packed (hours past the live window in blocks):
+//   ingest rate with rollups, bytes on disk per sample (tables, keys, rollups, blocks), the reduced
+//   query of 8 curves over the whole span on the cell grid (as the chart asks), and a zoom step to one
+//   day at 20 places (p95).
+// Options: --interval-ms N (sample interval, default 10000; 1000 gives the 1 s archive),
+//          --days N (default 30), --batch-s N (seconds of samples per commit, default 3600),
+//          --full-precision (values in all 52 mantissa bits; default: counts of 0.01, as from a PLC).
 // Runs a throwaway PostgreSQL cluster of its own (as the postgres user when run as root), stopped and
 // removed with its folder on every way out but SIGKILL: on errors and on SIGINT, SIGTERM or SIGHUP too.
 #include "ArchiveStore.h"
 #include "PgArchiveBackend.h"
+#include "PgBlockPacker.h"
+#include "SampleBlockCodec.h"
+#include "SqliteArchiveBackend.h"
+#include "PgArchiveReader.h"
 #include "PgArchiveSchema.h"
 #include "PgArchiveWriter.h"
 #include "PgConnection.h"
@@ -20,6 +26,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -45,9 +52,13 @@ void print(const char* name, double value, const char* unit)
         fail(QStringLiteral("standard output is closed"));
 }
 
+bool fullPrecision = false;
+
 double value(int curve, qint64 i)
 {
-    return 50.0 + 40.0 * std::sin(static_cast<double>(i) / (300.0 + 37.0 * curve)) + static_cast<double>((i * 7919 + curve * 104729) % 100) / 50.0;
+    const double v = 50.0 + 40.0 * std::sin(static_cast<double>(i) / (300.0 + 37.0 * curve)) + static_cast<double>((i * 7919 + curve * 104729) % 100) / 50.0;
+    // A PLC hands over a register: a whole count times its scale.
+    return fullPrecision ? v : static_cast<double>(std::llround(v * 100.0)) * 0.01;
 }
 
 qint64 option(const QStringList& args, const QString& name, qint64 fallback)
@@ -114,6 +125,21 @@ double medianMs(std::vector<double> ms)
     return ms[ms.size() / 2];
 }
 
+double p95Ms(std::vector<double> ms)
+{
+    std::sort(ms.begin(), ms.end());
+    return ms[std::min(ms.size() - 1, ms.size() * 95 / 100)];
+}
+
+/// What one layout of one backend measured.
+struct Figures {
+    double ingestRowsPerS = 0;
+    double packSamplesPerS = 0;
+    double bytesPerSample = 0;
+    double chartMs = 0;
+    double zoomP95Ms = 0;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -124,11 +150,13 @@ int main(int argc, char** argv)
     const qint64 interval = option(args, QStringLiteral("--interval-ms"), 10'000);
     const qint64 days = option(args, QStringLiteral("--days"), 30);
     const qint64 batchS = option(args, QStringLiteral("--batch-s"), 3600);
+    fullPrecision = args.contains(QStringLiteral("--full-precision"));
     const qint64 perCurve = days * 86'400'000LL / interval;
     const qint64 perBatch = std::max<qint64>(1, batchS * 1000 / interval);
     const qint64 end = Start + perCurve * interval - 1;
-    std::printf("%d curves, %lld days at %lld ms, %lld samples per curve per commit\n", Curves, static_cast<long long>(days),
-        static_cast<long long>(interval), static_cast<long long>(perBatch));
+    const double rows = static_cast<double>(perCurve * Curves);
+    std::printf("%d curves, %lld days at %lld ms, %lld samples per curve per commit, %s values\n", Curves, static_cast<long long>(days),
+        static_cast<long long>(interval), static_cast<long long>(perBatch), fullPrecision ? "full-precision" : "PLC (counts of 0.01)");
 
     PostgresCluster cluster;
     QTemporaryDir dir;
@@ -139,134 +167,169 @@ int main(int argc, char** argv)
     }
     if (QString e = cluster.start(); !e.isEmpty())
         fail(e);
-    PgConnection c;
-    QString error = c.open(cluster.conninfo());
-    if (error.isEmpty())
-        error = PgArchiveSchema::open(c);
-    if (!error.isEmpty())
-        fail(error);
-    QList<std::pair<QString, QString>> names;
     ArchiveSettings settings;
     settings.retentionDays = 3650;
     settings.recordIntervalMs = static_cast<int>(interval);
     settings.archives = {{QStringLiteral("bench"), {}}};
+    QList<std::pair<QString, QString>> names;
     for (int k = 0; k < Curves; ++k) {
         names.append({QStringLiteral("bench"), QStringLiteral("c%1").arg(k)});
         settings.archives[0].trends.append({names.back().second, names.back().second, 0, 100, {}});
     }
-    const QList<int> ids = PgArchiveSchema::bindTrends(c, names, &error);
-    if (!error.isEmpty())
-        fail(error);
-
-    ArchiveStore sqlite;
-    sqlite.setSettings(settings);
-    if (QString e = sqlite.open(QDir(dir.path()).filePath(QStringLiteral("archive.sqlite"))); !e.isEmpty())
-        fail(e);
-
-    // Ingest, the same batches into both.
-    PgArchiveWriter writer(c);
-    const QByteArray walBefore = c.exec("SELECT pg_current_wal_lsn()").text(0, 0);
-    double pgMs = 0;
-    double sqliteMs = 0;
     QElapsedTimer timer;
-    for (qint64 first = 0; first < perCurve; first += perBatch) {
-        std::vector<PgSample> batch;
-        batch.reserve(static_cast<size_t>(perBatch * Curves));
-        for (qint64 i = first; i < std::min(perCurve, first + perBatch); ++i)
-            for (int k = 0; k < Curves; ++k)
-                batch.push_back({ids[k], Start + i * interval, value(k, i)});
-        timer.start();
-        if (QString e = writer.write(batch); !e.isEmpty())
-            fail(e);
-        pgMs += static_cast<double>(timer.nsecsElapsed()) / 1e6;
-        timer.start();
-        for (const PgSample& s : batch)
-            sqlite.add(s.trend - ids[0], s.timeMs, s.value);
-        sqlite.commit();
-        sqliteMs += static_cast<double>(timer.nsecsElapsed()) / 1e6;
-    }
-    const double rows = static_cast<double>(perCurve * Curves);
-    print("PostgreSQL ingest with rollups", rows / (pgMs / 1000.0), "rows/s");
-    print("SQLite ingest with rollups", rows / (sqliteMs / 1000.0), "rows/s");
-    // What each committed sample costs the server's write-ahead log, the price of durability.
-    print("PostgreSQL write-ahead log per sample", static_cast<double>(c.exec("SELECT pg_wal_lsn_diff(pg_current_wal_lsn(), $1)", {walBefore}).int64(0, 0)) / rows, "B");
 
-    // A chart of 8 curves over the whole span: buckets as they fall, and on the grid of the rollup cells
-    // as the trend chart asks for them.
-    // Read through the archive as the runtime does: the same reduction over either store.
-    ArchiveStore pg;
-    pg.setSettings(settings);
-    if (QString e = pg.open(std::make_unique<PgArchiveBackend>(cluster.conninfo())); !e.isEmpty())
-        fail(e);
-    const qint64 bucketMs = ArchiveStore::alignedBucketMs((end - Start + 1) / 1500);
-    const qint64 gridStart = Start / bucketMs * bucketMs;
-    const int gridBuckets = static_cast<int>((end - gridStart) / bucketMs + 1);
-    for (const bool aligned : {false, true}) {
-        const qint64 t0 = aligned ? gridStart : Start;
-        const qint64 t1 = aligned ? gridStart + gridBuckets * bucketMs - 1 : end;
-        const int buckets = aligned ? gridBuckets : 1500;
-        std::vector<double> pgRuns, sqliteRuns;
+    // The chart's month on the grid of the rollup cells (about 1,000 buckets), then one day at 20 places.
+    const auto charts = [&](ArchiveStore& store, Figures& f) {
+        const qint64 bucketMs = ArchiveStore::alignedBucketMs((end - Start + 1) / 1000);
+        const qint64 gridStart = Start / bucketMs * bucketMs;
+        const int buckets = static_cast<int>((end - gridStart) / bucketMs + 1);
+        std::vector<double> runs;
         for (int run = 0; run < 7; ++run) {
             timer.start();
             for (int k = 0; k < Curves; ++k)
-                if (pg.reduced(QStringLiteral("bench"), names[k].second, t0, t1, buckets).isEmpty())
+                if (store.reduced(QStringLiteral("bench"), names[k].second, gridStart, gridStart + buckets * bucketMs - 1, buckets).isEmpty())
                     fail(QStringLiteral("no points"));
-            pgRuns.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
-            timer.start();
-            for (int k = 0; k < Curves; ++k)
-                sqlite.reduced(QStringLiteral("bench"), names[k].second, t0, t1, buckets);
-            sqliteRuns.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
-        }
-        print(aligned ? "PostgreSQL reduced, 8 curves, buckets on the cell grid, median" : "PostgreSQL reduced, 8 curves, 1500 buckets as they fall, median",
-            medianMs(pgRuns), "ms");
-        print(aligned ? "SQLite reduced, 8 curves, buckets on the cell grid, median" : "SQLite reduced, 8 curves, 1500 buckets as they fall, median",
-            medianMs(sqliteRuns), "ms");
-    }
-
-    // Bytes on disk per sample.
-    c.exec("VACUUM ANALYZE");
-    const auto bytes = [&](const char* parent) {
-        PgResult r = c.exec(QByteArray("SELECT coalesce(sum(pg_total_relation_size(inhrelid)), 0) FROM pg_inherits WHERE inhparent = '") + parent + "'::regclass");
-        return static_cast<double>(r.int64(0, 0));
-    };
-    const double samplesBytes = bytes("samples");
-    const double rollupBytes = bytes("rollups");
-    print("PostgreSQL bytes per sample, samples table and key", samplesBytes / rows, "B");
-    print("PostgreSQL bytes per sample, with rollups", (samplesBytes + rollupBytes) / rows, "B");
-    sqlite.close();
-    const QString file = QDir(dir.path()).filePath(QStringLiteral("archive.sqlite"));
-    print("SQLite bytes per sample, whole file (samples, rollups, keys)", static_cast<double>(QFileInfo(file).size()) / rows, "B");
-
-    // One trend's hour in the middle: through the key on (trend, t), then through BRIN on t alone.
-    const QByteArray hour = "SELECT count(*) FROM samples WHERE trend = " + QByteArray::number(ids[3]) + " AND t >= " +
-                            QByteArray::number(Start + (end - Start) / 2) + " AND t < " + QByteArray::number(Start + (end - Start) / 2 + 3'600'000);
-    const auto hourMs = [&] {
-        std::vector<double> runs;
-        for (int run = 0; run < 9; ++run) {
-            timer.start();
-            if (!c.exec(hour).ok())
-                fail(QStringLiteral("hour read failed"));
             runs.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
         }
-        return medianMs(runs);
+        f.chartMs = medianMs(runs);
+        runs.clear();
+        const qint64 dayBucket = ArchiveStore::alignedBucketMs(86'400'000 / 1000);
+        for (int place = 0; place < 20; ++place) {
+            const qint64 from = (Start + (end - Start - 86'400'000) / 19 * place) / dayBucket * dayBucket;
+            timer.start();
+            for (int k = 0; k < Curves; ++k)
+                store.reduced(QStringLiteral("bench"), names[k].second, from, from + 1000 * dayBucket - 1, 1000);
+            runs.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+        }
+        f.zoomP95Ms = p95Ms(runs);
     };
-    print("PostgreSQL one trend's hour, B-tree (trend, t)", hourMs(), "ms");
-    c.exec("CREATE INDEX samples_brin ON samples USING brin (t)");
-    c.exec("VACUUM ANALYZE");
-    const double brinBytes = static_cast<double>(c.exec("SELECT coalesce(sum(pg_relation_size(indexrelid)), 0) FROM pg_index i JOIN pg_class x "
-                                                        "ON x.oid = i.indexrelid WHERE x.relname LIKE 'samples_%brin%' OR x.relname LIKE 'samples_%_t_idx'")
-                                                   .int64(0, 0));
-    const double btreeBytes = static_cast<double>(c.exec("SELECT coalesce(sum(pg_relation_size(indexrelid)), 0) FROM pg_index i JOIN pg_class x "
-                                                         "ON x.oid = i.indexrelid WHERE x.relname LIKE 'samples_%pkey'")
-                                                    .int64(0, 0));
-    // Without the key for the moment of the measurement; DDL rolls back like any other statement.
-    c.begin();
-    c.exec("ALTER TABLE samples DROP CONSTRAINT samples_pkey");
-    print("PostgreSQL one trend's hour, BRIN (t)", hourMs(), "ms");
-    c.rollback();
-    print("PostgreSQL bytes per sample, B-tree key", btreeBytes / rows, "B");
-    print("PostgreSQL bytes per sample, BRIN index", brinBytes / rows, "B");
-    c.close();
+
+    Figures pg[2], sqlite[2];
+    double arrayBytes = 0, codecBytes = 0, walPerSample = 0;
+    for (const bool packed : {false, true}) {
+        // PostgreSQL: the writer as the archive uses it; packing as its worker does, a day at a time,
+        // with the vacuum that the server's autovacuum would run beside it.
+        const QString db = packed ? QStringLiteral("packed") : QStringLiteral("rows");
+        PgConnection c;
+        QString error = c.open(cluster.conninfo());
+        if (error.isEmpty() && !c.exec("CREATE DATABASE " + db.toUtf8()).ok())
+            error = QStringLiteral("cannot create database %1").arg(db);
+        if (error.isEmpty())
+            error = c.open(cluster.conninfo(db));
+        if (error.isEmpty())
+            error = PgArchiveSchema::open(c);
+        const QList<int> ids = error.isEmpty() ? PgArchiveSchema::bindTrends(c, names, &error) : QList<int>();
+        if (!error.isEmpty())
+            fail(error);
+        const std::vector<qint64> idList(ids.begin(), ids.end());
+        auto fileBackend = std::make_unique<SqliteArchiveBackend>(QDir(dir.path()).filePath(db + QStringLiteral(".sqlite")),
+            packed ? SqliteArchiveBackend::Layout::Packed : SqliteArchiveBackend::Layout::Rows);
+        SqliteArchiveBackend* file = fileBackend.get();
+        ArchiveStore lite;
+        lite.setSettings(settings);
+        if (QString e = lite.open(std::move(fileBackend)); !e.isEmpty())
+            fail(e);
+        PgArchiveWriter writer(c);
+        const QByteArray walBefore = c.exec("SELECT pg_current_wal_lsn()").text(0, 0);
+        double pgMs = 0, packMs = 0, sqliteMs = 0;
+        for (qint64 first = 0; first < perCurve; first += perBatch) {
+            std::vector<PgSample> batch;
+            batch.reserve(static_cast<size_t>(perBatch * Curves));
+            for (qint64 i = first; i < std::min(perCurve, first + perBatch); ++i)
+                for (int k = 0; k < Curves; ++k)
+                    batch.push_back({ids[k], Start + i * interval, value(k, i)});
+            timer.start();
+            if (QString e = writer.write(batch); !e.isEmpty())
+                fail(e);
+            pgMs += static_cast<double>(timer.nsecsElapsed()) / 1e6;
+            timer.start();
+            for (const PgSample& s : batch)
+                lite.add(s.trend - ids[0], s.timeMs, s.value);
+            lite.commit();
+            sqliteMs += static_cast<double>(timer.nsecsElapsed()) / 1e6;
+            // As the worker would after each batch; an hour passes between two in a plant, time enough
+            // for the autovacuum to free what the packing deleted.
+            if (packed) {
+                timer.start();
+                if (PgBlockPacker::packDue(c, idList, INT_MAX, &error) < 0)
+                    fail(error);
+                packMs += static_cast<double>(timer.nsecsElapsed()) / 1e6;
+                c.exec("VACUUM samples, rollups");
+            }
+        }
+        if (!packed)
+            walPerSample = static_cast<double>(c.exec("SELECT pg_wal_lsn_diff(pg_current_wal_lsn(), $1)", {walBefore}).int64(0, 0)) / rows;
+        if (packed && !file->waitPacked(180'000))
+            fail(QStringLiteral("the file's packer did not finish"));
+        Figures& p = pg[packed];
+        Figures& q = sqlite[packed];
+        p.ingestRowsPerS = rows / (pgMs / 1000.0);
+        q.ingestRowsPerS = rows / (sqliteMs / 1000.0);
+        p.packSamplesPerS = packMs > 0 ? rows / (packMs / 1000.0) : 0;
+
+        c.exec("VACUUM ANALYZE");
+        const auto bytes = [&](const QByteArray& sql) { return static_cast<double>(c.exec(sql).int64(0, 0)); };
+        p.bytesPerSample = (bytes("SELECT coalesce(sum(pg_total_relation_size(inhrelid)), 0) FROM pg_inherits WHERE inhparent IN ('samples'::regclass, 'rollups'::regclass)") +
+                               bytes("SELECT pg_total_relation_size('sample_blocks')")) / rows;
+        const QByteArray part = "SELECT coalesce(sum(pg_total_relation_size(inhrelid)), 0) FROM pg_inherits WHERE inhparent = ";
+        std::printf("PostgreSQL %s: bytes per sample in samples %.1f, rollups %.1f, blocks %.1f\n", packed ? "packed" : "rows",
+            bytes(part + "'samples'::regclass") / rows, bytes(part + "'rollups'::regclass") / rows, bytes("SELECT pg_total_relation_size('sample_blocks')") / rows);
+        if (packed) {
+            arrayBytes = bytes("SELECT pg_total_relation_size('sample_blocks')") / rows;
+            // The same blocks as the codec's blobs, for comparison: their bytes plus a row's head and key.
+            PgResult blocks = c.exec("SELECT b.trend, b.start, x.t, x.v FROM sample_blocks b CROSS JOIN LATERAL kalvora_block_samples(b.start, b.dt, b.step, b.k0, "
+                                     "b.dk, b.vals) x ORDER BY b.trend, b.start, x.t", {}, PgConnection::Rows::Binary);
+            std::vector<PackedSample> one;
+            const auto flush = [&] {
+                if (!one.empty())
+                    codecBytes += static_cast<double>(SampleBlockCodec::encode(one).size()) + 24 + 4 + 40;
+                one.clear();
+            };
+            for (int i = 0; i < blocks.rows(); ++i) {
+                if (i > 0 && (blocks.int64(i, 0) != blocks.int64(i - 1, 0) || blocks.int64(i, 1) != blocks.int64(i - 1, 1)))
+                    flush();
+                one.push_back({blocks.int64(i, 2), blocks.real(i, 3)});
+            }
+            flush();
+            codecBytes /= rows;
+        }
+        // Reads as the runtime makes them, through the archive and its reduction; no packer running.
+        ArchiveStore server;
+        server.setSettings(settings);
+        if (QString e = server.open(std::make_unique<PgArchiveBackend>(cluster.conninfo(db), PgArchiveBackend::Layout::Rows)); !e.isEmpty())
+            fail(e);
+        charts(server, p);
+        {
+            std::vector<double> runs;
+            PgArchiveReader reader(c);
+            for (int run = 0; run < 9; ++run) {
+                timer.start();
+                reader.range(ids[3], Start + 86'400'000, Start + 2 * 86'400'000 - 1);
+                runs.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+            }
+            print(packed ? "PostgreSQL one curve's day through range(), packed, median" : "PostgreSQL one curve's day through range(), rows, median", medianMs(runs), "ms");
+        }
+        charts(lite, q);
+        server.close();
+        lite.close();
+        q.bytesPerSample = static_cast<double>(QFileInfo(QDir(dir.path()).filePath(db + QStringLiteral(".sqlite"))).size()) / rows;
+        c.close();
+        if (!packed)
+            print("PostgreSQL write-ahead log per sample, rows", walPerSample, "B");
+    }
+    std::printf("%-44s %12s %12s %12s %12s\n", "", "PG rows", "PG packed", "SQLite rows", "SQLite packed");
+    const auto line = [](const char* name, double Figures::*field, const char* unit, Figures* a, Figures* b) {
+        std::printf("%-44s %12.1f %12.1f %12.1f %12.1f %s\n", name, a[0].*field, a[1].*field, b[0].*field, b[1].*field, unit);
+    };
+    line("ingest with rollups", &Figures::ingestRowsPerS, "rows/s", pg, sqlite);
+    line("bytes per sample (tables, keys, rollups, blocks)", &Figures::bytesPerSample, "B", pg, sqlite);
+    line("8 curves over the span, ~1000 buckets, median", &Figures::chartMs, "ms", pg, sqlite);
+    line("zoom to one day, 8 curves, 20 places, p95", &Figures::zoomP95Ms, "ms", pg, sqlite);
+    print("PostgreSQL packing, samples per second (a day at a time)", pg[1].packSamplesPerS, "samples/s");
+    print("PostgreSQL blocks as SQL arrays (lz4), bytes per sample", arrayBytes, "B");
+    print("PostgreSQL blocks as codec blobs (estimate, row head and key included)", codecBytes, "B");
+    if (std::fflush(stdout) != 0)
+        fail(QStringLiteral("standard output is closed"));
     cleanUp();
     return 0;
 }

@@ -43,8 +43,14 @@ inline std::unique_ptr<Store> archiveOn(const QString& backend, int deleteBatch 
     if (backend == u"sqlite")
         return std::make_unique<Store>(deleteBatch);
     const QString conninfo = freshDatabase();
-    auto store = std::make_unique<Store>(deleteBatch, [conninfo] { return std::make_unique<PgArchiveBackend>(conninfo); });
+    auto latest = std::make_shared<PgArchiveBackend*>(nullptr);
+    auto store = std::make_unique<Store>(deleteBatch, [conninfo, latest] {
+        auto backend = std::make_unique<PgArchiveBackend>(conninfo);
+        *latest = backend.get();
+        return backend;
+    });
     store->connection = conninfo;
+    store->serverPacked = [latest] { return *latest && (*latest)->waitPacked(20000); };
     return store;
 }
 

@@ -9,6 +9,8 @@
 #include <QMap>
 #include <QTemporaryDir>
 
+#include <functional>
+
 #include <sqlite3.h>
 
 inline ArchiveSettings settings(int deleteBatch = 1000)
@@ -50,8 +52,10 @@ struct Store {
         file = backend.get();
         return store.open(std::move(backend), notice);
     }
+    /// Waits on a server's packer the same way; set by whoever makes the server's store.
+    std::function<bool()> serverPacked;
     /// Waits until the file's packer has packed every hour that left the live window.
-    bool packed() { return !file || file->waitPacked(20000); }
+    bool packed() { return file ? file->waitPacked(20000) : !serverPacked || serverPacked(); }
 };
 
 /// The reduction worked out the slow way from the samples themselves.

@@ -6,6 +6,7 @@
 #include "PgArchiveReader.h"
 #include "PgArchiveSchema.h"
 #include "PgArchiveWriter.h"
+#include "PgBlockPacker.h"
 #include "PgConnection.h"
 #include "PostgresCluster.h"
 
@@ -13,7 +14,11 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <bit>
+#include <cfloat>
+#include <climits>
 #include <memory>
+#include <thread>
 
 #include <sqlite3.h>
 
@@ -50,6 +55,25 @@ const QByteArray RollupsOffTheSamples =
     "GROUP BY 1, 2, 3), "
     "stored AS (SELECT level, trend, t, first_t, first_v, min_t, min_v, max_t, max_v, last_t, last_v FROM rollups) "
     "SELECT (SELECT count(*) FROM (SELECT * FROM truth EXCEPT SELECT * FROM stored) a) + (SELECT count(*) FROM (SELECT * FROM stored EXCEPT SELECT * FROM truth) b)";
+
+/// Packs every hour of the archive's trends that has left the live window; how many it packed.
+int packAll(PgConnection& c, const QList<int>& ids)
+{
+    QString error;
+    const int packed = PgBlockPacker::packDue(c, std::vector<qint64>(ids.begin(), ids.end()), INT_MAX, &error);
+    if (!error.isEmpty())
+        qWarning().noquote() << error;
+    return packed;
+}
+
+/// Samples as "time bits" lines: QCOMPARE then tells -0.0 from 0.0 and shows the first difference.
+QStringList bitsOf(const QList<PgPoint>& points)
+{
+    QStringList out;
+    for (const PgPoint& p : points)
+        out.append(QStringLiteral("%1 %2").arg(p.timeMs).arg(std::bit_cast<quint64>(p.value), 16, 16, QLatin1Char('0')));
+    return out;
+}
 
 } // namespace
 
@@ -161,6 +185,11 @@ private Q_SLOTS:
                                         << QStringLiteral("Archive table rollups: column max_v is missing");
         QTest::newRow("wrong column type") << QString() << QByteArray("ALTER TABLE plant_state ALTER COLUMN saved TYPE text")
                                            << QStringLiteral("Archive table plant_state: column saved is text, expected bigint");
+        QTest::newRow("block column type") << QString()
+                                           << QByteArray("DO $$BEGIN DROP VIEW history CASCADE; ALTER TABLE sample_blocks ALTER COLUMN dt TYPE bigint[]; END$$")
+                                           << QStringLiteral("Archive table sample_blocks: column dt is bigint[], expected integer[]");
+        QTest::newRow("block column missing") << QString() << QByteArray("DO $$BEGIN DROP VIEW history CASCADE; ALTER TABLE sample_blocks DROP COLUMN vals; END$$")
+                                              << QStringLiteral("Archive table sample_blocks: column vals is missing");
     }
 
     void refusesWithReason()
@@ -203,6 +232,9 @@ private Q_SLOTS:
         // The replaced value's cells were computed afresh: the hour before the edge holds only -4.
         QCOMPARE(count(*c, "SELECT count(*) FROM rollups WHERE min_v = -4 AND max_v = -4 AND first_v = -4 AND last_v = -4"), 4);
         QCOMPARE(c->exec("SELECT state FROM plant_state").text(0, 0), QByteArray("{\"state\":1}"));
+        // A late -0.0 merged into stored cells keeps its sign there too.
+        QCOMPARE(writer.write({{ids[1], edge - 1, -0.0}}), QString());
+        QCOMPARE(count(*c, "SELECT count(*) FROM rollups WHERE min_v::text = '-0'"), 4);
     }
 
     void opensEarlierSchemas_data()
@@ -212,6 +244,8 @@ private Q_SLOTS:
             << QList<QByteArray>{"ALTER TABLE samples DROP CONSTRAINT samples_pkey, ADD CONSTRAINT samples_pkey PRIMARY KEY (trend, t)",
                    "ALTER TABLE rollups DROP CONSTRAINT rollups_pkey, ADD CONSTRAINT rollups_pkey PRIMARY KEY (level, trend, t)",
                    "UPDATE kalvora_meta SET value = '1' WHERE key = 'schema_version'"};
+        QTest::newRow("version 2, no packed hours") << QList<QByteArray>{"DROP VIEW history CASCADE", "DROP TABLE sample_blocks",
+                                                           "DROP FUNCTION kalvora_block_samples", "UPDATE kalvora_meta SET value = '2' WHERE key = 'schema_version'"};
     }
 
     void opensEarlierSchemas()
@@ -233,6 +267,7 @@ private Q_SLOTS:
                            "AND reloptions @> '{fillfactor=100}'"),
             6);
         QCOMPARE(PgArchiveReader(*c).range(ids[0], Nov30, Nov30 + Day), (QList<PgPoint>{{Nov30, 1.5}, {Nov30 + Day, 2.5}}));
+        QCOMPARE(count(*c, "SELECT count(*) FROM history"), 2);
     }
 
     void batchesMeetStoredData_data()
@@ -280,13 +315,19 @@ private Q_SLOTS:
         QTest::addColumn<qint64>("t0");
         QTest::addColumn<qint64>("t1");
         QTest::addColumn<int>("buckets");
+        QTest::addColumn<bool>("packed");
         const qint64 start = Nov30 + 12 * 3'600'000LL; // the day crosses the month edge
-        QTest::newRow("day, hour cells") << start << start + Day - 1 << 20;
-        QTest::newRow("day, unaligned") << start - 12345 << start + Day + 777 << 997;
-        QTest::newRow("two hours, 10 s cells") << start + 3'600'000 + 5 << start + 3 * 3'600'000 + 4321 << 333;
-        QTest::newRow("raw samples only") << start + 1000 << start + 601'000 << 400;
-        QTest::newRow("one bucket") << start - Day << start + 2 * Day << 1;
-        QTest::newRow("before the data") << start - 2 * Day << start - Day << 50;
+        // Rows first; then every hour but the live one packed, a few of them unpacked again by late writes.
+        for (const bool packed : {false, true}) {
+            const char* layout = packed ? ", packed" : "";
+            QTest::addRow("day, hour cells%s", layout) << start << start + Day - 1 << 20 << packed;
+            QTest::addRow("day, unaligned%s", layout) << start - 12345 << start + Day + 777 << 997 << packed;
+            QTest::addRow("two hours, 10 s cells%s", layout) << start + 3'600'000 + 5 << start + 3 * 3'600'000 + 4321 << 333 << packed;
+            QTest::addRow("raw samples only%s", layout) << start + 1000 << start + 601'000 << 400 << packed;
+            QTest::addRow("live hour and the one before%s", layout) << start + Day - 7'000'000 << start + Day << 700 << packed;
+            QTest::addRow("one bucket%s", layout) << start - Day << start + 2 * Day << 1 << packed;
+            QTest::addRow("before the data%s", layout) << start - 2 * Day << start - Day << 50 << packed;
+        }
     }
 
     void reducedAsTheEmbeddedArchive()
@@ -294,6 +335,7 @@ private Q_SLOTS:
         QFETCH(qint64, t0);
         QFETCH(qint64, t1);
         QFETCH(int, buckets);
+        QFETCH(bool, packed);
         static QList<int> ids;
         static std::unique_ptr<PgConnection> c;
         static std::unique_ptr<Store> sqlite;
@@ -303,7 +345,8 @@ private Q_SLOTS:
             c = freshArchive(&ids, &db);
             pg = std::make_unique<ArchiveStore>();
             pg->setSettings(settings());
-            QCOMPARE(pg->open(std::make_unique<PgArchiveBackend>(m_cluster.conninfo(db))), QString());
+            // Packed only where this test says so.
+            QCOMPARE(pg->open(std::make_unique<PgArchiveBackend>(m_cluster.conninfo(db), PgArchiveBackend::Layout::Rows)), QString());
             sqlite = std::make_unique<Store>();
             PgArchiveWriter writer(*c);
             QRandomGenerator random(20);
@@ -331,6 +374,28 @@ private Q_SLOTS:
             QCOMPARE(writer.write(again), QString());
             sqlite->store.commit();
         }
+        static bool isPacked = false;
+        if (packed && !isPacked) {
+            isPacked = true;
+            QCOMPARE(packAll(*c, ids), 46);
+            // Late values into packed hours: each write unpacks its hour, the others stay packed.
+            QRandomGenerator random(21);
+            const qint64 start = Nov30 + 12 * 3'600'000LL;
+            // Each twice: a new high, then a new low in its place.
+            std::vector<PgSample> late[2];
+            for (int i = 0; i < 5; ++i) {
+                const qint64 t = start + random.bounded(20 * 3600) * 1000LL;
+                late[0].push_back({ids[1], t, 1000.0 + i});
+                late[1].push_back({ids[1], t, -50.0 - i});
+            }
+            for (const std::vector<PgSample>& batch : late) {
+                QCOMPARE(PgArchiveWriter(*c).write(batch), QString());
+                for (const PgSample& s : batch)
+                    sqlite->store.add(1, s.timeMs, s.value);
+                sqlite->store.commit();
+            }
+            QVERIFY(count(*c, "SELECT count(*) FROM sample_blocks") >= 41);
+        }
         for (int trend = 0; trend < 2; ++trend) {
             const QString name = trend ? QStringLiteral("T1") : QStringLiteral("t1");
             const QList<ArchiveSample> expected = sqlite->store.reduced(QStringLiteral("A"), name, t0, t1, buckets);
@@ -338,6 +403,88 @@ private Q_SLOTS:
             QCOMPARE(got.size(), expected.size());
             QCOMPARE(got, expected);
         }
+    }
+
+    void packedHoursReadBackBitForBit_data()
+    {
+        QTest::addColumn<qint64>("start");
+        QTest::addColumn<QList<PgPoint>>("samples");
+        const qint64 hour = 3'600'000;
+        QRandomGenerator random(22);
+        const auto series = [&](qint64 start, qint64 count, auto value, bool irregular = false) {
+            QList<PgPoint> out;
+            qint64 t = start;
+            for (qint64 i = 0; i < count; ++i, t += irregular ? 1 + random.bounded(2500) : 1000)
+                out.append({t, value(i)});
+            return out;
+        };
+        double level = 0;
+        QTest::newRow("PLC counts times 0.1") << Nov30 << series(Nov30, 3 * 3600, [&](qint64) { return (level += random.bounded(7) - 3) * 0.1; });
+        QTest::newRow("full precision") << Nov30 << series(Nov30, 3 * 3600, [](qint64 i) { return 50 + 40 * std::sin(i / 300.0) + 1e-9 * (i % 7); });
+        const QList<double> odd{-0.0, 0.0, 5e-324, -5e-324, DBL_MIN, -DBL_MIN, DBL_MAX, -DBL_MAX, 1e300, 0.1 + 0.2, -1.5};
+        QTest::newRow("signed zeros, denormals, extremes")
+            << Nov30 + 17 << series(Nov30 + 17, 3 * 3600, [&](qint64 i) { return odd[static_cast<qsizetype>(i % odd.size())]; });
+        QTest::newRow("multiples too far apart for an integer") << Nov30 << series(Nov30, 3 * 3600, [](qint64 i) { return i % 2 ? 1e13 : 0.0; });
+        QTest::newRow("stamps off the second, before 1970")
+            << -3 * hour - 1 << series(-3 * hour - 1, 8000, [](qint64 i) { return i * 0.25; }, true);
+    }
+
+    void packedHoursReadBackBitForBit()
+    {
+        QFETCH(qint64, start);
+        QFETCH(QList<PgPoint>, samples);
+        QList<int> ids;
+        auto c = freshArchive(&ids);
+        std::vector<PgSample> rows;
+        for (const PgPoint& p : samples)
+            rows.push_back({ids[0], p.timeMs, p.value});
+        QCOMPARE(PgArchiveWriter(*c).write(rows), QString());
+        QVERIFY(packAll(*c, ids) >= 2);
+        QCOMPARE(count(*c, "SELECT count(*) FROM samples WHERE t < (SELECT max(t) - 3900000 FROM samples)"), 0);
+        const qint64 end = samples.last().timeMs;
+        QCOMPARE(bitsOf(PgArchiveReader(*c).range(ids[0], start, end)), bitsOf(samples));
+        // What a report tool sees through the view, with nothing but SQL.
+        PgResult view = c->exec("SELECT (extract(epoch FROM time) * 1000)::bigint, value FROM \"history_A\" WHERE trend = 't1' ORDER BY time",
+            {}, PgConnection::Rows::Binary);
+        QVERIFY2(view.ok(), qPrintable(view.error()));
+        QList<PgPoint> seen;
+        for (int i = 0; i < view.rows(); ++i)
+            seen.append({view.int64(i, 0), view.real(i, 1)});
+        QCOMPARE(bitsOf(seen), bitsOf(samples));
+    }
+
+    void retentionCutsPackedHours()
+    {
+        QList<int> ids;
+        QString db;
+        auto c = freshArchive(&ids, &db);
+        const qint64 hour = 3'600'000;
+        std::vector<PgSample> rows;
+        QList<PgPoint> kept;
+        const qint64 cutoff = Nov30 + 6 * hour + hour / 2;
+        for (qint64 t = Nov30 + 5 * hour; t < Nov30 + 8 * hour; t += 1000) {
+            rows.push_back({ids[0], t, t / 1000 % 17 * 0.5});
+            if (t >= cutoff)
+                kept.append({t, rows.back().value});
+        }
+        QCOMPARE(PgArchiveWriter(*c).write(rows), QString());
+        QCOMPARE(packAll(*c, ids), 2);
+        PgArchiveBackend backend(m_cluster.conninfo(db), PgArchiveBackend::Layout::Rows);
+        QCOMPARE(backend.open(nullptr), QString());
+        backend.bindTrends({{QStringLiteral("A"), QStringLiteral("t1")}, {QStringLiteral("A"), QStringLiteral("T1")}});
+        // The packed hour before the cut goes whole, the one it straddles keeps its second half.
+        int removed = 0;
+        for (int round = 0; round < 8; ++round) {
+            const int now = backend.expire({cutoff, 1000});
+            QVERIFY(now <= 1000);
+            removed += now;
+        }
+        QCOMPARE(removed, 5400);
+        QCOMPARE(bitsOf(PgArchiveReader(*c).range(ids[0], Nov30, Nov30 + Day)), bitsOf(kept));
+        QCOMPARE(count(*c, "SELECT count(*) FROM rollups WHERE t < " + QByteArray::number(cutoff)), 0);
+        qint64 oldest = 0;
+        QVERIFY(backend.oldest(ids[0], &oldest));
+        QCOMPARE(oldest, cutoff);
     }
 
     void retentionDropsWholeMonths_data()
@@ -570,6 +717,7 @@ private Q_SLOTS:
         const QStringList args{QStringLiteral("migrate"), QStringLiteral("--to"), m_cluster.conninfo(db), QStringLiteral("--batch"),
             QStringLiteral("1000"), QStringLiteral("--audit"), auditFile, sqlite.path, journalFile};
         // Killed after its third batch, then run to the end, then once more: nothing twice, nothing lost.
+        // Counted through the view: the tool's archive packs old hours as it goes.
         QProcess killed;
         killed.start(QStringLiteral(KALVORA_ARCHIVE_TOOL), args);
         QByteArray seen;
@@ -578,7 +726,7 @@ private Q_SLOTS:
         killed.waitForFinished();
         PgConnection c;
         QCOMPARE(c.open(m_cluster.conninfo(db)), QString());
-        QVERIFY(count(c, "SELECT count(*) FROM samples") < total);
+        QVERIFY(count(c, "SELECT count(*) FROM history") < total);
         for (int run = 0; run < 2; ++run) {
             QProcess tool;
             tool.start(QStringLiteral(KALVORA_ARCHIVE_TOOL), args);
@@ -586,7 +734,7 @@ private Q_SLOTS:
             QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
             QVERIFY(tool.readAllStandardOutput().contains("done: every count agrees"));
         }
-        QCOMPARE(count(c, "SELECT count(*) FROM samples"), total);
+        QCOMPARE(count(c, "SELECT count(*) FROM history"), total);
         QCOMPARE(count(c, "SELECT count(*) FROM alarm_journal"), 2500);
         // The audit rows keep their chain: it verifies on the server as in the file.
         QCOMPARE(count(c, "SELECT count(*) FROM audit_journal"), 2200);
@@ -643,6 +791,44 @@ private Q_SLOTS:
         QCOMPARE(count(*c, "SELECT sum(count) FROM (SELECT count(*) FROM rollups GROUP BY level) x"), count(*c, "SELECT count(*) FROM rollups"));
         QCOMPARE(writer.write(batch(5)), QString());
         QCOMPARE(count(*c, "SELECT count(*) FROM samples"), 6000);
+    }
+
+    void packingStoppedMidwayLosesNothing()
+    {
+        QList<int> ids;
+        QString db;
+        auto c = freshArchive(&ids, &db);
+        std::vector<PgSample> rows;
+        QList<PgPoint> written[2];
+        for (qint64 i = 0; i < 12 * 3600; ++i)
+            for (int trend = 0; trend < 2; ++trend) {
+                rows.push_back({ids[trend], Nov30 + 13 * 3'600'000 + i * 1000, std::sin(i / (100.0 + trend)) * 30});
+                written[trend].append({rows.back().timeMs, rows.back().value});
+            }
+        QCOMPARE(PgArchiveWriter(*c).write(rows), QString());
+        // The server dies while the packer is under way, as at a power cut.
+        std::thread packer([&] {
+            PgConnection own;
+            if (own.open(m_cluster.conninfo(db)).isEmpty())
+                packAll(own, ids);
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(count(*c, "SELECT count(*) FROM sample_blocks") > 0, 10000);
+        QCOMPARE(m_cluster.stop(true), QString());
+        packer.join();
+        QCOMPARE(m_cluster.start(), QString());
+        QCOMPARE(c->open(m_cluster.conninfo(db)), QString());
+        const qint64 packedBefore = count(*c, "SELECT count(*) FROM sample_blocks");
+        QVERIFY(packedBefore > 0);
+        const auto everything = [&] {
+            for (int trend = 0; trend < 2; ++trend)
+                QCOMPARE(bitsOf(PgArchiveReader(*c).range(ids[trend], Nov30, Nov30 + 2 * Day)), bitsOf(written[trend]));
+            QCOMPARE(count(*c, "SELECT count(*) FROM history"), 2 * 12 * 3600);
+        };
+        everything();
+        // The packer continues where it was, and November, all packed, gives its space back.
+        QCOMPARE(packAll(*c, ids) + packedBefore, 22);
+        everything();
+        QCOMPARE(count(*c, "SELECT pg_relation_size('samples_202611')"), 0);
     }
 };
 

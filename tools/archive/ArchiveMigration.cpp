@@ -141,8 +141,10 @@ QString ArchiveMigration::copyArchive(PgConnection& c, SqliteArchiveBackend& arc
         const bool any = archive.oldest(fileId, &first);
         const qint64 last = any ? archive.newest({fileId}) : -1;
         // Where an earlier run stopped: the newest sample of the file's span already on the server.
-        qint64 after = pgNumber(c, "SELECT coalesce(max(t), $2::bigint - 1) FROM samples WHERE trend = $1 AND t >= $2 AND t <= $3",
-            {id, QByteArray::number(first), QByteArray::number(last)});
+        const QList<QByteArray> span{id, QByteArray::number(first), QByteArray::number(last)};
+        qint64 after = pgNumber(c, "SELECT greatest((SELECT coalesce(max(t), $2::bigint - 1) FROM samples WHERE trend = $1 AND t >= $2 AND t <= $3), "
+                                   "(SELECT max(last_t) FROM sample_blocks WHERE trend = $1 AND start > $2::bigint - 3600000 AND start <= $3))",
+            span);
         std::vector<PgSample> batch;
         const auto flush = [&] {
             if (batch.empty())
@@ -162,8 +164,9 @@ QString ArchiveMigration::copyArchive(PgConnection& c, SqliteArchiveBackend& arc
         flush();
         const qint64 inFile = source.count("SELECT (SELECT count(*) FROM samples WHERE trend = ?1) + "
                                            "(SELECT coalesce(sum(count), 0) FROM sample_blocks WHERE trend = ?1)", {fileId});
-        const qint64 onServer = pgNumber(c, "SELECT count(*) FROM samples WHERE trend = $1 AND t >= $2 AND t <= $3",
-            {id, QByteArray::number(first), QByteArray::number(last)});
+        // Hours a runtime on the server has packed meanwhile count too.
+        const qint64 onServer = pgNumber(c, "SELECT count(*) FROM samples WHERE trend = $1 AND t >= $2 AND t <= $3", span) +
+                                pgNumber(c, "SELECT coalesce(sum(n), 0) FROM sample_blocks WHERE trend = $1 AND start > $2::bigint - 3600000 AND start <= $3", span);
         m_report(QStringLiteral("%1/%2: %3 samples in the file, %4 on the server").arg(names[i].first, names[i].second).arg(inFile).arg(onServer));
         if (inFile != onServer)
             mismatches.append(QStringLiteral("%1/%2 has %3 samples in the file, %4 on the server").arg(names[i].first, names[i].second).arg(inFile).arg(onServer));

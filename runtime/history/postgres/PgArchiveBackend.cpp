@@ -6,9 +6,16 @@
 
 #include <algorithm>
 
-PgArchiveBackend::PgArchiveBackend(QString conninfo)
-    : m_link(std::move(conninfo), [this](PgConnection& c) { return setUp(c); })
+PgArchiveBackend::PgArchiveBackend(QString conninfo, Layout layout)
+    : m_conninfo(conninfo)
+    , m_layout(layout)
+    , m_link(std::move(conninfo), [this](PgConnection& c) { return setUp(c); })
 {
+}
+
+PgArchiveBackend::~PgArchiveBackend()
+{
+    m_packer.stop();
 }
 
 QString PgArchiveBackend::setUp(PgConnection& c)
@@ -32,6 +39,7 @@ QString PgArchiveBackend::open(QString*)
 
 void PgArchiveBackend::close()
 {
+    m_packer.stop();
     m_inBulk = false;
     m_bulk.clear();
     m_link.close();
@@ -47,6 +55,8 @@ std::vector<qint64> PgArchiveBackend::bindTrends(const QList<std::pair<QString, 
         m_link.fail(error);
     m_names = trends;
     m_ids.assign(ids.begin(), ids.end());
+    if (m_layout == Layout::Packed)
+        m_packer.run(m_conninfo, m_ids);
     return m_ids;
 }
 
@@ -61,6 +71,7 @@ void PgArchiveBackend::write(const std::vector<ArchiveRow>& rows, const QByteArr
         batch.push_back({static_cast<int>(row.id), row.timeMs, row.value});
     if (QString e = m_writer.write(std::move(batch), plantState); !e.isEmpty())
         m_link.fail(e);
+    m_packer.poke();
     // The batch stands; retention runs in a transaction of its own and is tried again next time.
     if (expiry.batch > 0) {
         try {
@@ -86,7 +97,12 @@ int PgArchiveBackend::expire(const Expiry& expiry)
     PgTransaction transaction(m_c);
     if (!transaction.error().isEmpty())
         m_link.fail(transaction.error());
-    const QList<QByteArray> params{PgArchiveReader::arrayLiteral(m_ids), QByteArray::number(expiry.cutoffMs), QByteArray::number(expiry.batch)};
+    // Packed hours are the oldest; the rows get what is left of the batch.
+    QString error;
+    const qint64 unpacked = PgBlockPacker::trimBefore(m_c, m_ids, expiry.cutoffMs, expiry.batch, &error);
+    if (unpacked < 0)
+        m_link.fail(error);
+    const QList<QByteArray> params{PgArchiveReader::arrayLiteral(m_ids), QByteArray::number(expiry.cutoffMs), QByteArray::number(expiry.batch - unpacked)};
     PgResult gone = m_c.exec(
         "WITH old AS (SELECT x.trend, x.t FROM unnest($1::int[]) AS tr(id) CROSS JOIN LATERAL ("
         "SELECT trend, t FROM samples WHERE trend = tr.id AND t < $2 ORDER BY t LIMIT $3) x LIMIT $3), "
@@ -95,10 +111,11 @@ int PgArchiveBackend::expire(const Expiry& expiry)
         params);
     if (!gone.ok())
         m_link.fail(gone.error());
-    const int removed = static_cast<int>(gone.int64(0, 0));
+    const int removed = static_cast<int>(gone.int64(0, 0) + unpacked);
     if (removed > 0) {
         // Cells that began before a trend's oldest sample may hold removed samples: they go too.
-        PgResult stale = m_c.exec("DELETE FROM rollups r USING (SELECT tr.id, coalesce((SELECT min(t) FROM samples WHERE trend = tr.id), $2) AS keep "
+        PgResult stale = m_c.exec("DELETE FROM rollups r USING (SELECT tr.id, coalesce(least((SELECT min(t) FROM samples WHERE trend = tr.id), "
+                                  "(SELECT first_t FROM sample_blocks WHERE trend = tr.id ORDER BY start LIMIT 1)), $2) AS keep "
                                   "FROM unnest($1::int[]) AS tr(id)) k WHERE r.trend = k.id AND r.t < k.keep",
             {params[0], params[1]});
         if (!stale.ok())
@@ -133,6 +150,7 @@ void PgArchiveBackend::endBulk(bool keep)
     m_link.ensure();
     if (QString e = m_writer.write(std::move(rows)); !e.isEmpty())
         m_link.fail(e);
+    m_packer.poke();
 }
 
 bool PgArchiveBackend::range(qint64 id, qint64 t0, qint64 t1, const OnSample& onSample)
@@ -168,9 +186,11 @@ qint64 PgArchiveBackend::newest(const std::vector<qint64>& ids)
 {
     if (!m_link.reachable())
         return 0;
-    // Per trend, so the server answers each from the end of the key.
-    PgResult r = m_c.exec("SELECT coalesce(max(x.m), 0) FROM unnest($1::int[]) AS tr(id) "
-                          "CROSS JOIN LATERAL (SELECT max(t) AS m FROM samples WHERE trend = tr.id) x",
+    // Per trend, so the server answers each from the end of the keys.
+    PgResult r = m_c.exec("SELECT coalesce(max(greatest(x.m, y.m)), 0) FROM unnest($1::int[]) AS tr(id) "
+                          "CROSS JOIN LATERAL (SELECT max(t) AS m FROM samples WHERE trend = tr.id) x "
+                          "CROSS JOIN LATERAL (SELECT max(last_t) AS m FROM (SELECT last_t FROM sample_blocks WHERE trend = tr.id "
+                          "ORDER BY start DESC LIMIT 1) b) y",
         {PgArchiveReader::arrayLiteral(ids)});
     return r.ok() ? r.int64(0, 0) : 0;
 }
@@ -179,7 +199,7 @@ bool PgArchiveBackend::isEmpty()
 {
     if (!m_link.reachable())
         return true;
-    PgResult r = m_c.exec("SELECT NOT EXISTS (SELECT 1 FROM samples)");
+    PgResult r = m_c.exec("SELECT NOT EXISTS (SELECT 1 FROM samples) AND NOT EXISTS (SELECT 1 FROM sample_blocks)");
     return !r.ok() || r.text(0, 0) == "t";
 }
 

@@ -2,6 +2,7 @@
 
 #include "ArchiveBackend.h"
 #include "PgArchiveReader.h"
+#include "PgBlockPacker.h"
 #include "PgArchiveWriter.h"
 #include "PgLink.h"
 
@@ -9,9 +10,15 @@
 /// server that goes away (stopped, network gone) refuses writes with the reason; the archive holds the
 /// samples meanwhile, and each later write first reconnects, waiting 1 s after the first failed try and
 /// twice as long after each further one, up to 30 s. Reads while the server is away give nothing.
+///
+/// Hours that have left the live window are packed into blocks by a PgBlockPacker on a connection
+/// and thread of its own; `Layout::Rows` keeps every sample a row, as archives were before (for
+/// comparisons).
 class PgArchiveBackend final : public ArchiveBackend {
 public:
-    explicit PgArchiveBackend(QString conninfo);
+    enum class Layout { Packed, Rows };
+    explicit PgArchiveBackend(QString conninfo, Layout layout = Layout::Packed);
+    ~PgArchiveBackend() override;
 
     /// What RuntimeOptions::historyStore takes: the backend for a project's connection string.
     static std::unique_ptr<ArchiveBackend> create(const QString& conninfo) { return std::make_unique<PgArchiveBackend>(conninfo); }
@@ -34,12 +41,18 @@ public:
     bool oldest(qint64 id, qint64* timeMs) override;
     qint64 newest(const std::vector<qint64>& ids) override;
     bool isEmpty() override;
+    /// Waits until the packer has packed every hour due; false after `timeoutMs`. For tests and
+    /// benchmarks.
+    bool waitPacked(int timeoutMs) { return m_packer.waitPacked(timeoutMs); }
     QByteArray plantState() override;
 
 private:
     /// Checks the schema and binds the trends again on a fresh connection.
     QString setUp(PgConnection& c);
 
+    QString m_conninfo;
+    Layout m_layout;
+    PgBlockPacker m_packer;
     PgLink m_link;
     PgConnection& m_c = m_link.connection();
     PgArchiveWriter m_writer{m_c};

@@ -1,35 +1,91 @@
 #include "PgArchiveReader.h"
 
 #include "ArchiveStoreRollups.h"
+#include "OrderedMerge.h"
+#include "PackedSpans.h"
+#include "PgArrayLiteral.h"
 #include "PgArchiveSchema.h"
+#include "PgBlockColumns.h"
+#include "PgResult.h"
 #include "PgConnection.h"
+
+#include <algorithm>
+#include <limits>
+#include <optional>
+
+namespace {
+
+/// One snapshot for the reads of a query: the packer may turn an hour's rows into a block between
+/// two statements, and the hour must then be seen in one of them, not in neither. Joins a
+/// transaction already open.
+class Snapshot final {
+public:
+    explicit Snapshot(PgConnection& c)
+        : m_c(c)
+        , m_mine(!c.inTransaction() && c.exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY").ok())
+    {
+    }
+    ~Snapshot()
+    {
+        if (m_mine)
+            m_c.rollback();
+    }
+    Snapshot(const Snapshot&) = delete;
+    Snapshot& operator=(const Snapshot&) = delete;
+
+private:
+    PgConnection& m_c;
+    bool m_mine;
+};
+
+} // namespace
 
 QByteArray PgArchiveReader::arrayLiteral(const std::vector<qint64>& values)
 {
-    QByteArray out = "{";
-    for (size_t i = 0; i < values.size(); ++i)
-        out += (i ? "," : "") + QByteArray::number(values[i]);
-    return out + "}";
+    return PgArrayLiteral::of(std::span<const qint64>(values));
+}
+
+bool PgArchiveReader::blockSamples(int trend, const QByteArray& where, const QList<QByteArray>& params, std::vector<PackedSample>& out)
+{
+    // The blocks come whole and are unpacked here: far cheaper than unnesting them on the server.
+    PgResult r = m_c.exec(QByteArray("SELECT ") + PgBlockColumns::StoredColumns + " FROM sample_blocks WHERE trend = $1 AND " + where + " ORDER BY start",
+        QList<QByteArray>{QByteArray::number(trend)} + params, PgConnection::Rows::Binary);
+    m_error = r.error();
+    for (int i = 0; i < r.rows() && m_error.isEmpty(); ++i)
+        if (QString e = PgBlockColumns::decode(r, i, 0, out); !e.isEmpty())
+            m_error = QStringLiteral("The packed hour of trend %1 from %2 in %3 is damaged: %4").arg(trend).arg(r.int64(i, 0)).arg(m_c.describe(), e);
+    return m_error.isEmpty();
 }
 
 QList<PgPoint> PgArchiveReader::range(int trend, qint64 t0, qint64 t1)
 {
     m_error.clear();
     QList<PgPoint> out;
-    if (t1 < t0)
+    std::vector<PackedSample> blocks;
+    const Snapshot snapshot(m_c);
+    if (t1 < t0 || !blockSamples(trend, "start >= $2 AND start <= $3", {QByteArray::number(PackedSpans::startOf(t0)), QByteArray::number(t1)}, blocks))
         return out;
     PgResult r = m_c.exec("SELECT t, v FROM samples WHERE trend = $1 AND t >= $2 AND t <= $3 ORDER BY t",
-                          {QByteArray::number(trend), QByteArray::number(t0), QByteArray::number(t1)}, PgConnection::Rows::Binary);
+        {QByteArray::number(trend), QByteArray::number(t0), QByteArray::number(t1)}, PgConnection::Rows::Binary);
     m_error = r.error();
-    out.reserve(r.rows());
+    out.reserve(r.rows() + static_cast<qsizetype>(blocks.size()));
+    const auto timeOf = [](const PgPoint& p) { return p.timeMs; };
+    const auto append = [&out](const PgPoint& p) { out.append(p); };
+    OrderedMerge<PgPoint, decltype(timeOf), decltype(append)> merge(timeOf, append);
+    for (const PackedSample& s : blocks)
+        if (s.t >= t0 && s.t <= t1)
+            merge.packed({s.t, s.v});
     for (int i = 0; i < r.rows(); ++i)
-        out.append({r.int64(i, 0), r.real(i, 1)});
+        merge.row({r.int64(i, 0), r.real(i, 1)});
+    merge.finish();
     return out;
 }
 
 bool PgArchiveReader::oldest(int trend, qint64* timeMs)
 {
-    PgResult r = m_c.exec("SELECT min(t) FROM samples WHERE trend = $1", {QByteArray::number(trend)});
+    PgResult r = m_c.exec("SELECT least((SELECT min(t) FROM samples WHERE trend = $1), "
+                          "(SELECT first_t FROM sample_blocks WHERE trend = $1 ORDER BY start LIMIT 1))",
+        {QByteArray::number(trend)});
     m_error = r.error();
     if (!r.ok() || r.isNull(0, 0))
         return false;
@@ -48,9 +104,21 @@ bool PgArchiveReader::pieces(int trend, const std::vector<ArchiveRollups::Segmen
         froms.push_back(p.from);
         tos.push_back(p.to);
     }
+    // The finest pieces may lie in packed hours: those hours' blocks come first.
+    std::vector<qint64> spans;
+    for (const ArchiveRollups::Segment& p : plan)
+        for (qint64 span = PackedSpans::startOf(p.from); p.level <= 0 && span < p.to; span += PackedSpans::SpanMs)
+            if (spans.empty() || spans.back() < span)
+                spans.push_back(span);
+    std::vector<PackedSample> packedSamples;
+    std::optional<Snapshot> snapshot;
+    if (!spans.empty())
+        snapshot.emplace(m_c);
+    if (!spans.empty() && !blockSamples(trend, "start = ANY($2::bigint[])", {arrayLiteral(spans)}, packedSamples))
+        return false;
     // Every piece in one round trip, in time order.
     PgResult r = m_c.exec(
-        "SELECT x.* FROM unnest($2::int[], $3::bigint[], $4::bigint[]) WITH ORDINALITY AS p(level, f, e, i) CROSS JOIN LATERAL ("
+        "SELECT x.*, p.i FROM unnest($2::int[], $3::bigint[], $4::bigint[]) WITH ORDINALITY AS p(level, f, e, i) CROSS JOIN LATERAL ("
         "SELECT first_t, first_v, min_t, min_v, max_t, max_v, last_t, last_v FROM rollups r "
         "WHERE p.level >= 0 AND r.level = p.level AND r.trend = $1 AND r.t >= p.f AND r.t < p.e "
         "UNION ALL SELECT s.t, s.v, s.t, s.v, s.t, s.v, s.t, s.v FROM samples s "
@@ -60,7 +128,25 @@ bool PgArchiveReader::pieces(int trend, const std::vector<ArchiveRollups::Segmen
         m_error = r.error();
         return false;
     }
-    for (int i = 0; i < r.rows(); ++i)
-        onCell(ArchiveAggregate{r.int64(i, 0), r.real(i, 1), r.int64(i, 2), r.real(i, 3), r.int64(i, 4), r.real(i, 5), r.int64(i, 6), r.real(i, 7)});
+    const auto cellAt = [&r](int i) {
+        return ArchiveAggregate{r.int64(i, 0), r.real(i, 1), r.int64(i, 2), r.real(i, 3), r.int64(i, 4), r.real(i, 5), r.int64(i, 6), r.real(i, 7)};
+    };
+    int row = 0;
+    const auto firstOf = [](const ArchiveAggregate& a) { return a.firstT; };
+    for (size_t piece = 0; piece < plan.size(); ++piece) {
+        const ArchiveRollups::Segment& p = plan[piece];
+        OrderedMerge<ArchiveAggregate, decltype(firstOf), decltype(onCell)> merge(firstOf, onCell);
+        if (p.level == 0)
+            PackedSpans::cells(packedSamples, ArchiveRollups::StepMs[0], p.from, p.to, [&merge](const ArchiveAggregate& cell) { merge.packed(cell); });
+        else if (p.level < 0)
+            for (auto it = std::lower_bound(packedSamples.begin(), packedSamples.end(), PackedSample{p.from, 0.0}, [](const PackedSample& a, const PackedSample& b) {
+                     return a.t < b.t;
+                 });
+                 it != packedSamples.end() && it->t < p.to; ++it)
+                merge.packed(ArchiveAggregate::of(it->t, it->v));
+        for (; row < r.rows() && r.int64(row, 8) == static_cast<qint64>(piece + 1); ++row)
+            merge.row(cellAt(row));
+        merge.finish();
+    }
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ArchiveStoreRollups.h"
+#include "SampleBlockCodec.h"
 
 #include <QList>
 #include <QString>
@@ -38,7 +39,12 @@ public:
     /// `values` as an SQL array literal, {1,2,3}.
     static QByteArray arrayLiteral(const std::vector<qint64>& values);
 
+    /// Appends the samples of trend's blocks matching `where` ($2 on) to `out`, oldest first; false
+    /// when the read failed or a block is damaged (error() names trend and hour).
+    bool blockSamples(int trend, const QByteArray& where, const QList<QByteArray>& params, std::vector<PackedSample>& out);
+
 private:
+
     PgConnection& m_c;
     QString m_error;
 };

@@ -1,6 +1,7 @@
 #include "PgArchiveSchema.h"
 
 #include "HistoryLog.h"
+#include "PgBlockColumns.h"
 #include "PgConnection.h"
 
 #include <QDateTime>
@@ -27,6 +28,9 @@ const QList<Table>& expectedTables()
                         {"min_t", "bigint"}, {"min_v", "double precision"}, {"max_t", "bigint"}, {"max_v", "double precision"},
                         {"last_t", "bigint"}, {"last_v", "double precision"}}},
         {"plant_state", {{"id", "integer"}, {"saved", "bigint"}, {"state", "text"}}},
+        {"sample_blocks", {{"trend", "integer"}, {"start", "bigint"}, {"first_t", "bigint"}, {"last_t", "bigint"}, {"n", "integer"},
+                              {"dt", "integer[]"}, {"step", "double precision"}, {"k0", "bigint"}, {"dk", "integer[]"},
+                              {"vals", "double precision[]"}}},
     };
     return tables;
 }
@@ -55,7 +59,18 @@ QString upgrade(PgConnection& c, int from)
         "ALTER TABLE samples DROP CONSTRAINT samples_pkey, ADD CONSTRAINT samples_pkey PRIMARY KEY (trend, t) WITH (fillfactor = 100)",
         "ALTER TABLE rollups DROP CONSTRAINT rollups_pkey, ADD CONSTRAINT rollups_pkey PRIMARY KEY (level, trend, t) WITH (fillfactor = 100)",
     };
-    for (const auto& [version, steps] : {std::pair{1, &steps1}, std::pair{2, &steps2}})
+    // Version 3: a trend's samples of an hour that has left the live window are packed into one row
+    // (PgBlockColumns); the views unpack them, so tools still see every sample.
+    const QList<QByteArray> steps3{
+        "CREATE TABLE IF NOT EXISTS sample_blocks(trend integer NOT NULL, start bigint NOT NULL, first_t bigint NOT NULL, last_t bigint NOT NULL, "
+        "n integer NOT NULL, dt integer[] COMPRESSION lz4 NOT NULL, step double precision, k0 bigint, dk integer[] COMPRESSION lz4, "
+        "vals double precision[] COMPRESSION lz4, PRIMARY KEY(trend, start) WITH (fillfactor = 100))",
+        PgBlockColumns::functionSql(),
+        "CREATE OR REPLACE VIEW history AS SELECT tr.archive, tr.trend, to_timestamp(s.t / 1000.0) AS time, s.v AS value "
+        "FROM (SELECT trend, t, v FROM samples UNION ALL SELECT b.trend, x.t, x.v FROM sample_blocks b CROSS JOIN LATERAL "
+            + PgBlockColumns::unpackCall("b") + " x) s JOIN trends tr ON tr.id = s.trend",
+    };
+    for (const auto& [version, steps] : {std::pair{1, &steps1}, std::pair{2, &steps2}, std::pair{3, &steps3}})
         if (from < version)
             for (const QByteArray& sql : *steps)
                 if (QString e = c.exec(sql).error(); !e.isEmpty())
@@ -69,8 +84,8 @@ QString upgrade(PgConnection& c, int from)
 QString checkTables(PgConnection& c)
 {
     for (const Table& table : expectedTables()) {
-        PgResult r = c.exec("SELECT column_name, data_type FROM information_schema.columns "
-                            "WHERE table_schema = current_schema() AND table_name = $1",
+        PgResult r = c.exec("SELECT attname, format_type(atttypid, atttypmod) FROM pg_attribute "
+                            "WHERE attrelid = to_regclass(quote_ident(current_schema()) || '.' || $1) AND attnum > 0 AND NOT attisdropped",
                             {QByteArray(table.name)});
         if (!r.ok())
             return r.error();

@@ -1,6 +1,11 @@
 #include "PgArchiveWriter.h"
 
+#include "PgArchiveReader.h"
+#include "PgArrayLiteral.h"
 #include "PgArchiveSchema.h"
+#include "PgBlockColumns.h"
+#include "PgBlockPacker.h"
+#include "PackedSpans.h"
 #include "PgConnection.h"
 #include "PgCopyBuffer.h"
 
@@ -91,9 +96,10 @@ public:
         const double reals[] = {first.value, lo.value, hi.value, last.value};
         for (int i = 0; i < 7; ++i)
             m_columns[i] += (m_columns[i].isEmpty() ? "{" : ",") + QByteArray::number(integers[i]);
-        // 17 digits bring every double back bit for bit.
-        for (int i = 0; i < 4; ++i)
-            m_columns[7 + i] += (m_columns[7 + i].isEmpty() ? "{" : ",") + QByteArray::number(reals[i], 'g', 17);
+        for (int i = 0; i < 4; ++i) {
+            m_columns[7 + i] += m_columns[7 + i].isEmpty() ? "{" : ",";
+            PgArrayLiteral::appendReal(m_columns[7 + i], reals[i]);
+        }
     }
     bool isEmpty() const { return m_columns[0].isEmpty(); }
     QList<QByteArray> params() const
@@ -146,7 +152,10 @@ QString PgArchiveWriter::learnLast(const std::vector<PgSample>& sorted)
             unknown += (unknown.isEmpty() ? "" : ",") + QByteArray::number(sorted[i].trend);
     if (unknown.isEmpty())
         return {};
-    PgResult r = m_c.exec("SELECT x, (SELECT max(t) FROM samples WHERE trend = x) FROM unnest($1::int[]) AS x", {"{" + unknown + "}"});
+    // Packed samples count too: a sample after the newest row may still fall into a packed hour.
+    PgResult r = m_c.exec("SELECT x, greatest((SELECT max(t) FROM samples WHERE trend = x), "
+                          "(SELECT last_t FROM sample_blocks WHERE trend = x ORDER BY start DESC LIMIT 1)) FROM unnest($1::int[]) AS x",
+        {"{" + unknown + "}"});
     for (int i = 0; i < r.rows(); ++i)
         m_last.insert(static_cast<int>(r.int64(i, 0)), r.isNull(i, 1) ? Never : r.int64(i, 1));
     return r.error();
@@ -227,12 +236,62 @@ PgResult PgArchiveWriter::writeCells(const std::vector<PgSample>& sorted, bool a
         merged.params());
 }
 
+PgResult PgArchiveWriter::unpackTouched(const std::vector<PgSample>& sorted, qint64* unpacked)
+{
+    // The packer takes the same lock per trend, so a span cannot be packed under this batch's feet;
+    // taken in trend order, as the batch is sorted, so two writers cannot deadlock.
+    std::vector<qint64> trends, spanTrends, spans;
+    for (const PgSample& s : sorted) {
+        const qint64 span = PackedSpans::startOf(s.timeMs);
+        if (trends.empty() || trends.back() != s.trend)
+            trends.push_back(s.trend);
+        if (spans.empty() || spanTrends.back() != s.trend || spans.back() != span) {
+            spanTrends.push_back(s.trend);
+            spans.push_back(span);
+        }
+    }
+    PgResult r = m_c.exec("SELECT pg_advisory_xact_lock(" + QByteArray::number(PgBlockPacker::LockClass) +
+                          ", x) FROM (SELECT x FROM unnest($1::int[]) AS x ORDER BY x) o",
+        {PgArchiveReader::arrayLiteral(trends)});
+    if (!r.ok())
+        return r;
+    // A block in a span the batch writes into goes back to rows first, and that hour gets its 10 s
+    // cells again; the batch then meets the rows as it meets any stored sample.
+    const QList<QByteArray> touched{PgArchiveReader::arrayLiteral(spanTrends), PgArchiveReader::arrayLiteral(spans)};
+    r = m_c.exec("WITH gone AS (DELETE FROM sample_blocks b USING unnest($1::int[], $2::bigint[]) AS q(trend, start) "
+                 "WHERE b.trend = q.trend AND b.start = q.start RETURNING b.*), "
+                 "back AS (INSERT INTO samples(trend, t, v) SELECT g.trend, x.t, x.v FROM gone g CROSS JOIN LATERAL " +
+                     PgBlockColumns::unpackCall("g") + " x) "
+                 "SELECT g.trend, g.start FROM gone g",
+        touched);
+    *unpacked = r.rows();
+    if (!r.ok() || r.rows() == 0)
+        return r;
+    std::vector<qint64> unpackedTrends, unpackedSpans;
+    for (int i = 0; i < r.rows(); ++i) {
+        unpackedTrends.push_back(r.int64(i, 0));
+        unpackedSpans.push_back(r.int64(i, 1));
+    }
+    return m_c.exec("INSERT INTO rollups AS r " + RollupColumns + " SELECT 0, s.trend, s.t - (((s.t % 10000) + 10000) % 10000) AS c, " +
+                        AggregateColumns +
+                        " FROM unnest($1::int[], $2::bigint[]) AS q(trend, start) JOIN samples s ON s.trend = q.trend AND s.t >= q.start "
+                        "AND s.t < q.start + " + QByteArray::number(PackedSpans::SpanMs) + " GROUP BY s.trend, c "
+                        "ON CONFLICT (level, trend, t) DO UPDATE SET first_t = EXCLUDED.first_t, first_v = EXCLUDED.first_v, "
+                        "min_t = EXCLUDED.min_t, min_v = EXCLUDED.min_v, max_t = EXCLUDED.max_t, max_v = EXCLUDED.max_v, "
+                        "last_t = EXCLUDED.last_t, last_v = EXCLUDED.last_v",
+        {PgArchiveReader::arrayLiteral(unpackedTrends), PgArchiveReader::arrayLiteral(unpackedSpans)});
+}
+
 PgResult PgArchiveWriter::writeOnce(const std::vector<PgSample>& sorted, const QByteArray& plantState, bool append)
 {
     PgTransaction transaction(m_c);
     if (!transaction.error().isEmpty())
         return PgResult(nullptr, transaction.error());
     if (!sorted.empty()) {
+        qint64 unpacked = 0;
+        if (PgResult u = unpackTouched(sorted, &unpacked); !u.ok())
+            return u;
+        append = append && unpacked == 0;
         qint64 replaced = 0;
         PgResult r = append ? appendSamples(sorted) : mergeSamples(sorted, &replaced);
         if (r.ok())
@@ -327,6 +386,9 @@ QString PgArchiveWriter::dropBefore(qint64 cutoffMs, int* dropped)
         for (const char* table : {"samples_", "rollups_"})
             if (QString e = m_c.exec("DROP TABLE IF EXISTS " + QByteArray(table) + key).error(); !e.isEmpty())
                 return e;
+        // Packed hours of the month go with it: an hour never spans two months.
+        if (QString e = m_c.exec("DELETE FROM sample_blocks WHERE start < $1", {QByteArray::number(end)}).error(); !e.isEmpty())
+            return e;
         if (QString e = transaction.commit(); !e.isEmpty())
             return e;
         m_months.remove(end - 1 >= 0 ? PgArchiveSchema::monthStart(end - 1) : 0);

@@ -41,6 +41,8 @@ private:
     QString prepare();
     QString ensureMonths(qint64 t0, qint64 t1);
     QString learnLast(const std::vector<PgSample>& sorted);
+    /// Locks the batch's trends against the packer and turns blocks the batch writes into back into rows.
+    PgResult unpackTouched(const std::vector<PgSample>& sorted, qint64* unpacked);
     PgResult writeOnce(const std::vector<PgSample>& sorted, const QByteArray& plantState, bool append);
     PgResult appendSamples(const std::vector<PgSample>& sorted);
     PgResult mergeSamples(const std::vector<PgSample>& sorted, qint64* replaced);

@@ -71,3 +71,10 @@ QByteArray PgResult::text(int row, int column) const
         return {};
     return QByteArray(PQgetvalue(m_result.get(), row, column), PQgetlength(m_result.get(), row, column));
 }
+
+QByteArrayView PgResult::bytes(int row, int column) const
+{
+    if (!m_result)
+        return {};
+    return QByteArrayView(PQgetvalue(m_result.get(), row, column), PQgetlength(m_result.get(), row, column));
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <memory>
@@ -26,6 +27,8 @@ public:
     qint64 int64(int row, int column) const;
     /// A double precision column in either format.
     double real(int row, int column) const;
+    /// The field's bytes as the server sent them (binary rows: its wire format).
+    QByteArrayView bytes(int row, int column) const;
 
 private:
     struct Free {
