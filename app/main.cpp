@@ -50,18 +50,11 @@ QString stationOptions(const QStringList& arguments, RuntimeOptions& options)
     const QString url = argument(arguments, QStringLiteral("server"));
     if (file.isEmpty() && url.isEmpty())
         return {};
-    if (file.isEmpty())
-        return QStringLiteral("--server needs --station FILE, the station's log-in for the broker");
-    const BrokerSettings::Result read = BrokerSettings::readFile(file);
+    const BrokerSettings::Result read = BrokerSettings::stationLogIn(file, url);
     if (!read.ok())
         return read.error;
     RemoteStationOptions station;
     station.broker = read.settings;
-    if (!url.isEmpty())
-        if (const QString error = BrokerSettings::applyUrl(url, station.broker); !error.isEmpty())
-            return QStringLiteral("--server: %1").arg(error);
-    if (station.broker.userName.isEmpty())
-        return QStringLiteral("%1: \"user\" (the station's name) is missing").arg(file);
     options.remoteSource = RemoteSource::factory(station);
     return {};
 }

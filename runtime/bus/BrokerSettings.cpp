@@ -54,6 +54,21 @@ BrokerSettings::Result BrokerSettings::readFile(const QString& path)
     return result;
 }
 
+BrokerSettings::Result BrokerSettings::stationLogIn(const QString& path, const QString& url)
+{
+    if (path.isEmpty())
+        return {{}, QStringLiteral("--server needs --station FILE, the station's log-in for the broker")};
+    Result result = readFile(path);
+    if (!result.ok())
+        return result;
+    if (!url.isEmpty())
+        if (const QString error = applyUrl(url, result.settings); !error.isEmpty())
+            return {{}, QStringLiteral("--server: %1").arg(error)};
+    if (result.settings.userName.isEmpty())
+        result.error = QStringLiteral("%1: \"user\" (the station's name) is missing").arg(path);
+    return result;
+}
+
 QByteArray BrokerSettings::toJson(const QString& url, const QString& user, const QString& password)
 {
     return QJsonDocument(QJsonObject{{QStringLiteral("broker"), url}, {QStringLiteral("user"), user}, {QStringLiteral("password"), password}})

@@ -24,6 +24,9 @@ public:
     /// Host and port (and TLS for mqtts) from `url` into `settings`; the reason when it is no broker URL.
     static QString applyUrl(const QString& url, MqttSettings& settings);
     static Result readFile(const QString& path);
+    /// A station's log-in: the settings file `path` (--station), its broker replaced by `url` (--server)
+    /// when given; the file must name the user, which is the station's name.
+    static Result stationLogIn(const QString& path, const QString& url);
     /// The JSON of a settings file (what --write-broker-config writes).
     static QByteArray toJson(const QString& url, const QString& user, const QString& password);
 };

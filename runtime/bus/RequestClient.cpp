@@ -4,6 +4,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRandomGenerator>
 #include <QTimer>
 
 RequestClient::RequestClient(MqttClient& client, const KalvoraTopics& topics, QString station, QObject* parent)
@@ -11,12 +12,13 @@ RequestClient::RequestClient(MqttClient& client, const KalvoraTopics& topics, QS
     , m_client(client)
     , m_topics(topics)
     , m_station(std::move(station))
+    , m_prefix(QByteArray::number(QRandomGenerator::system()->generate64(), 16) + ':')
 {
 }
 
 void RequestClient::send(const BusRequest& request, QObject* context, Answer answer)
 {
-    const QByteArray correlation = QByteArray::number(m_next++);
+    const QByteArray correlation = m_prefix + QByteArray::number(m_next++);
     auto* timer = new QTimer(this);
     timer->setSingleShot(true);
     BusRequest stamped = request;

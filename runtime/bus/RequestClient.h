@@ -65,6 +65,9 @@ private:
     QString m_station;
     int m_timeoutMs = DefaultTimeoutMs;
     bool m_available = false;
+    /// Random per client: another client on the same response topic (a tool with the station's log-in)
+    /// never takes this one's answers for its own, nor this one its.
+    QByteArray m_prefix;
     quint64 m_next = 1;
     QHash<QByteArray, Pending> m_pending;
     QString m_session;

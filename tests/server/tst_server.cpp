@@ -11,6 +11,7 @@
 #include "ProjectFingerprint.h"
 #include "RemoteHistory.h"
 #include "RemoteSource.h"
+#include "RequestClient.h"
 #include "RequestServer.h"
 #include "Server.h"
 #include "ServerStatus.h"
@@ -93,6 +94,9 @@ private Q_SLOTS:
     void administratorEndsASession();
     void embeddedSignInCarriesTheActionOut();
     void stationSignsInThroughTheServer();
+    void clientsShareAResponseTopic();
+    void usersToolEndsSessions_data();
+    void usersToolEndsSessions();
 
 private:
     MqttSettings login(const QString& user) const;
@@ -1060,6 +1064,104 @@ void TestServer::stationSignsInThroughTheServer()
     QVERIFY(ask(R"({"op":"endSession","user":"x","session":")" + admin.toUtf8() + R"(","id":")" + id + R"("})", guarded).ok);
     QTRY_COMPARE(screen.windowTitle(), QStringLiteral("Kalvora — nicht angemeldet (Sitzung beendet: ended by administrator)"));
     QVERIFY(!station.localSession());
+}
+
+void TestServer::clientsShareAResponseTopic()
+{
+    // A tool with a station's log-in reads that station's answers too: each client takes only its own.
+    const KalvoraTopics topics(guarded);
+    QList<MqttMessage> unused;
+    std::unique_ptr<MqttClient> links[2];
+    std::unique_ptr<RequestClient> clients[2];
+    for (int i = 0; i < 2; ++i) {
+        links[i] = connectStation(QStringLiteral("B"), unused, {topics.response(QStringLiteral("B"))});
+        QVERIFY(links[i]);
+        clients[i] = std::make_unique<RequestClient>(*links[i], topics, QStringLiteral("B"), nullptr);
+        clients[i]->setAvailable(true);
+        connect(links[i].get(), &MqttClient::messageReceived, clients[i].get(), [c = clients[i].get()](const MqttMessage& m) { c->handle(m); });
+    }
+    BusRequest refused; // listing the sessions needs an administrator
+    refused.op = BusRequest::Op::Sessions;
+    BusRequest viewing;
+    viewing.op = BusRequest::Op::Catalogue;
+    // Both wait at once, for different answers.
+    std::optional<bool> ok[2];
+    clients[0]->send(refused, nullptr, [&](const BusReply& r) { ok[0] = r.ok; });
+    clients[1]->send(viewing, nullptr, [&](const BusReply& r) { ok[1] = r.ok; });
+    QTRY_VERIFY(ok[0] && ok[1]);
+    QCOMPARE(*ok[0], false);
+    QCOMPARE(*ok[1], true);
+}
+
+void TestServer::usersToolEndsSessions_data()
+{
+    QTest::addColumn<QString>("admin");
+    QTest::addColumn<QString>("typed"); // the password typed
+    QTest::addColumn<QString>("endId"); // "B": station B's session; empty: list the sessions
+    QTest::addColumn<QString>("server"); // --server; empty: the station file's broker
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("says");
+    const QString admin = QStringLiteral("administrator");
+    const QString b = QStringLiteral("B");
+    QTest::newRow("lists") << admin << password << QString() << QString() << 0 << QStringLiteral("\toperator\tB\toperator\tno\n");
+    QTest::newRow("ends B's session") << admin << password << b << QString() << 0 << QStringLiteral("done");
+    QTest::newRow("operator refused") << QStringLiteral("operator") << password << QString() << QString() << 1
+                                      << QStringLiteral("sessions refused: ");
+    QTest::newRow("unknown id") << admin << password << QStringLiteral("no-such-id") << QString() << 1 << QStringLiteral("no session \"no-such-id\"");
+    QTest::newRow("no broker") << admin << password << QString() << QStringLiteral("mqtt://127.0.0.1:1") << 4
+                               << QStringLiteral("cannot log in to the broker 127.0.0.1:1");
+    // Last: a failed sign-in makes the station's next one wait a second.
+    QTest::newRow("wrong password") << admin << QStringLiteral("wrong-password") << QString() << QString() << 1
+                                    << QStringLiteral("sign-in refused: Wrong user name or password.");
+}
+
+void TestServer::usersToolEndsSessions()
+{
+    QFETCH(QString, admin);
+    QFETCH(QString, typed);
+    QFETCH(QString, endId);
+    QFETCH(QString, server);
+    QFETCH(int, code);
+    QFETCH(QString, says);
+    Runtime& station = *m_guardedStation;
+    if (!station.localSession() || station.localSession()->userName != QLatin1String("operator"))
+        QCOMPARE(signInAndWait(station, QStringLiteral("operator"), password), QString());
+    const QByteArray token = station.localSession()->token;
+    SessionManager& sessions = m_guardedServer->runtime().access().sessions();
+    if (endId == QLatin1String("B"))
+        endId = QString::fromLatin1(sessions.find(token)->id);
+
+    // The tool logs in as station B, whose runtime is running.
+    QFile login(QDir(m_dir.path()).filePath(QStringLiteral("station-B.json")));
+    QVERIFY(login.open(QIODevice::WriteOnly));
+    login.write(BrokerSettings::toJson(QStringLiteral("mqtt://127.0.0.1:%1").arg(m_broker.port()), QStringLiteral("B"), QStringLiteral("B-pw")));
+    login.close();
+    QStringList arguments{QStringLiteral("--project"), guarded, QStringLiteral("--station"), login.fileName()};
+    if (!server.isEmpty())
+        arguments << QStringLiteral("--server") << server;
+    arguments << (endId.isEmpty() ? QStringList{QStringLiteral("sessions"), admin} : QStringList{QStringLiteral("end-session"), admin, endId});
+    QProcess tool;
+    tool.start(QStringLiteral(KALVORA_USERS), arguments);
+    QVERIFY(tool.waitForStarted());
+    tool.write(typed.toUtf8() + '\n');
+    tool.closeWriteChannel();
+    // The server runs in this process: its answers need this event loop while the tool waits.
+    QTRY_VERIFY_WITH_TIMEOUT(tool.state() == QProcess::NotRunning, 15000);
+    const QString out = QString::fromUtf8(tool.readAllStandardOutput() + tool.readAllStandardError());
+    QVERIFY2(out.contains(says), qPrintable(out));
+    QCOMPARE(tool.exitCode(), code);
+
+    // B's station hears of its ended session; otherwise it keeps it and its link to the broker.
+    if (QByteArray(QTest::currentDataTag()) == "ends B's session") {
+        QTRY_VERIFY(!station.localSession());
+        QVERIFY(!sessions.find(token));
+    } else {
+        QVERIFY(station.localSession() && sessions.find(token));
+    }
+    QCOMPARE(station.tags().value(Runtime::commFaultVariable(station.project())).value.toBool(), false);
+    // The tool signed out: no administrator's session is left behind.
+    for (const Session& s : sessions.sessions())
+        QVERIFY(s.userName != QLatin1String("administrator") || s.station != QLatin1String("B"));
 }
 
 QTEST_MAIN(TestServer)

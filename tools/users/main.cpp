@@ -1,18 +1,23 @@
 // kalvora-users: manages the operator accounts of a runtime's data folder and checks its audit chain.
 // Passwords are asked for without echo on a terminal and read one per line otherwise.
-// Exit codes: 0 done, 1 refused or failed, 2 wrong use, 3 (verify-audit) the journal has no chain yet.
+// Exit codes: 0 done, 1 refused or failed, 2 wrong use, 3 (verify-audit) the journal has no chain yet,
+// 4 (sessions, end-session) the broker or the server cannot be reached or does not answer.
 #include "AccountChangeLog.h"
 #include "AccountStore.h"
 #include "AuditChain.h"
 #include "AuditFile.h"
+#include "BrokerSettings.h"
 #include "SqliteAuditJournal.h"
 #include "Credentials.h"
 #include "PasswordPrompt.h"
+#include "RequestClient.h"
+#include "ServerSessions.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QLoggingCategory>
 #include <QStandardPaths>
 #include <QSysInfo>
 
@@ -39,7 +44,14 @@ const Command commands[] = {
     {"reset-password", 1, 1, "reset-password USER"},
     {"unlock", 1, 1, "unlock USER"},
     {"verify-audit", 0, 1, "verify-audit [AUDIT FILE]"},
+    {"sessions", 1, 1, "--station FILE [--server URL] sessions ADMIN"},
+    {"end-session", 2, 2, "--station FILE [--server URL] end-session ADMIN SESSION-ID"},
 };
+
+bool atServer(const QString& command)
+{
+    return command == QLatin1String("sessions") || command == QLatin1String("end-session");
+}
 
 void print(const QString& text)
 {
@@ -130,6 +142,26 @@ QString journalled(const QString& folder, const AuditRow& row, const std::functi
     return error;
 }
 
+/// Lists or ends the sessions at the server of `project`, signed in as the administrator `args[0]`.
+int serverSessions(const QString& command, const QStringList& args, const QString& project, const QString& stationFile, const QString& url)
+{
+    const BrokerSettings::Result login = BrokerSettings::stationLogIn(stationFile, url);
+    if (!login.ok())
+        return fail(login.error);
+    const PasswordPrompt::Answer answer = PasswordPrompt::ask(QStringLiteral("Password for %1: ").arg(args.first()), false);
+    if (!answer.error.isEmpty())
+        return fail(answer.error);
+    // Answers to the running station share the response topic; they are not the tool's business.
+    QLoggingCategory::setFilterRules(QStringLiteral("kalvora.bus.debug=false\nkalvora.bus.info=false"));
+    ServerSessions server(login.settings, project, RequestClient::DefaultTimeoutMs);
+    const ServerSessions::Outcome outcome = server.run(args.first(), answer.password, command == QLatin1String("end-session") ? args.at(1) : QString());
+    if (outcome.code != 0)
+        return fail(outcome.error, outcome.code);
+    for (const QString& line : outcome.lines)
+        print(line);
+    return 0;
+}
+
 std::optional<Role> roleArgument(const QString& text)
 {
     const std::optional<Role> role = parseRole(text);
@@ -201,17 +233,22 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kalvora-users"));
     QCommandLineParser parser;
-    QString description = QStringLiteral("Manages the operator accounts of a Kalvora runtime and checks its audit chain.\nCommands:");
+    QString description = QStringLiteral("Manages the operator accounts of a Kalvora runtime, checks its audit chain, and lists or ends the sessions at a\n"
+                                         "server as an administrator (exit code 4: the broker or the server cannot be reached).\nCommands:");
     for (const Command& c : commands)
         description += QStringLiteral("\n  ") + QLatin1String(c.usage);
     description += QStringLiteral("\nRoles: ") + roleNames().join(QStringLiteral(", "));
     parser.setApplicationDescription(description);
     parser.addHelpOption();
     parser.addOption({QStringLiteral("data"), QStringLiteral("The runtime's data folder (default: the user's data folder)."), QStringLiteral("folder")});
-    parser.addOption({QStringLiteral("project"), QStringLiteral("The runtime project (default: Kalvora)."), QStringLiteral("name"), QStringLiteral("Kalvora")});
+    parser.addOption({QStringLiteral("project"), QStringLiteral("The runtime project; for sessions and end-session the server's (default: Kalvora)."), QStringLiteral("name"), QStringLiteral("Kalvora")});
     parser.addOption({QStringLiteral("connection"),
         QStringLiteral("verify-audit: the journal on this PostgreSQL server (the project's history connection) instead of a file."),
         QStringLiteral("conninfo")});
+    parser.addOption({QStringLiteral("station"),
+        QStringLiteral("sessions, end-session: the station's log-in file for the broker (as the station takes it)."), QStringLiteral("file")});
+    parser.addOption({QStringLiteral("server"), QStringLiteral("sessions, end-session: the broker, instead of the station file's."),
+        QStringLiteral("url")});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do, see above."));
     parser.process(app);
 
@@ -226,6 +263,14 @@ int main(int argc, char* argv[])
                 return fail(QStringLiteral("usage: kalvora-users %1").arg(QLatin1String(c.usage)), 2);
             if (parser.isSet(QStringLiteral("connection")) && (command != QLatin1String("verify-audit") || !args.isEmpty()))
                 return fail(QStringLiteral("--connection goes with verify-audit without a file"), 2);
+            const bool station = parser.isSet(QStringLiteral("station")) || parser.isSet(QStringLiteral("server"));
+            if (atServer(command) != station)
+                return fail(atServer(command) ? QStringLiteral("%1 needs --station FILE, the log-in of a station of the server").arg(command)
+                                              : QStringLiteral("--station and --server go with sessions and end-session"),
+                    2);
+            if (atServer(command))
+                return serverSessions(command, args, parser.value(QStringLiteral("project")), parser.value(QStringLiteral("station")),
+                    parser.value(QStringLiteral("server")));
             return run(command, args, dataFolder(parser.value(QStringLiteral("data")), parser.value(QStringLiteral("project"))),
                 parser.value(QStringLiteral("connection")));
         }
