@@ -48,6 +48,6 @@ private:
     SqliteStatement m_deleteRows;
     SqliteStatement m_deleteCells;
     SqliteStatement m_anyRow;
-    SqliteStatement m_rowInSpan;
     SqliteStatement m_anyBlock;
+    SqliteStatement m_rowInSpan;
 };
