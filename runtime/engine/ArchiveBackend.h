@@ -81,6 +81,14 @@ public:
     virtual bool isEmpty() = 0;
     virtual QByteArray plantState() = 0;
 
+    /// Waits until every hour that left the live window is packed; false when that took longer than
+    /// `timeoutMs`. A store that does not pack is always done.
+    virtual bool waitPacked(int timeoutMs)
+    {
+        Q_UNUSED(timeoutMs);
+        return true;
+    }
+
     /// A check of the whole store on the side; Events::checked tells the result.
     virtual void startCheck() {}
     virtual void stopCheck() {}

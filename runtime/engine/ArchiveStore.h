@@ -116,6 +116,9 @@ public:
     /// samples at every bucket edge (a month on a chart: one query per curve instead of thousands).
     static qint64 alignedBucketMs(qint64 wantedMs);
 
+    /// Waits until the store has packed every hour that left the live window (benchmarks, tools).
+    bool waitPacked(int timeoutMs) { return !m_backend || m_backend->waitPacked(timeoutMs); }
+
     /// Removes up to one batch of samples older than the retention period before `nowMs`, from one
     /// trend after the other. Returns how many went.
     int removeExpired(qint64 nowMs);

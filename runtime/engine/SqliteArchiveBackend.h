@@ -62,7 +62,7 @@ public:
 
     /// Waits until the worker has packed every span due; false after `timeoutMs`. For tests and
     /// benchmarks.
-    bool waitPacked(int timeoutMs);
+    bool waitPacked(int timeoutMs) override;
 
 private:
     struct Check;

@@ -43,7 +43,7 @@ public:
     bool isEmpty() override;
     /// Waits until the packer has packed every hour due; false after `timeoutMs`. For tests and
     /// benchmarks.
-    bool waitPacked(int timeoutMs) { return m_packer.waitPacked(timeoutMs); }
+    bool waitPacked(int timeoutMs) override { return m_packer.waitPacked(timeoutMs); }
     QByteArray plantState() override;
 
 private:
