@@ -57,6 +57,18 @@ bool PgArchiveReader::blockSamples(int trend, const QByteArray& where, const QLi
     return m_error.isEmpty();
 }
 
+bool PgArchiveReader::blockCells(int trend, const std::vector<qint64>& spans, std::vector<ArchiveAggregate>& out)
+{
+    PgResult r = m_c.exec(QByteArray("SELECT ") + PgBlockColumns::CellColumns + " FROM sample_blocks WHERE trend = $1 AND start = ANY($2::bigint[]) "
+                                                                             "AND cell_t IS NOT NULL ORDER BY start",
+        {QByteArray::number(trend), arrayLiteral(spans)}, PgConnection::Rows::Binary);
+    m_error = r.error();
+    for (int i = 0; i < r.rows() && m_error.isEmpty(); ++i)
+        if (QString e = PgBlockColumns::decodeCells(r, i, 0, out); !e.isEmpty())
+            m_error = QStringLiteral("The packed hour of trend %1 from %2 in %3 is damaged: %4").arg(trend).arg(r.int64(i, 0)).arg(m_c.describe(), e);
+    return m_error.isEmpty();
+}
+
 QList<PgPoint> PgArchiveReader::range(int trend, qint64 t0, qint64 t1)
 {
     m_error.clear();
@@ -104,17 +116,23 @@ bool PgArchiveReader::pieces(int trend, const std::vector<ArchiveRollups::Segmen
         froms.push_back(p.from);
         tos.push_back(p.to);
     }
-    // The finest pieces may lie in packed hours: those hours' blocks come first.
-    std::vector<qint64> spans;
-    for (const ArchiveRollups::Segment& p : plan)
-        for (qint64 span = PackedSpans::startOf(p.from); p.level <= 0 && span < p.to; span += PackedSpans::SpanMs)
-            if (spans.empty() || spans.back() < span)
-                spans.push_back(span);
+    // The finest pieces may lie in packed hours: those hours' blocks come first, and for minute
+    // pieces the cells the blocks carry.
+    std::vector<qint64> spans, cellSpans;
+    for (const ArchiveRollups::Segment& p : plan) {
+        std::vector<qint64>& into = p.level <= 0 ? spans : cellSpans;
+        for (qint64 span = PackedSpans::startOf(p.from); p.level <= 1 && span < p.to; span += PackedSpans::SpanMs)
+            if (into.empty() || into.back() < span)
+                into.push_back(span);
+    }
     std::vector<PackedSample> packedSamples;
+    std::vector<ArchiveAggregate> packedCells;
     std::optional<Snapshot> snapshot;
-    if (!spans.empty())
+    if (!spans.empty() || !cellSpans.empty())
         snapshot.emplace(m_c);
     if (!spans.empty() && !blockSamples(trend, "start = ANY($2::bigint[])", {arrayLiteral(spans)}, packedSamples))
+        return false;
+    if (!cellSpans.empty() && !blockCells(trend, cellSpans, packedCells))
         return false;
     // Every piece in one round trip, in time order.
     PgResult r = m_c.exec(
@@ -138,6 +156,10 @@ bool PgArchiveReader::pieces(int trend, const std::vector<ArchiveRollups::Segmen
         OrderedMerge<ArchiveAggregate, decltype(firstOf), decltype(onCell)> merge(firstOf, onCell);
         if (p.level == 0)
             PackedSpans::cells(packedSamples, ArchiveRollups::StepMs[0], p.from, p.to, [&merge](const ArchiveAggregate& cell) { merge.packed(cell); });
+        else if (p.level == 1)
+            for (auto it = std::lower_bound(packedCells.begin(), packedCells.end(), p.from, [](const ArchiveAggregate& a, qint64 t) { return a.firstT < t; });
+                 it != packedCells.end() && it->firstT < p.to; ++it)
+                merge.packed(*it);
         else if (p.level < 0)
             for (auto it = std::lower_bound(packedSamples.begin(), packedSamples.end(), PackedSample{p.from, 0.0}, [](const PackedSample& a, const PackedSample& b) {
                      return a.t < b.t;
