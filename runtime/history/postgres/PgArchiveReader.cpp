@@ -105,8 +105,17 @@ bool PgArchiveReader::oldest(int trend, qint64* timeMs)
     return true;
 }
 
-bool PgArchiveReader::pieces(int trend, const std::vector<ArchiveRollups::Segment>& plan, const std::function<void(const ArchiveAggregate&)>& onCell)
+bool PgArchiveReader::pieces(int trend, const std::vector<ArchiveRollups::Segment>& asked, const std::function<void(const ArchiveAggregate&)>& onCell)
 {
+    // Neighbouring pieces of one level are one range: the same cells in the same order, one index
+    // scan instead of one probe each (a month on the chart's grid is a thousand pieces of one level).
+    std::vector<ArchiveRollups::Segment> plan;
+    plan.reserve(asked.size());
+    for (const ArchiveRollups::Segment& p : asked)
+        if (!plan.empty() && plan.back().level == p.level && plan.back().to == p.from)
+            plan.back().to = p.to;
+        else
+            plan.push_back(p);
     // Level numbers here are in step order, as ArchiveRollups counts them.
     static_assert(PgArchiveSchema::StepMs == ArchiveRollups::StepMs, "both backends keep the same rollup levels");
     m_error.clear();
