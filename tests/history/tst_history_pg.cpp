@@ -246,6 +246,9 @@ private Q_SLOTS:
                    "UPDATE kalvora_meta SET value = '1' WHERE key = 'schema_version'"};
         QTest::newRow("version 2, no packed hours") << QList<QByteArray>{"DROP VIEW history CASCADE", "DROP TABLE sample_blocks",
                                                            "DROP FUNCTION kalvora_block_samples", "UPDATE kalvora_meta SET value = '2' WHERE key = 'schema_version'"};
+        QTest::newRow("version 3, minute cells in the rollups")
+            << QList<QByteArray>{"ALTER TABLE sample_blocks DROP COLUMN cell_t, DROP COLUMN cell_k, DROP COLUMN cell_v",
+                   "UPDATE kalvora_meta SET value = '3' WHERE key = 'schema_version'"};
     }
 
     void opensEarlierSchemas()

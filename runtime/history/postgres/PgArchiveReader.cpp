@@ -10,6 +10,7 @@
 #include "PgConnection.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <optional>
 
@@ -57,6 +58,18 @@ bool PgArchiveReader::blockSamples(int trend, const QByteArray& where, const QLi
     return m_error.isEmpty();
 }
 
+bool PgArchiveReader::blockCells(int trend, const std::vector<qint64>& spans, std::vector<ArchiveAggregate>& out)
+{
+    PgResult r = m_c.exec(QByteArray("SELECT ") + PgBlockColumns::CellColumns + " FROM sample_blocks WHERE trend = $1 AND start = ANY($2::bigint[]) "
+                                                                             "AND cell_t IS NOT NULL ORDER BY start",
+        {QByteArray::number(trend), arrayLiteral(spans)}, PgConnection::Rows::Binary);
+    m_error = r.error();
+    for (int i = 0; i < r.rows() && m_error.isEmpty(); ++i)
+        if (QString e = PgBlockColumns::decodeCells(r, i, 0, out); !e.isEmpty())
+            m_error = QStringLiteral("The packed hour of trend %1 from %2 in %3 is damaged: %4").arg(trend).arg(r.int64(i, 0)).arg(m_c.describe(), e);
+    return m_error.isEmpty();
+}
+
 QList<PgPoint> PgArchiveReader::range(int trend, qint64 t0, qint64 t1)
 {
     m_error.clear();
@@ -93,37 +106,80 @@ bool PgArchiveReader::oldest(int trend, qint64* timeMs)
     return true;
 }
 
-bool PgArchiveReader::pieces(int trend, const std::vector<ArchiveRollups::Segment>& plan, const std::function<void(const ArchiveAggregate&)>& onCell)
+bool PgArchiveReader::pieces(int trend, const std::vector<ArchiveRollups::Segment>& asked, const std::function<void(const ArchiveAggregate&)>& onCell)
 {
+    // Neighbouring pieces of one level are one range: the same cells in the same order, one index
+    // scan instead of one probe each (a month on the chart's grid is a thousand pieces of one level).
+    std::vector<ArchiveRollups::Segment> plan;
+    plan.reserve(asked.size());
+    for (const ArchiveRollups::Segment& p : asked)
+        if (!plan.empty() && plan.back().level == p.level && plan.back().to == p.from)
+            plan.back().to = p.to;
+        else
+            plan.push_back(p);
     // Level numbers here are in step order, as ArchiveRollups counts them.
     static_assert(PgArchiveSchema::StepMs == ArchiveRollups::StepMs, "both backends keep the same rollup levels");
     m_error.clear();
-    std::vector<qint64> levels, froms, tos;
-    for (const ArchiveRollups::Segment& p : plan) {
-        levels.push_back(p.level);
-        froms.push_back(p.from);
-        tos.push_back(p.to);
-    }
-    // The finest pieces may lie in packed hours: those hours' blocks come first.
-    std::vector<qint64> spans;
+    // A level whose pieces lie thick (a zoom alternates minute and 10 s pieces) is read as one range
+    // and cut here: one scan instead of a probe a piece, at most a few cells read in vain each.
+    constexpr int Levels = ArchiveRollups::Levels;
+    std::array<qint64, Levels> count{}, lo{}, hi{};
+    lo.fill(std::numeric_limits<qint64>::max());
+    hi.fill(std::numeric_limits<qint64>::min());
     for (const ArchiveRollups::Segment& p : plan)
-        for (qint64 span = PackedSpans::startOf(p.from); p.level <= 0 && span < p.to; span += PackedSpans::SpanMs)
-            if (spans.empty() || spans.back() < span)
-                spans.push_back(span);
+        if (p.level >= 0) {
+            const auto l = static_cast<size_t>(p.level);
+            ++count[l];
+            lo[l] = std::min(lo[l], p.from);
+            hi[l] = std::max(hi[l], p.to);
+        }
+    std::array<bool, Levels> scanned{};
+    std::vector<qint64> levels, froms, tos, indexes, scanLevels, scanFroms, scanTos;
+    for (size_t l = 0; l < Levels; ++l)
+        if ((scanned[l] = count[l] > 1 && (hi[l] - lo[l]) / ArchiveRollups::StepMs[l] <= 4 * count[l])) {
+            scanLevels.push_back(static_cast<qint64>(l));
+            scanFroms.push_back(lo[l]);
+            scanTos.push_back(hi[l]);
+        }
+    for (size_t i = 0; i < plan.size(); ++i)
+        if (plan[i].level < 0 || !scanned[static_cast<size_t>(plan[i].level)]) {
+            levels.push_back(plan[i].level);
+            froms.push_back(plan[i].from);
+            tos.push_back(plan[i].to);
+            indexes.push_back(static_cast<qint64>(i) + 1);
+        }
+    // The finest pieces may lie in packed hours: those hours' blocks come first, and for minute
+    // pieces the cells the blocks carry.
+    std::vector<qint64> spans, cellSpans;
+    for (const ArchiveRollups::Segment& p : plan) {
+        std::vector<qint64>& into = p.level <= 0 ? spans : cellSpans;
+        for (qint64 span = PackedSpans::startOf(p.from); p.level <= 1 && span < p.to; span += PackedSpans::SpanMs)
+            if (into.empty() || into.back() < span)
+                into.push_back(span);
+    }
     std::vector<PackedSample> packedSamples;
+    std::vector<ArchiveAggregate> packedCells;
     std::optional<Snapshot> snapshot;
-    if (!spans.empty())
+    if (!spans.empty() || !cellSpans.empty())
         snapshot.emplace(m_c);
     if (!spans.empty() && !blockSamples(trend, "start = ANY($2::bigint[])", {arrayLiteral(spans)}, packedSamples))
         return false;
-    // Every piece in one round trip, in time order.
+    if (!cellSpans.empty() && !blockCells(trend, cellSpans, packedCells))
+        return false;
+    // Every piece in one round trip: the ranges of the scanned levels first (marked -1 - level, by
+    // level and time), then the probed pieces in order.
     PgResult r = m_c.exec(
-        "SELECT x.*, p.i FROM unnest($2::int[], $3::bigint[], $4::bigint[]) WITH ORDINALITY AS p(level, f, e, i) CROSS JOIN LATERAL ("
+        "SELECT x.*, p.i FROM unnest($2::int[], $3::bigint[], $4::bigint[], $5::bigint[]) AS p(level, f, e, i) CROSS JOIN LATERAL ("
         "SELECT first_t, first_v, min_t, min_v, max_t, max_v, last_t, last_v FROM rollups r "
         "WHERE p.level >= 0 AND r.level = p.level AND r.trend = $1 AND r.t >= p.f AND r.t < p.e "
         "UNION ALL SELECT s.t, s.v, s.t, s.v, s.t, s.v, s.t, s.v FROM samples s "
-        "WHERE p.level < 0 AND s.trend = $1 AND s.t >= p.f AND s.t < p.e) x ORDER BY p.i, x.first_t",
-        {QByteArray::number(trend), arrayLiteral(levels), arrayLiteral(froms), arrayLiteral(tos)}, PgConnection::Rows::Binary);
+        "WHERE p.level < 0 AND s.trend = $1 AND s.t >= p.f AND s.t < p.e) x "
+        "UNION ALL SELECT y.*, -1 - g.level FROM unnest($6::int[], $7::bigint[], $8::bigint[]) AS g(level, f, e) CROSS JOIN LATERAL ("
+        "SELECT first_t, first_v, min_t, min_v, max_t, max_v, last_t, last_v FROM rollups r "
+        "WHERE r.level = g.level AND r.trend = $1 AND r.t >= g.f AND r.t < g.e) y ORDER BY 9, 1",
+        {QByteArray::number(trend), arrayLiteral(levels), arrayLiteral(froms), arrayLiteral(tos), arrayLiteral(indexes), arrayLiteral(scanLevels),
+            arrayLiteral(scanFroms), arrayLiteral(scanTos)},
+        PgConnection::Rows::Binary);
     if (!r.ok()) {
         m_error = r.error();
         return false;
@@ -131,19 +187,46 @@ bool PgArchiveReader::pieces(int trend, const std::vector<ArchiveRollups::Segmen
     const auto cellAt = [&r](int i) {
         return ArchiveAggregate{r.int64(i, 0), r.real(i, 1), r.int64(i, 2), r.real(i, 3), r.int64(i, 4), r.real(i, 5), r.int64(i, 6), r.real(i, 7)};
     };
+    // The rows of each scanned level: [first, end).
+    std::array<int, Levels> scanFirst{}, scanEnd{};
     int row = 0;
+    for (; row < r.rows() && r.int64(row, 8) < 0; ++row) {
+        const auto l = static_cast<size_t>(-1 - r.int64(row, 8));
+        if (scanEnd[l] == 0)
+            scanFirst[l] = row;
+        scanEnd[l] = row + 1;
+    }
     const auto firstOf = [](const ArchiveAggregate& a) { return a.firstT; };
     for (size_t piece = 0; piece < plan.size(); ++piece) {
         const ArchiveRollups::Segment& p = plan[piece];
         OrderedMerge<ArchiveAggregate, decltype(firstOf), decltype(onCell)> merge(firstOf, onCell);
         if (p.level == 0)
             PackedSpans::cells(packedSamples, ArchiveRollups::StepMs[0], p.from, p.to, [&merge](const ArchiveAggregate& cell) { merge.packed(cell); });
+        else if (p.level == 1)
+            for (auto it = std::lower_bound(packedCells.begin(), packedCells.end(), p.from, [](const ArchiveAggregate& a, qint64 t) { return a.firstT < t; });
+                 it != packedCells.end() && it->firstT < p.to; ++it)
+                merge.packed(*it);
         else if (p.level < 0)
             for (auto it = std::lower_bound(packedSamples.begin(), packedSamples.end(), PackedSample{p.from, 0.0}, [](const PackedSample& a, const PackedSample& b) {
                      return a.t < b.t;
                  });
                  it != packedSamples.end() && it->t < p.to; ++it)
                 merge.packed(ArchiveAggregate::of(it->t, it->v));
+        if (p.level >= 0 && scanned[static_cast<size_t>(p.level)]) {
+            const auto l = static_cast<size_t>(p.level);
+            int at = scanFirst[l];
+            for (int n = scanEnd[l] - at; n > 0;) { // the first row at or after the piece's start
+                const int half = n / 2;
+                if (r.int64(at + half, 0) < p.from) {
+                    at += half + 1;
+                    n -= half + 1;
+                } else {
+                    n = half;
+                }
+            }
+            for (; at < scanEnd[l] && r.int64(at, 0) < p.to; ++at)
+                merge.row(cellAt(at));
+        }
         for (; row < r.rows() && r.int64(row, 8) == static_cast<qint64>(piece + 1); ++row)
             merge.row(cellAt(row));
         merge.finish();

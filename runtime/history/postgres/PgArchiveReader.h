@@ -43,8 +43,10 @@ public:
     /// when the read failed or a block is damaged (error() names trend and hour).
     bool blockSamples(int trend, const QByteArray& where, const QList<QByteArray>& params, std::vector<PackedSample>& out);
 
-private:
+    /// Appends the minute cells the blocks of `trend` at the hours `spans` carry to `out`, oldest first.
+    bool blockCells(int trend, const std::vector<qint64>& spans, std::vector<ArchiveAggregate>& out);
 
+private:
     PgConnection& m_c;
     QString m_error;
 };

@@ -30,7 +30,7 @@ const QList<Table>& expectedTables()
         {"plant_state", {{"id", "integer"}, {"saved", "bigint"}, {"state", "text"}}},
         {"sample_blocks", {{"trend", "integer"}, {"start", "bigint"}, {"first_t", "bigint"}, {"last_t", "bigint"}, {"n", "integer"},
                               {"dt", "integer[]"}, {"step", "double precision"}, {"k0", "bigint"}, {"dk", "integer[]"},
-                              {"vals", "double precision[]"}}},
+                              {"vals", "double precision[]"}, {"cell_t", "integer[]"}, {"cell_k", "integer[]"}, {"cell_v", "double precision[]"}}},
     };
     return tables;
 }
@@ -70,7 +70,13 @@ QString upgrade(PgConnection& c, int from)
         "FROM (SELECT trend, t, v FROM samples UNION ALL SELECT b.trend, x.t, x.v FROM sample_blocks b CROSS JOIN LATERAL "
             + PgBlockColumns::unpackCall("b") + " x) s JOIN trends tr ON tr.id = s.trend",
     };
-    for (const auto& [version, steps] : {std::pair{1, &steps1}, std::pair{2, &steps2}, std::pair{3, &steps3}})
+    // Version 4: a packed hour's minute cells move into its block (PgBlockColumns); blocks packed
+    // before keep theirs in the rollups, where readers still find them.
+    const QList<QByteArray> steps4{
+        "ALTER TABLE sample_blocks ADD COLUMN IF NOT EXISTS cell_t integer[] COMPRESSION lz4, "
+        "ADD COLUMN IF NOT EXISTS cell_k integer[] COMPRESSION lz4, ADD COLUMN IF NOT EXISTS cell_v double precision[] COMPRESSION lz4",
+    };
+    for (const auto& [version, steps] : {std::pair{1, &steps1}, std::pair{2, &steps2}, std::pair{3, &steps3}, std::pair{4, &steps4}})
         if (from < version)
             for (const QByteArray& sql : *steps)
                 if (QString e = c.exec(sql).error(); !e.isEmpty())

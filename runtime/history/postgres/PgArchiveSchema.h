@@ -18,7 +18,7 @@ class PgConnection;
 /// nothing else.
 class PgArchiveSchema final {
 public:
-    static constexpr int SchemaVersion = 3;
+    static constexpr int SchemaVersion = 4;
     static constexpr int Levels = 4;
     /// Rollup cells of 10 s, 1 min, 10 min and 1 h, stored as level 0..3.
     static constexpr std::array<qint64, Levels> StepMs{10'000, 60'000, 600'000, 3'600'000};

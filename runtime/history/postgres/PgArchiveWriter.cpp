@@ -256,7 +256,7 @@ PgResult PgArchiveWriter::unpackTouched(const std::vector<PgSample>& sorted, qin
     if (!r.ok())
         return r;
     // A block in a span the batch writes into goes back to rows first, and that hour gets its 10 s
-    // cells again; the batch then meets the rows as it meets any stored sample.
+    // and minute cells again; the batch then meets the rows as it meets any stored sample.
     const QList<QByteArray> touched{PgArchiveReader::arrayLiteral(spanTrends), PgArchiveReader::arrayLiteral(spans)};
     r = m_c.exec("WITH gone AS (DELETE FROM sample_blocks b USING unnest($1::int[], $2::bigint[]) AS q(trend, start) "
                  "WHERE b.trend = q.trend AND b.start = q.start RETURNING b.*), "
@@ -272,10 +272,12 @@ PgResult PgArchiveWriter::unpackTouched(const std::vector<PgSample>& sorted, qin
         unpackedTrends.push_back(r.int64(i, 0));
         unpackedSpans.push_back(r.int64(i, 1));
     }
-    return m_c.exec("INSERT INTO rollups AS r " + RollupColumns + " SELECT 0, s.trend, s.t - (((s.t % 10000) + 10000) % 10000) AS c, " +
+    // The hour's 10 s and minute cells, which its block stood for, computed from its samples again.
+    return m_c.exec("INSERT INTO rollups AS r " + RollupColumns + " SELECT lv.level, s.trend, s.t - (((s.t % lv.step) + lv.step) % lv.step) AS c, " +
                         AggregateColumns +
                         " FROM unnest($1::int[], $2::bigint[]) AS q(trend, start) JOIN samples s ON s.trend = q.trend AND s.t >= q.start "
-                        "AND s.t < q.start + " + QByteArray::number(PackedSpans::SpanMs) + " GROUP BY s.trend, c "
+                        "AND s.t < q.start + " + QByteArray::number(PackedSpans::SpanMs) +
+                        " CROSS JOIN (VALUES (0, 10000::bigint), (1, 60000::bigint)) lv(level, step) GROUP BY lv.level, s.trend, c "
                         "ON CONFLICT (level, trend, t) DO UPDATE SET first_t = EXCLUDED.first_t, first_v = EXCLUDED.first_v, "
                         "min_t = EXCLUDED.min_t, min_v = EXCLUDED.min_v, max_t = EXCLUDED.max_t, max_v = EXCLUDED.max_v, "
                         "last_t = EXCLUDED.last_t, last_v = EXCLUDED.last_v",

@@ -50,14 +50,14 @@ QString PgBlockPacker::packSpan(PgConnection& c, int trend, qint64 start)
     QList<QByteArray> params{key[0], key[1]};
     params += PgBlockColumns::params(start, samples);
     PgResult put = c.exec(QByteArray("INSERT INTO sample_blocks(trend, start, ") + PgBlockColumns::Columns +
-                              ") VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9, $10) ON CONFLICT (trend, start) DO UPDATE SET "
-                              "first_t = EXCLUDED.first_t, last_t = EXCLUDED.last_t, n = EXCLUDED.n, dt = EXCLUDED.dt, step = EXCLUDED.step, "
-                              "k0 = EXCLUDED.k0, dk = EXCLUDED.dk, vals = EXCLUDED.vals",
+                              ") VALUES($1, $2, " + PgBlockColumns::placeholders(3) + ") ON CONFLICT (trend, start) DO UPDATE SET (" + PgBlockColumns::Columns +
+                              ") = ROW(" + PgBlockColumns::placeholders(3) + ")",
         params);
     if (!put.ok())
         return put.error();
-    // The 10 s cells of a packed hour come from its block; the coarser cells stay.
-    if (QString e = c.exec("DELETE FROM rollups WHERE level = 0 AND trend = $1 AND t >= $2 AND t < $3", key).error(); !e.isEmpty())
+    // The 10 s cells of a packed hour come from its samples, the minute cells from its block's own
+    // columns; the coarser cells stay.
+    if (QString e = c.exec("DELETE FROM rollups WHERE level <= 1 AND trend = $1 AND t >= $2 AND t < $3", key).error(); !e.isEmpty())
         return e;
     return transaction.commit();
 }
@@ -123,8 +123,10 @@ qint64 PgBlockPacker::trimBefore(PgConnection& c, const std::vector<qint64>& ids
         removed += static_cast<qint64>(samples.size()) - kept.size();
         const QByteArray sql = kept.isEmpty() ? QByteArray("DELETE FROM sample_blocks WHERE trend = $1 AND start = $2")
                                               : QByteArray("UPDATE sample_blocks SET (") + PgBlockColumns::Columns +
-                                                    ") = ($3, $4, $5, $6, $7, $8, $9, $10) WHERE trend = $1 AND start = $2";
-        if (QString e = c.exec(sql, kept.isEmpty() ? key : key + PgBlockColumns::params(old.int64(i, 1), kept)).error(); !e.isEmpty()) {
+                                                    ") = ROW(" + PgBlockColumns::placeholders(3) + ") WHERE trend = $1 AND start = $2";
+        // A minute cell that began before the oldest sample kept goes, as such cells go from the rollups.
+        const QList<QByteArray> params = kept.isEmpty() ? key : key + PgBlockColumns::params(old.int64(i, 1), kept, kept.front().t);
+        if (QString e = c.exec(sql, params).error(); !e.isEmpty()) {
             *error = e;
             return -1;
         }
