@@ -340,11 +340,11 @@ QVariant PlantSimulator::value(int index) const
 
 QVariant PlantSimulator::deliveredValue(int index) const
 {
-    const PlantVariableSpec& spec = index < CommonCount ? Common[static_cast<size_t>(index)] : Unit[static_cast<size_t>((index - CommonCount) % UnitCount)];
+    const PlantVariableSpec& variable = index < CommonCount ? Common[static_cast<size_t>(index)] : Unit[static_cast<size_t>((index - CommonCount) % UnitCount)];
     const QVariant v = value(index);
     // The plant computes in full precision; what leaves it has a register's resolution.
-    if (spec.resolution > 0.0)
-        return static_cast<double>(std::llround(v.toDouble() / spec.resolution)) * spec.resolution;
+    if (variable.resolution > 0.0)
+        return static_cast<double>(std::llround(v.toDouble() / variable.resolution)) * variable.resolution;
     return v;
 }
 
