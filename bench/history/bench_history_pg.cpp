@@ -317,6 +317,48 @@ int main(int argc, char** argv)
         if (!packed)
             print("PostgreSQL write-ahead log per sample, rows", walPerSample, "B");
     }
+    {
+        // A fresh start as the runtime makes it: a day of 13 trends at 1 s back-filled in one bulk into
+        // the packed archive, its packer left to finish, a clean stop, then the server's vacuum.
+        constexpr int FreshTrends = 13;
+        constexpr qint64 FreshSamples = 86'400;
+        ArchiveSettings fresh;
+        fresh.retentionDays = 3650;
+        fresh.recordIntervalMs = 1000;
+        fresh.archives = {{QStringLiteral("fresh"), {}}};
+        for (int k = 0; k < FreshTrends; ++k)
+            fresh.archives[0].trends.append({QStringLiteral("f%1").arg(k), QStringLiteral("f%1").arg(k), 0, 100, {}});
+        PgConnection c;
+        if (QString e = c.open(cluster.conninfo()); !e.isEmpty() || !c.exec("CREATE DATABASE fresh").ok())
+            fail(QStringLiteral("cannot create database fresh"));
+        ArchiveStore store;
+        store.setSettings(fresh);
+        if (QString e = store.open(std::make_unique<PgArchiveBackend>(cluster.conninfo(QStringLiteral("fresh")))); !e.isEmpty())
+            fail(e);
+        timer.start();
+        store.beginBulk();
+        for (qint64 i = 0; i < FreshSamples; ++i)
+            for (int k = 0; k < FreshTrends; ++k)
+                store.bulkAdd(k, Start + i * 1000, value(k, i));
+        store.endBulk(true);
+        const double fillMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+        if (!store.waitPacked(180'000))
+            fail(QStringLiteral("the server's packer did not finish"));
+        store.close();
+        if (QString e = c.open(cluster.conninfo(QStringLiteral("fresh"))); !e.isEmpty())
+            fail(e);
+        c.exec("VACUUM ANALYZE");
+        const double samples = static_cast<double>(FreshSamples * FreshTrends);
+        const auto bytes = [&](const QByteArray& sql) { return static_cast<double>(c.exec(sql).int64(0, 0)); };
+        const QByteArray part = "SELECT coalesce(sum(pg_total_relation_size(inhrelid)), 0) FROM pg_inherits WHERE inhparent = ";
+        const double inSamples = bytes(part + "'samples'::regclass"), inRollups = bytes(part + "'rollups'::regclass");
+        const double inBlocks = bytes("SELECT pg_total_relation_size('sample_blocks')");
+        std::printf("PostgreSQL fresh day (13 trends, 1 s): %.0f rows left, bytes per sample in samples %.2f, rollups %.2f, blocks %.2f\n",
+            bytes("SELECT count(*) FROM samples"), inSamples / samples, inRollups / samples, inBlocks / samples);
+        print("PostgreSQL fresh day back-filled, clean stop, bytes per sample", (inSamples + inRollups + inBlocks) / samples, "B");
+        print("PostgreSQL fresh day back-fill", fillMs, "ms");
+        c.close();
+    }
     std::printf("%-44s %12s %12s %12s %12s\n", "", "PG rows", "PG packed", "SQLite rows", "SQLite packed");
     const auto line = [](const char* name, double Figures::*field, const char* unit, Figures* a, Figures* b) {
         std::printf("%-44s %12.1f %12.1f %12.1f %12.1f %s\n", name, a[0].*field, a[1].*field, b[0].*field, b[1].*field, unit);

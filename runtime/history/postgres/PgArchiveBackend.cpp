@@ -3,14 +3,34 @@
 #include "HistoryLog.h"
 #include "KalvoraError.h"
 #include "PgArchiveSchema.h"
+#include "PackedSpans.h"
 
 #include <algorithm>
+#include <limits>
 
 PgArchiveBackend::PgArchiveBackend(QString conninfo, Layout layout)
     : m_conninfo(conninfo)
     , m_layout(layout)
     , m_link(std::move(conninfo), [this](PgConnection& c) { return setUp(c); })
+    , m_bulkSpans({[this](qint64 id, qint64 start) { return isHourEmpty(id, start); },
+                   [this](const BulkSpanBuffer::Span& span) { m_bulkBlocks.push_back(span); },
+                   [this](const BulkSpanBuffer::Span& span) { bulkRows(span); }})
 {
+}
+
+bool PgArchiveBackend::isHourEmpty(qint64 trend, qint64 start)
+{
+    const QList<QByteArray> key{QByteArray::number(trend), QByteArray::number(start), QByteArray::number(start + PackedSpans::SpanMs)};
+    PgResult r = m_c.exec("SELECT NOT EXISTS (SELECT 1 FROM samples WHERE trend = $1 AND t >= $2 AND t < $3) "
+                          "AND NOT EXISTS (SELECT 1 FROM sample_blocks WHERE trend = $1 AND start = $2)",
+        key);
+    return r.ok() && r.text(0, 0) == "t";
+}
+
+void PgArchiveBackend::bulkRows(const BulkSpanBuffer::Span& span)
+{
+    for (const PackedSample& s : span.samples)
+        m_bulk.push_back({static_cast<int>(span.id), s.t, s.v});
 }
 
 PgArchiveBackend::~PgArchiveBackend()
@@ -42,6 +62,19 @@ void PgArchiveBackend::close()
     m_packer.stop();
     m_inBulk = false;
     m_bulk.clear();
+    m_bulkSpans.clear();
+    m_bulkBlocks.clear();
+    // A clean stop packs the live hours too: their rows cost some 80 bytes each on the server against
+    // a few in a block, and the first write after a restart unpacks only the hour it falls into.
+    if (m_opened && m_layout == Layout::Packed && !m_ids.empty() && m_link.reachable()) {
+        QString error;
+        const qint64 newestMs = newest(m_ids);
+        // The month partitions emptied so, the current one too, give their pages back (the server's
+        // vacuum keeps an emptied table's and its key's pages).
+        if (newestMs > 0 && (PgBlockPacker::packFrom(m_c, m_ids, PackedSpans::dueBefore(newestMs), &error) < 0 ||
+                                PgBlockPacker::releaseEmptied(m_c, std::numeric_limits<qint64>::max(), &error) < 0))
+            qCWarning(historyLog).noquote() << "Archive: packing the live hours at the stop failed:" << error;
+    }
     m_link.close();
     m_opened = false;
 }
@@ -130,11 +163,16 @@ void PgArchiveBackend::beginBulk()
 {
     m_link.ensure();
     m_bulk.clear();
+    m_bulkBlocks.clear();
     m_inBulk = true;
+    if (m_layout == Layout::Packed)
+        m_bulkSpans.begin(static_cast<int>(m_ids.size()), newest(m_ids));
 }
 
 void PgArchiveBackend::bulkAdd(const ArchiveRow& row)
 {
+    if (m_layout == Layout::Packed && m_bulkSpans.add(row))
+        return;
     m_bulk.push_back({static_cast<int>(row.id), row.timeMs, row.value});
 }
 
@@ -143,11 +181,32 @@ void PgArchiveBackend::endBulk(bool keep)
     if (!m_inBulk)
         return;
     m_inBulk = false;
-    std::vector<PgSample> rows;
-    rows.swap(m_bulk);
-    if (!keep || rows.empty())
+    if (keep)
+        m_bulkSpans.finish();
+    else
+        m_bulkSpans.clear();
+    std::vector<BulkSpanBuffer::Span> blocks;
+    blocks.swap(m_bulkBlocks);
+    if (!keep) {
+        m_bulk.clear();
         return;
+    }
     m_link.ensure();
+    // Blocks first: a row written later into a block's hour unpacks it and wins, as any late row.
+    // A block that cannot be written goes the row way, which reports the failure.
+    // Its rows go before the bulk's own, which were given later and win.
+    std::vector<PgSample> rows;
+    for (const BulkSpanBuffer::Span& span : blocks) {
+        if (QString e = m_writer.writeBlock(static_cast<int>(span.id), span.start, span.samples); !e.isEmpty()) {
+            qCWarning(historyLog).noquote() << "Archive:" << e;
+            for (const PackedSample& s : span.samples)
+                rows.push_back({static_cast<int>(span.id), s.t, s.v});
+        }
+    }
+    rows.insert(rows.end(), m_bulk.begin(), m_bulk.end());
+    m_bulk.clear();
+    if (rows.empty())
+        return;
     if (QString e = m_writer.write(std::move(rows)); !e.isEmpty())
         m_link.fail(e);
     m_packer.poke();

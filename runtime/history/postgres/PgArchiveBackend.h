@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ArchiveBackend.h"
+#include "BulkSpanBuffer.h"
 #include "PgArchiveReader.h"
 #include "PgBlockPacker.h"
 #include "PgArchiveWriter.h"
@@ -47,6 +48,10 @@ public:
     QByteArray plantState() override;
 
 private:
+    /// True when the archive has neither rows nor a block of `trend` in the hour from `start`.
+    bool isHourEmpty(qint64 trend, qint64 start);
+    void bulkRows(const BulkSpanBuffer::Span& span);
+
     /// Checks the schema and binds the trends again on a fresh connection.
     QString setUp(PgConnection& c);
 
@@ -60,6 +65,10 @@ private:
     QList<std::pair<QString, QString>> m_names;
     std::vector<qint64> m_ids;
     std::vector<PgSample> m_bulk;
+    /// A back-fill's hours that have left the live window go in as blocks, not as rows to pack later.
+    BulkSpanBuffer m_bulkSpans;
+    /// Kept until the bulk ends, so an abandoned bulk leaves nothing behind.
+    std::vector<BulkSpanBuffer::Span> m_bulkBlocks;
     bool m_inBulk = false;
     bool m_opened = false;
     qint64 m_droppedBefore = 0; ///< months before this are gone already

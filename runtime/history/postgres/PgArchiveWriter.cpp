@@ -185,13 +185,13 @@ PgResult PgArchiveWriter::mergeSamples(const std::vector<PgSample>& sorted, qint
     return r;
 }
 
-PgResult PgArchiveWriter::writeCells(const std::vector<PgSample>& sorted, bool append)
+PgResult PgArchiveWriter::writeCells(const std::vector<PgSample>& sorted, bool append, int firstLevel)
 {
     // A cell that starts after the trend's latest stored sample cannot exist yet and goes in by COPY;
     // the others are merged with what the server holds.
     ByMonth fresh(static_cast<qsizetype>(sorted.size() / 8 + 16), 110);
     CellArrays merged;
-    for (int level = 0; level < PgArchiveSchema::Levels; ++level) {
+    for (int level = firstLevel; level < PgArchiveSchema::Levels; ++level) {
         const qint64 step = PgArchiveSchema::StepMs[static_cast<size_t>(level)];
         // The batch is sorted by trend and time: a cell is one run, its first and last rows are its ends.
         size_t i = 0;
@@ -368,6 +368,44 @@ QString PgArchiveWriter::write(std::vector<PgSample> batch, const QByteArray& pl
     for (size_t i = 0; i < unique.size(); ++i)
         if (i + 1 == unique.size() || unique[i + 1].trend != unique[i].trend)
             m_last[unique[i].trend] = std::max(m_last.value(unique[i].trend, Never), unique[i].timeMs);
+    return {};
+}
+
+QString PgArchiveWriter::writeBlock(int trend, qint64 start, std::span<const PackedSample> samples)
+{
+    std::vector<PackedSample> finite;
+    std::vector<PgSample> rows;
+    finite.reserve(samples.size());
+    rows.reserve(samples.size());
+    for (const PackedSample& s : samples) {
+        if (std::isfinite(s.v)) {
+            finite.push_back(s);
+            rows.push_back({trend, s.t, s.v});
+        }
+    }
+    if (finite.empty())
+        return {};
+    if (QString e = ensureMonths(start, start); !e.isEmpty())
+        return e;
+    PgTransaction transaction(m_c);
+    if (!transaction.error().isEmpty())
+        return transaction.error();
+    const QList<QByteArray> key{QByteArray::number(trend), QByteArray::number(start)};
+    if (QString e = m_c.exec("SELECT pg_advisory_xact_lock(" + QByteArray::number(PgBlockPacker::LockClass) + ", $1)", {key[0]}).error(); !e.isEmpty())
+        return e;
+    PgResult put = m_c.exec(QByteArray("INSERT INTO sample_blocks(trend, start, ") + PgBlockColumns::Columns + ") VALUES($1, $2, " +
+                                PgBlockColumns::placeholders(3) + ")",
+        key + PgBlockColumns::params(start, finite));
+    if (!put.ok())
+        return put.error();
+    // The block's samples and minute cells stand for the 10 s and minute levels.
+    if (PgResult r = writeCells(rows, false, 2); !r.ok())
+        return r.error();
+    if (QString e = transaction.commit(); !e.isEmpty())
+        return e;
+    // Unknown stays unknown: later samples may be stored.
+    if (const auto it = m_last.find(trend); it != m_last.end())
+        *it = std::max(*it, finite.back().t);
     return {};
 }
 

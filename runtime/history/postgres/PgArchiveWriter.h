@@ -5,7 +5,10 @@
 #include <QSet>
 #include <QString>
 
+#include <span>
 #include <vector>
+
+struct PackedSample;
 
 class PgConnection;
 class PgResult;
@@ -31,6 +34,9 @@ public:
     /// Writes `batch` (any order; values that are not finite numbers are left out) and, if not empty, the plant state, in one transaction. An empty text
     /// on success; otherwise why not, and nothing of the batch is written.
     QString write(std::vector<PgSample> batch, const QByteArray& plantState = {});
+    /// Writes the samples of one trend's hour that holds nothing yet as its block, with the cells of the
+    /// levels a block does not stand for, in one transaction. The samples are in time order.
+    QString writeBlock(int trend, qint64 start, std::span<const PackedSample> samples);
     /// Drops the month partitions whose every sample is older than `cutoffMs`; `dropped` receives how
     /// many months went.
     QString dropBefore(qint64 cutoffMs, int* dropped = nullptr);
@@ -46,7 +52,7 @@ private:
     PgResult writeOnce(const std::vector<PgSample>& sorted, const QByteArray& plantState, bool append);
     PgResult appendSamples(const std::vector<PgSample>& sorted);
     PgResult mergeSamples(const std::vector<PgSample>& sorted, qint64* replaced);
-    PgResult writeCells(const std::vector<PgSample>& sorted, bool append);
+    PgResult writeCells(const std::vector<PgSample>& sorted, bool append, int firstLevel = 0);
 
     PgConnection& m_c;
     QSet<qint64> m_months;

@@ -62,6 +62,24 @@ QString PgBlockPacker::packSpan(PgConnection& c, int trend, qint64 start)
     return transaction.commit();
 }
 
+int PgBlockPacker::packFrom(PgConnection& c, const std::vector<qint64>& ids, qint64 fromMs, QString* error)
+{
+    const QByteArray span = QByteArray::number(PackedSpans::SpanMs);
+    PgResult hours = c.exec("SELECT DISTINCT trend, t - (((t % " + span + ") + " + span + ") % " + span + ") FROM samples "
+                            "WHERE trend = ANY($1::int[]) AND t >= $2 ORDER BY 1, 2",
+        {PgArchiveReader::arrayLiteral(ids), QByteArray::number(PackedSpans::startOf(fromMs))}, PgConnection::Rows::Binary);
+    *error = hours.error();
+    if (!hours.ok())
+        return -1;
+    for (int i = 0; i < hours.rows(); ++i) {
+        if (QString e = packSpan(c, static_cast<int>(hours.int64(i, 0)), hours.int64(i, 1)); !e.isEmpty()) {
+            *error = e;
+            return -1;
+        }
+    }
+    return hours.rows();
+}
+
 int PgBlockPacker::releaseEmptied(PgConnection& c, qint64 newestMs, QString* error)
 {
     const auto months = PgArchiveSchema::partitions(c, error);

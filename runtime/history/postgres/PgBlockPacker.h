@@ -29,6 +29,11 @@ public:
     /// Packs the rows of `trend` in the span starting at `start` into its block, in one transaction.
     static QString packSpan(PgConnection& c, int trend, qint64 start);
 
+    /// Packs every trend-hour of the trends `ids` that has rows from `fromMs` on, live ones too, each in
+    /// its own transaction; at a clean stop, so a stopped archive holds no rows. A later write into
+    /// such an hour unpacks it. Returns how many were packed, or -1 with `error` set.
+    static int packFrom(PgConnection& c, const std::vector<qint64>& ids, qint64 fromMs, QString* error);
+
     PgBlockPacker() = default;
     ~PgBlockPacker() { stop(); }
     PgBlockPacker(const PgBlockPacker&) = delete;
