@@ -19,6 +19,7 @@
 // monotonic clock. The chart figures are taken in this process, first on the embedded runtime that
 // wrote the month, then as a station of a kalvora-server started on that same archive.
 
+#include "BenchOptions.h"
 #include "BenchStation.h"
 #include "BrokerConfig.h"
 #include "BrokerSettings.h"
@@ -51,8 +52,7 @@ const QString historyStation = QStringLiteral("H");
 
 int option(const QStringList& args, const char* name, int fallback)
 {
-    const qsizetype at = args.indexOf(QString::fromLatin1(name));
-    return at > 0 && at + 1 < args.size() ? args.at(at + 1).toInt() : fallback;
+    return static_cast<int>(bench::optionNumber(args, name, fallback));
 }
 
 /// Ends the run through main's handler, so that every child process is stopped on the way out.

@@ -5,6 +5,7 @@
 // month (p95) and the CSV export of a day of all trends.
 // Options: --days N (length of the month archive, default 30; about 1 GB of disk with the rows layout),
 //          --layout rows|packed (only one of them).
+#include "BenchOptions.h"
 #include "AlarmJournal.h"
 #include "ArchiveFill.h"
 #include "EmbeddedHistory.h"
@@ -163,11 +164,9 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const qsizetype daysAt = args.indexOf(QStringLiteral("--days"));
-    const qint64 days = daysAt > 0 && daysAt + 1 < args.size() ? args.at(daysAt + 1).toLongLong() : 30;
+    const qint64 days = bench::optionNumber(args, "--days", 30);
     // --layout rows|packed: only one of them, while working on it.
-    const qsizetype layoutAt = args.indexOf(QStringLiteral("--layout"));
-    const QString only = layoutAt > 0 && layoutAt + 1 < args.size() ? args.at(layoutAt + 1) : QString();
+    const QString only = bench::optionText(args, "--layout");
     if (only != QLatin1String("packed"))
         run(Layout::Rows, days);
     if (only != QLatin1String("rows"))

@@ -3,6 +3,7 @@
 // them. Printed per layout: bytes per sample, encode and decode rates. The same is done for the values
 // as a PLC would deliver them (raw counts times a scale of 0.1, as the Modbus source computes them).
 // Option: --hours N (back-fill length, default 24).
+#include "BenchOptions.h"
 #include "EngineTestSupport.h"
 #include "Runtime.h"
 #include "SampleBlockCodec.h"
@@ -117,8 +118,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const qsizetype hoursAt = args.indexOf(QStringLiteral("--hours"));
-    const int hours = hoursAt > 0 && hoursAt + 1 < args.size() ? args.at(hoursAt + 1).toInt() : 24;
+    const int hours = static_cast<int>(bench::optionNumber(args, "--hours", 24));
 
     QTemporaryDir dir;
     copyProject(dir.path());

@@ -8,6 +8,7 @@
 // The month of archive is written straight into the store first (8 trends, about 20 million rows:
 // a minute or two and some 700 MB of disk in a temporary folder).
 
+#include "BenchOptions.h"
 #include "ArchiveStore.h"
 #include "BenchStation.h"
 #include "ChartTiming.h"
@@ -43,8 +44,7 @@ double cpuSeconds()
 
 int option(const QStringList& args, const char* name, int fallback)
 {
-    const qsizetype at = args.indexOf(QString::fromLatin1(name));
-    return at > 0 && at + 1 < args.size() ? args.at(at + 1).toInt() : fallback;
+    return static_cast<int>(bench::optionNumber(args, name, fallback));
 }
 
 void chartBenchmarks(int days, int runs, SqliteArchiveBackend::Layout layout)
