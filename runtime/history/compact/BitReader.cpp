@@ -1,6 +1,6 @@
 #include "BitReader.h"
 
-std::uint64_t BitReader::read(int count)
+std::uint64_t BitReader::readSlow(int count)
 {
     if (m_overrun || static_cast<std::size_t>(count) > m_bits - m_position) {
         m_overrun = true;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QtEndian>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -14,7 +16,17 @@ public:
     }
 
     /// Reads `count` bits (0..64).
-    std::uint64_t read(int count);
+    std::uint64_t read(int count)
+    {
+        // The hot path of every decode: one 8-byte load while 64 bits are left.
+        if (count <= 57 && m_bits - m_position >= 64 && !m_overrun) {
+            const int offset = static_cast<int>(m_position % 8);
+            const std::uint64_t word = qFromBigEndian<quint64>(m_data + m_position / 8);
+            m_position += static_cast<std::size_t>(count);
+            return count == 0 ? 0 : (word << offset) >> (64 - count);
+        }
+        return readSlow(count);
+    }
     bool readBit() { return read(1) != 0; }
     bool overrun() const { return m_overrun; }
     std::size_t bitsLeft() const { return m_overrun ? 0 : m_bits - m_position; }
@@ -24,6 +36,8 @@ public:
     std::size_t bytesUsed() const { return (m_position + 7) / 8; }
 
 private:
+    std::uint64_t readSlow(int count);
+
     const unsigned char* m_data;
     std::size_t m_bits;
     std::size_t m_position = 0;
