@@ -8,6 +8,7 @@
 #include <optional>
 #include <utility>
 #include <span>
+#include <vector>
 
 /// \brief The packed blocks of an archive file in SQLite: one row per trend and block span, holding
 /// the span's start, the last sample's time, the count and the block. Writes join the caller's
@@ -23,6 +24,8 @@ public:
 
     /// Creates the table in a schema upgrade.
     static void createTable(SqliteDatabase& db);
+    /// Moves the blocks of a schema-4 file into the table createTable makes.
+    static void upgradeTable(SqliteDatabase& db);
 
     explicit SampleBlockStore(SqliteDatabase& db);
     /// On a connection of its own (a worker's), `file` naming it in messages.
@@ -34,27 +37,41 @@ public:
     std::optional<StoredBlock> find(qint64 trend, qint64 start);
     /// The blocks of `trend` holding samples inside [t0, t1], oldest first.
     QList<StoredBlock> overlapping(qint64 trend, qint64 t0, qint64 t1);
-    /// The samples of one stored block; a damaged block throws SqliteError as a damaged file does
-    /// (SQLITE_CORRUPT), naming the file, the trend and the span. The last blocks read stay decoded:
-    /// a chart's query asks for the same hours piece by piece, and a zoom step asks again.
+    /// What a read needs of a block: its samples, its cells of PackedSpans::CellMs, or both.
+    enum Need { Samples = 1, Cells = 2 };
+    struct Unpacked {
+        QList<PackedSample> samples; ///< empty unless asked for
+        QList<ArchiveAggregate> cells; ///< empty unless asked for
+    };
+    /// Blocks of one trend, `needs[i]` telling what block i must give. A damaged block throws
+    /// SqliteError as a damaged file does (SQLITE_CORRUPT), naming the file, the trend and the span.
+    /// Recently read blocks stay decoded (a chart asks for the same hours piece by piece, and a zoom
+    /// step asks again); the others are decoded on all cores.
+    std::vector<Unpacked> unpack(qint64 trend, const QList<StoredBlock>& blocks, const std::vector<int>& needs) const;
+    /// The samples of one stored block.
     QList<PackedSample> unpack(qint64 trend, const StoredBlock& block) const;
-    /// The block's cells of PackedSpans::CellMs, kept with its decoded samples.
-    QList<ArchiveAggregate> cellsOf(qint64 trend, const StoredBlock& block) const;
     /// Why a stored block cannot be read; empty for a sound one.
     static QString problem(const StoredBlock& block);
 
 private:
     static StoredBlock read(const SqliteStatement& statement);
     static SampleBlockCodec::Decoded decodeChecked(const StoredBlock& block);
-    struct Decoded {
+    struct Kept {
         QByteArray data;
         QList<PackedSample> samples;
         QList<ArchiveAggregate> cells;
+        int has = 0; ///< Need bits
+        quint64 used = 0;
+        std::size_t bytes() const;
     };
-    /// About 15 MB at most: a day of eight curves, or the hours around a zoomed window.
-    static constexpr std::size_t CacheBlocks = 256;
+    void keep(const std::pair<qint64, qint64>& key, Kept kept) const;
+    /// A day of eight curves decoded, or the cells of a few weeks of them: 10 s cells are all a chart
+    /// needs of a packed hour until it zooms in below them.
+    static constexpr std::size_t CacheBytes = 32u << 20;
     QString m_file;
-    mutable std::map<std::pair<qint64, qint64>, Decoded> m_decoded;
+    mutable std::map<std::pair<qint64, qint64>, Kept> m_kept;
+    mutable std::size_t m_keptBytes = 0;
+    mutable quint64 m_uses = 0;
     SqliteStatement m_write;
     SqliteStatement m_remove;
     SqliteStatement m_find;

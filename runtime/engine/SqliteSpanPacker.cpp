@@ -15,7 +15,7 @@ SqliteSpanPacker::SqliteSpanPacker(sqlite3* db, const QString& file)
     , m_oldestRow(db, file, "SELECT min(t) FROM samples WHERE trend = ?1")
     , m_newestRow(db, file, "SELECT max(t) FROM samples WHERE trend = ?1")
     , m_oldestBlock(db, file, "SELECT min(start) FROM sample_blocks WHERE trend = ?1")
-    , m_newestBlock(db, file, "SELECT max(end) FROM sample_blocks WHERE trend = ?1")
+    , m_newestBlock(db, file, "SELECT end FROM sample_blocks WHERE trend = ?1 ORDER BY start DESC LIMIT 1")
     , m_rows(db, file, "SELECT t, v FROM samples WHERE trend = ?1 AND t >= ?2 AND t < ?3 ORDER BY t")
     // A row already there is newer than the block's sample of the same time and stays.
     , m_insertRow(db, file, "INSERT OR IGNORE INTO samples(trend, t, v) VALUES(?1, ?2, ?3)")

@@ -60,7 +60,8 @@ private slots:
     void reductionMatchesBruteForce_data();
     void reductionMatchesBruteForce();
     void olderArchiveGetsItsRollups();
-    void secondSchemaGetsItsTenMinuteCells();
+    void olderSchemaUpgrades_data();
+    void olderSchemaUpgrades();
 };
 
 void tst_ArchiveRollups::reductionMatchesBruteForce_data()
@@ -216,8 +217,24 @@ void tst_ArchiveRollups::olderArchiveGetsItsRollups()
     QCOMPARE(sqliteCount(path, "SELECT (SELECT count(*) FROM samples) + (SELECT coalesce(sum(count), 0) FROM sample_blocks)"), all.size());
 }
 
-void tst_ArchiveRollups::secondSchemaGetsItsTenMinuteCells()
+void tst_ArchiveRollups::olderSchemaUpgrades_data()
 {
+    QTest::addColumn<QByteArray>("downgrade"); // leaves the file as the older schema wrote it
+    QTest::addColumn<QByteArray>("kept");      // a count the upgrade must give back
+
+    QTest::newRow("schema 2: no 10-minute level") << QByteArray("DELETE FROM rollups WHERE level = 3; UPDATE meta SET value = '2' WHERE key = 'schema_version'")
+                                                 << QByteArray("SELECT count(*) FROM rollups WHERE level = 3");
+    QTest::newRow("schema 4: blocks without row ids")
+        << QByteArray("CREATE TABLE old(trend INTEGER NOT NULL, start INTEGER NOT NULL, end INTEGER NOT NULL, count INTEGER NOT NULL, "
+                      "data BLOB NOT NULL, PRIMARY KEY(trend, start)) WITHOUT ROWID; INSERT INTO old SELECT * FROM sample_blocks; "
+                      "DROP TABLE sample_blocks; ALTER TABLE old RENAME TO sample_blocks; UPDATE meta SET value = '4' WHERE key = 'schema_version'")
+        << QByteArray("SELECT count(*) FROM sample_blocks");
+}
+
+void tst_ArchiveRollups::olderSchemaUpgrades()
+{
+    QFETCH(QByteArray, downgrade);
+    QFETCH(QByteArray, kept);
     Store s(997);
     const QList<ArchiveSample> all = history(12, 30, 3000);
     s.store.beginBulk();
@@ -225,22 +242,22 @@ void tst_ArchiveRollups::secondSchemaGetsItsTenMinuteCells()
         s.store.bulkAdd(Slot, a.timeMs, a.value);
     s.store.endBulk(true);
     s.store.close();
-    const int cells = sqliteCount(s.path, "SELECT count(*) FROM rollups WHERE level = 3");
-    QVERIFY(cells > 50);
+    const int before = sqliteCount(s.path, kept.constData());
+    QVERIFY(before > 20);
     {
-        // As schema 2 left the file: no 10-minute level.
         sqlite3* db = nullptr;
         QCOMPARE(sqlite3_open(QFile::encodeName(s.path).constData(), &db), SQLITE_OK);
-        QCOMPARE(sqlite3_exec(db, "DELETE FROM rollups WHERE level = 3; UPDATE meta SET value = '2' WHERE key = 'schema_version'",
-                              nullptr, nullptr, nullptr), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db, downgrade.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
         sqlite3_close(db);
     }
     QString notice;
     QCOMPARE(s.store.open(s.path, &notice), QString());
     checkWindows(s.store, all, 0.0, 1.0, 100);
     s.store.close();
-    QCOMPARE(sqliteCount(s.path, "SELECT count(*) FROM rollups WHERE level = 3"), cells);
+    QCOMPARE(sqliteCount(s.path, kept.constData()), before);
     QCOMPARE(sqliteCount(s.path, "SELECT value FROM meta WHERE key = 'schema_version'"), ArchiveStore::SchemaVersion);
+    // Blocks keep to their leaf pages only in a table with row ids.
+    QCOMPARE(sqliteCount(s.path, "SELECT count(*) FROM sqlite_schema WHERE name = 'sample_blocks' AND sql LIKE '%WITHOUT ROWID%'"), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_ArchiveRollups)
