@@ -4,7 +4,9 @@
 // curves reduced as a chart asks for them (24 h and the whole month, p50/p95), one zoom step over the
 // month (p95) and the CSV export of a day of all trends.
 // Options: --days N (length of the month archive, default 30; about 1 GB of disk with the rows layout),
-//          --layout rows|packed (only one of them).
+//          --layout rows|packed (only one of them),
+//          --month DIR (keep the month archives in DIR and reuse them on the next run, to save the fill),
+//          --steps (print each zoom step's time).
 #include "BenchOptions.h"
 #include "AlarmJournal.h"
 #include "ArchiveFill.h"
@@ -67,6 +69,8 @@ Percentiles chart(const ArchiveStore& store, qint64 t0, qint64 t1, int runs)
     return percentiles(ms);
 }
 
+bool printSteps = false;
+
 /// Zooming in from the whole month by a quarter at a time, around its middle.
 Percentiles zoomSteps(const ArchiveStore& store, qint64 t0, qint64 t1)
 {
@@ -80,6 +84,8 @@ Percentiles zoomSteps(const ArchiveStore& store, qint64 t0, qint64 t1)
             from = middle - half;
             to = middle + half;
             ms.push_back(chartMs(store, from, to));
+            if (printSteps)
+                std::printf("    round %d, step %d, %.1f h: %.1f ms\n", round, step, (to - from) / 3.6e6, ms.back());
         }
     }
     return percentiles(ms);
@@ -106,7 +112,7 @@ double csvDayMs(const ArchiveStore& store, qint64 t0, const QString& path)
     return timer.nsecsElapsed() / 1e6;
 }
 
-void run(Layout layout, qint64 days)
+void run(Layout layout, qint64 days, const QString& monthDir)
 {
     const char* name = layout == Layout::Rows ? "rows" : "packed";
     std::printf("== %s ==\n", name);
@@ -130,7 +136,8 @@ void run(Layout layout, qint64 days)
         if (qEnvironmentVariableIsSet("KALVORA_BENCH_KEEP"))
             QFile::copy(path, qEnvironmentVariable("KALVORA_BENCH_KEEP") + QLatin1String(name));
     }
-    const QString path = QDir(dir.path()).filePath(QStringLiteral("month.sqlite"));
+    const QString path = QDir(monthDir.isEmpty() ? dir.path() : monthDir).filePath(QStringLiteral("month-%1-%2.sqlite").arg(QLatin1String(name)).arg(days));
+    const bool reuse = !monthDir.isEmpty() && QFileInfo::exists(path);
     ArchiveStore store(nullptr);
     RuntimeOptions options = testOptions(dir.path());
     const auto project = ProjectLoader::load(QDir(options.projectsRoot).filePath(QStringLiteral("Kalvora")));
@@ -139,11 +146,13 @@ void run(Layout layout, qint64 days)
         std::printf("%s\n", qPrintable(error));
         return;
     }
-    const double rate = bench::fillArchive(store, bench::Start + 1000, days);
+    const double rate = reuse ? 0.0 : bench::fillArchive(store, bench::Start + 1000, days);
+    store.waitPacked(600000);
     store.close();
     const double samples = static_cast<double>(store.trendCount()) * days * bench::Day;
-    std::printf("  month archive (%lld days, %.0f samples): %.2f B/sample (%.1f MB), ingest %.0f rows/s\n", static_cast<long long>(days),
-                samples, fileBytes(path) / samples, fileBytes(path) / 1e6, rate);
+    std::printf("  month archive (%lld days, %.0f samples): %.2f B/sample (%.1f MB), ingest %.0f rows/s%s\n", static_cast<long long>(days),
+                samples, fileBytes(path) / samples, fileBytes(path) / 1e6, rate,
+                reuse ? " (reused)" : "");
     (void)store.open(std::make_unique<SqliteArchiveBackend>(path, layout));
     const qint64 end = bench::Start + days * bench::Day * 1000;
     const Percentiles day = chart(store, end - bench::Day * 1000 + 1, end, 21);
@@ -165,11 +174,13 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     const qint64 days = bench::optionNumber(args, "--days", 30);
+    const QString monthDir = bench::optionText(args, "--month");
+    printSteps = args.contains(QStringLiteral("--steps"));
     // --layout rows|packed: only one of them, while working on it.
     const QString only = bench::optionText(args, "--layout");
     if (only != QLatin1String("packed"))
-        run(Layout::Rows, days);
+        run(Layout::Rows, days, monthDir);
     if (only != QLatin1String("rows"))
-        run(Layout::Packed, days);
+        run(Layout::Packed, days, monthDir);
     return 0;
 }

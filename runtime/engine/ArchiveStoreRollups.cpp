@@ -268,3 +268,27 @@ std::vector<ArchiveRollups::Segment> ArchiveRollups::plan(const std::vector<qint
         cut(cut, edges[i], edges[i + 1], top);
     return segments;
 }
+
+std::array<ArchiveRollups::LevelScan, ArchiveRollups::Levels> ArchiveRollups::scans(const std::vector<Segment>& plan)
+{
+    std::array<LevelScan, Levels> scans{};
+    std::array<qint64, Levels> count{};
+    for (const Segment& p : plan) {
+        if (p.level < 0)
+            continue;
+        LevelScan& scan = scans[static_cast<size_t>(p.level)];
+        const bool first = count[static_cast<size_t>(p.level)]++ == 0;
+        scan.from = first ? p.from : std::min(scan.from, p.from);
+        scan.to = first ? p.to : std::max(scan.to, p.to);
+    }
+    for (size_t l = 0; l < Levels; ++l)
+        scans[l].whole = count[l] > 1 && (scans[l].to - scans[l].from) / StepMs[l] <= 4 * count[l];
+    return scans;
+}
+
+std::span<const ArchiveAggregate> ArchiveRollups::slice(const std::vector<ArchiveAggregate>& cells, qint64 from, qint64 to)
+{
+    const auto firstBefore = [](const ArchiveAggregate& c, qint64 t) { return c.firstT < t; };
+    const auto begin = std::lower_bound(cells.begin(), cells.end(), from, firstBefore);
+    return {begin, std::lower_bound(begin, cells.end(), to, firstBefore)};
+}

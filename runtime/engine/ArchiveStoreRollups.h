@@ -7,6 +7,7 @@
 
 #include <array>
 #include <map>
+#include <span>
 #include <tuple>
 #include <vector>
 
@@ -85,4 +86,16 @@ public:
     /// is not above `maxStepMs` and whose cells lie wholly inside, the ends from finer levels down to
     /// the raw samples. Cells before `validFrom` (aligned per level) are not used.
     static std::vector<Segment> plan(const std::vector<qint64>& edges, qint64 maxStepMs, qint64 validFrom);
+
+    /// A level of a plan read once over [from, to) and cut per piece: where its pieces lie thick (a zoom
+    /// alternates minute and 10 s pieces), one range scan beats a probe a piece and reads at most a
+    /// few cells in vain per piece.
+    struct LevelScan {
+        bool whole = false;
+        qint64 from = 0;
+        qint64 to = 0;
+    };
+    static std::array<LevelScan, Levels> scans(const std::vector<Segment>& plan);
+    /// The cells of `cells` (in time order) whose first sample lies in [from, to).
+    static std::span<const ArchiveAggregate> slice(const std::vector<ArchiveAggregate>& cells, qint64 from, qint64 to);
 };

@@ -41,6 +41,8 @@ void createSchema(SqliteDatabase& db, int fromVersion)
     // Rows of an older archive stay as they are; the packing worker packs them an hour at a time.
     if (fromVersion < 4)
         SampleBlockStore::createTable(db);
+    else if (fromVersion == 4)
+        SampleBlockStore::upgradeTable(db);
 }
 
 /// One read's statements see one state of the file, so a span the worker packs meanwhile is seen
@@ -154,6 +156,7 @@ QString SqliteArchiveBackend::open(QString* notice)
             m_db->exec("VACUUM");
         }
         autoVacuum = {};
+        m_db->exec("PRAGMA cache_size=-65536");
         prepareStatements();
         startPacking();
     } catch (const KalvoraError& e) {
@@ -484,14 +487,32 @@ QByteArray SqliteArchiveBackend::plantState()
     return state;
 }
 
-PackedWindow SqliteArchiveBackend::packedFor(qint64 id, const PackedWindow::Ranges& ranges, bool withCells)
+PackedWindow SqliteArchiveBackend::packedFor(qint64 id, const PackedWindow::Ranges& raw, const PackedWindow::Ranges& cells)
 {
     static_assert(ArchiveRollups::StepMs[0] == PackedSpans::CellMs);
+    // Samples only where a piece reads them, else the hour's cells: a chart over days needs no more.
+    const PackedWindow::Ranges rawRuns = PackedWindow::spanRuns(raw);
+    const PackedWindow::Ranges cellRuns = PackedWindow::spanRuns(cells);
+    const auto within = [](const PackedWindow::Ranges& runs, qint64 start) {
+        const auto it = std::upper_bound(runs.begin(), runs.end(), start, [](qint64 t, const auto& run) { return t < run.first; });
+        return it != runs.begin() && start <= std::prev(it)->second;
+    };
+    PackedWindow::Ranges all = rawRuns;
+    all.insert(all.end(), cellRuns.begin(), cellRuns.end());
+    std::sort(all.begin(), all.end());
     PackedWindow window;
     SampleBlockStore& blocks = m_packer->blocks();
-    for (const auto& [t0, t1] : PackedWindow::spanRuns(ranges))
-        for (const auto& block : blocks.overlapping(id, t0, t1))
-            window.add(block.start, blocks.unpack(id, block), withCells ? blocks.cellsOf(id, block) : QList<ArchiveAggregate>{});
+    for (const auto& [t0, t1] : PackedWindow::spanRuns(all)) {
+        const QList<SampleBlockStore::StoredBlock> found = blocks.overlapping(id, t0, t1);
+        std::vector<int> needs;
+        needs.reserve(static_cast<size_t>(found.size()));
+        for (const auto& block : found)
+            needs.push_back((within(rawRuns, block.start) ? SampleBlockStore::Samples : 0)
+                            | (within(cellRuns, block.start) ? SampleBlockStore::Cells : 0));
+        std::vector<SampleBlockStore::Unpacked> unpacked = blocks.unpack(id, found, needs);
+        for (qsizetype i = 0; i < found.size(); ++i)
+            window.add(found[i].start, std::move(unpacked[static_cast<size_t>(i)].samples), std::move(unpacked[static_cast<size_t>(i)].cells));
+    }
     return window;
 }
 
@@ -508,16 +529,23 @@ void SqliteArchiveBackend::scan(qint64 id, qint64 t0, qint64 t1, const PackedWin
     merge.finish();
 }
 
-void SqliteArchiveBackend::scanCells(int level, qint64 id, qint64 from, qint64 to, const PackedWindow& packed, const OnCell& onCell)
+void SqliteArchiveBackend::scanCells(int level, qint64 id, qint64 from, qint64 to, const PackedWindow& packed,
+    const std::vector<ArchiveAggregate>* whole, const OnCell& onCell)
 {
+    const auto stored = [&](const OnCell& out) {
+        if (!whole)
+            return scanLevel(level, id, from, to, out);
+        for (const ArchiveAggregate& cell : ArchiveRollups::slice(*whole, from, to))
+            out(cell);
+    };
     // Packed hours have no 10 s cells in the table; they come from the block.
     if (level != 0 || !packed.touches(from, to - 1))
-        return scanLevel(level, id, from, to, onCell);
+        return stored(onCell);
     if (packed.covers(from, to - 1))
         return packed.cells(from, to, onCell);
     OrderedMerge<ArchiveAggregate, decltype(&cellTime), OnCell> merge(&cellTime, onCell);
     packed.cells(from, to, [&](const ArchiveAggregate& cell) { merge.packed(cell); });
-    scanLevel(level, id, from, to, [&](const ArchiveAggregate& cell) { merge.row(cell); });
+    stored([&](const ArchiveAggregate& cell) { merge.row(cell); });
     merge.finish();
 }
 
@@ -553,7 +581,7 @@ bool SqliteArchiveBackend::range(qint64 id, qint64 t0, qint64 t1, const OnSample
 {
     return guardedRead([&] {
         ReadSnapshot snapshot(m_db->handle());
-        scan(id, t0, t1, packedFor(id, {{t0, t1}}, false), onSample);
+        scan(id, t0, t1, packedFor(id, {{t0, t1}}, {}), onSample);
     });
 }
 
@@ -562,19 +590,41 @@ bool SqliteArchiveBackend::pieces(qint64 id, const std::vector<ArchiveRollups::S
     return guardedRead([&] {
         ReadSnapshot snapshot(m_db->handle());
         // Only the pieces read from raw samples or 10 s cells need the packed hours.
-        PackedWindow::Ranges fine;
-        bool cells = false;
-        for (const ArchiveRollups::Segment& piece : plan) {
+        PackedWindow::Ranges raw;
+        PackedWindow::Ranges cells;
+        for (const ArchiveRollups::Segment& piece : plan)
             if (piece.level <= 0)
-                fine.emplace_back(piece.from, piece.to - 1);
-            cells = cells || piece.level == 0;
+                (piece.level < 0 ? raw : cells).emplace_back(piece.from, piece.to - 1);
+        const PackedWindow packed = packedFor(id, raw, cells);
+        // Minute pieces in hours decoded anyway are merged from their 10 s cells: no probe of
+        // the table, and the same cells the rollups hold (a span holds a block or rows, never both).
+        std::vector<bool> fromWindow(plan.size());
+        std::vector<ArchiveRollups::Segment> fromTable;
+        for (size_t i = 0; i < plan.size(); ++i) {
+            const ArchiveRollups::Segment& piece = plan[i];
+            fromWindow[i] = piece.level == 1 && packed.covers(piece.from, piece.to - 1);
+            if (!fromWindow[i])
+                fromTable.push_back(piece);
         }
-        const PackedWindow packed = packedFor(id, fine, cells);
-        for (const ArchiveRollups::Segment& piece : plan) {
-            if (piece.level < 0)
+        const auto scans = ArchiveRollups::scans(fromTable);
+        std::array<std::vector<ArchiveAggregate>, ArchiveRollups::Levels> whole;
+        for (int level = 0; level < ArchiveRollups::Levels; ++level)
+            if (const ArchiveRollups::LevelScan& s = scans[static_cast<size_t>(level)]; s.whole) {
+                whole[static_cast<size_t>(level)].reserve(static_cast<size_t>((s.to - s.from) / ArchiveRollups::StepMs[static_cast<size_t>(level)] + 1));
+                scanLevel(level, id, s.from, s.to, [&](const ArchiveAggregate& cell) { whole[static_cast<size_t>(level)].push_back(cell); });
+            }
+        for (size_t i = 0; i < plan.size(); ++i) {
+            const ArchiveRollups::Segment& piece = plan[i];
+            if (fromWindow[i]) {
+                packed.cells(piece.from, piece.to, ArchiveRollups::StepMs[1], onCell);
+                continue;
+            }
+            if (piece.level < 0) {
                 scan(id, piece.from, piece.to - 1, packed, [&](qint64 t, double v) { onCell(ArchiveAggregate::of(t, v)); });
-            else
-                scanCells(piece.level, id, piece.from, piece.to, packed, onCell);
+                continue;
+            }
+            const auto l = static_cast<size_t>(piece.level);
+            scanCells(piece.level, id, piece.from, piece.to, packed, scans[l].whole ? &whole[l] : nullptr, onCell);
         }
     });
 }

@@ -25,7 +25,7 @@ class SqliteSpanPacker;
 class SqliteArchiveBackend final : public ArchiveBackend {
 public:
     /// 2: the rollups table. 3: the 10-minute level. 4: packed blocks.
-    static constexpr int SchemaVersion = 4;
+    static constexpr int SchemaVersion = 5;
     /// How long a refused commit waits, in sample time, before it is tried again.
     static constexpr qint64 RetryMs = 10 * 1000;
 
@@ -80,12 +80,16 @@ private:
     template <class F>
     bool guardedRead(F&& read);
     void finishCheck(quint64 generation, const QString& problem);
-    /// The packed hours of trend `id` that the ranges touch, decoded.
-    PackedWindow packedFor(qint64 id, const PackedWindow::Ranges& ranges, bool withCells);
+    /// The packed hours of trend `id` that the ranges touch, decoded: samples for `raw`, cells of
+    /// 10 s for `cells` (both ascending).
+    PackedWindow packedFor(qint64 id, const PackedWindow::Ranges& raw, const PackedWindow::Ranges& cells);
     void scan(qint64 id, qint64 t0, qint64 t1, const PackedWindow& packed, const OnSample& onSample);
     void scanLevel(int level, qint64 id, qint64 from, qint64 to, const OnCell& onCell);
     void scanRows(qint64 id, qint64 t0, qint64 t1, const OnSample& onSample);
-    void scanCells(int level, qint64 id, qint64 from, qint64 to, const PackedWindow& packed, const OnCell& onCell);
+    /// The cells of one piece; `whole` holds the level's table cells of the whole read when it was
+    /// read in one scan, else the piece is read from the table.
+    void scanCells(int level, qint64 id, qint64 from, qint64 to, const PackedWindow& packed, const std::vector<ArchiveAggregate>* whole,
+        const OnCell& onCell);
     int expireBlocks(qint64 id, qint64 cutoff, int batch);
 
     QString m_path;

@@ -4,18 +4,18 @@
 
 namespace {
 
-qint64 floorTo(qint64 t, qint64 step)
-{
-    const qint64 rest = t % step;
-    return t - (rest < 0 ? rest + step : rest);
-}
-
 bool earlier(const PackedSample& a, const PackedSample& b)
 {
     return a.t < b.t;
 }
 
 } // namespace
+
+qint64 PackedSpans::floorTo(qint64 t, qint64 step)
+{
+    const qint64 rest = t % step;
+    return t - (rest < 0 ? rest + step : rest);
+}
 
 qint64 PackedSpans::startOf(qint64 t)
 {

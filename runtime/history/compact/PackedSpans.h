@@ -25,6 +25,8 @@ public:
 
     /// The start of the span holding `t` (floor, also before 1970).
     static qint64 startOf(qint64 t);
+    /// `t` rounded down to a multiple of `step`, also before 1970.
+    static qint64 floorTo(qint64 t, qint64 step);
     /// Spans starting before this are due for packing while the archive's newest sample is `newestMs`.
     static qint64 dueBefore(qint64 newestMs);
     static bool isDue(qint64 spanStart, qint64 newestMs) { return spanStart < dueBefore(newestMs); }

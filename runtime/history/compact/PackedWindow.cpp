@@ -1,6 +1,7 @@
 #include "PackedWindow.h"
 
 #include <algorithm>
+#include <optional>
 
 PackedWindow::Ranges PackedWindow::spanRuns(const Ranges& ranges)
 {
@@ -60,4 +61,23 @@ void PackedWindow::cells(qint64 from, qint64 to, const PackedSpans::OnCell& onCe
         for (; it != kept.end() && it->firstT < to; ++it)
             onCell(*it);
     }
+}
+
+void PackedWindow::cells(qint64 from, qint64 to, qint64 stepMs, const PackedSpans::OnCell& onCell) const
+{
+    qint64 start = 0;
+    std::optional<ArchiveAggregate> open;
+    cells(from, to, [&](const ArchiveAggregate& cell) {
+        const qint64 cellStart = PackedSpans::floorTo(cell.firstT, stepMs);
+        if (open && cellStart == start) {
+            open->merge(cell);
+            return;
+        }
+        if (open)
+            onCell(*open);
+        open = cell;
+        start = cellStart;
+    });
+    if (open)
+        onCell(*open);
 }

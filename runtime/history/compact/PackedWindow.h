@@ -28,6 +28,9 @@ public:
     void samples(qint64 t0, qint64 t1, const OnSample& onSample) const;
     /// The cells of PackedSpans::CellMs of the packed samples in [from, to) (aligned to the cells).
     void cells(qint64 from, qint64 to, const PackedSpans::OnCell& onCell) const;
+    /// The cells of `stepMs` (a multiple of PackedSpans::CellMs) in [from, to), each merged from the
+    /// cells above: exactly what the rollups hold for a packed span, without asking the store.
+    void cells(qint64 from, qint64 to, qint64 stepMs, const PackedSpans::OnCell& onCell) const;
 
 private:
     struct Span {

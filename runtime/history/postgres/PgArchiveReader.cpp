@@ -120,26 +120,15 @@ bool PgArchiveReader::pieces(int trend, const std::vector<ArchiveRollups::Segmen
     // Level numbers here are in step order, as ArchiveRollups counts them.
     static_assert(PgArchiveSchema::StepMs == ArchiveRollups::StepMs, "both backends keep the same rollup levels");
     m_error.clear();
-    // A level whose pieces lie thick (a zoom alternates minute and 10 s pieces) is read as one range
-    // and cut here: one scan instead of a probe a piece, at most a few cells read in vain each.
     constexpr int Levels = ArchiveRollups::Levels;
-    std::array<qint64, Levels> count{}, lo{}, hi{};
-    lo.fill(std::numeric_limits<qint64>::max());
-    hi.fill(std::numeric_limits<qint64>::min());
-    for (const ArchiveRollups::Segment& p : plan)
-        if (p.level >= 0) {
-            const auto l = static_cast<size_t>(p.level);
-            ++count[l];
-            lo[l] = std::min(lo[l], p.from);
-            hi[l] = std::max(hi[l], p.to);
-        }
+    const auto scans = ArchiveRollups::scans(plan);
     std::array<bool, Levels> scanned{};
     std::vector<qint64> levels, froms, tos, indexes, scanLevels, scanFroms, scanTos;
     for (size_t l = 0; l < Levels; ++l)
-        if ((scanned[l] = count[l] > 1 && (hi[l] - lo[l]) / ArchiveRollups::StepMs[l] <= 4 * count[l])) {
+        if ((scanned[l] = scans[l].whole)) {
             scanLevels.push_back(static_cast<qint64>(l));
-            scanFroms.push_back(lo[l]);
-            scanTos.push_back(hi[l]);
+            scanFroms.push_back(scans[l].from);
+            scanTos.push_back(scans[l].to);
         }
     for (size_t i = 0; i < plan.size(); ++i)
         if (plan[i].level < 0 || !scanned[static_cast<size_t>(plan[i].level)]) {
@@ -187,15 +176,10 @@ bool PgArchiveReader::pieces(int trend, const std::vector<ArchiveRollups::Segmen
     const auto cellAt = [&r](int i) {
         return ArchiveAggregate{r.int64(i, 0), r.real(i, 1), r.int64(i, 2), r.real(i, 3), r.int64(i, 4), r.real(i, 5), r.int64(i, 6), r.real(i, 7)};
     };
-    // The rows of each scanned level: [first, end).
-    std::array<int, Levels> scanFirst{}, scanEnd{};
+    std::array<std::vector<ArchiveAggregate>, Levels> whole;
     int row = 0;
-    for (; row < r.rows() && r.int64(row, 8) < 0; ++row) {
-        const auto l = static_cast<size_t>(-1 - r.int64(row, 8));
-        if (scanEnd[l] == 0)
-            scanFirst[l] = row;
-        scanEnd[l] = row + 1;
-    }
+    for (; row < r.rows() && r.int64(row, 8) < 0; ++row)
+        whole[static_cast<size_t>(-1 - r.int64(row, 8))].push_back(cellAt(row));
     const auto firstOf = [](const ArchiveAggregate& a) { return a.firstT; };
     for (size_t piece = 0; piece < plan.size(); ++piece) {
         const ArchiveRollups::Segment& p = plan[piece];
@@ -212,21 +196,9 @@ bool PgArchiveReader::pieces(int trend, const std::vector<ArchiveRollups::Segmen
                  });
                  it != packedSamples.end() && it->t < p.to; ++it)
                 merge.packed(ArchiveAggregate::of(it->t, it->v));
-        if (p.level >= 0 && scanned[static_cast<size_t>(p.level)]) {
-            const auto l = static_cast<size_t>(p.level);
-            int at = scanFirst[l];
-            for (int n = scanEnd[l] - at; n > 0;) { // the first row at or after the piece's start
-                const int half = n / 2;
-                if (r.int64(at + half, 0) < p.from) {
-                    at += half + 1;
-                    n -= half + 1;
-                } else {
-                    n = half;
-                }
-            }
-            for (; at < scanEnd[l] && r.int64(at, 0) < p.to; ++at)
-                merge.row(cellAt(at));
-        }
+        if (p.level >= 0 && scanned[static_cast<size_t>(p.level)])
+            for (const ArchiveAggregate& cell : ArchiveRollups::slice(whole[static_cast<size_t>(p.level)], p.from, p.to))
+                merge.row(cell);
         for (; row < r.rows() && r.int64(row, 8) == static_cast<qint64>(piece + 1); ++row)
             merge.row(cellAt(row));
         merge.finish();
