@@ -13,6 +13,7 @@
 #include "EmbeddedHistory.h"
 #include "EngineTestSupport.h"
 #include "ProjectLoader.h"
+#include "ReducedReads.h"
 #include "Runtime.h"
 #include "TrendCsvExport.h"
 
@@ -35,60 +36,20 @@ qint64 fileBytes(const QString& path)
     return QFileInfo(path).size() + QFileInfo(path + QStringLiteral("-wal")).size();
 }
 
-struct Percentiles {
-    double p50 = 0;
-    double p95 = 0;
-};
+bool printSteps = false;
 
-Percentiles percentiles(std::vector<double> ms)
+/// The first eight trends of the store, as the chart reads them.
+bench::Reduce curvesOf(const ArchiveStore& store)
 {
-    std::sort(ms.begin(), ms.end());
-    return {ms[ms.size() / 2], ms[std::min(ms.size() - 1, ms.size() * 95 / 100)]};
+    return [&store](int curve, qint64 t0, qint64 t1, int n) { return store.reduced(store.archiveOf(curve), store.trendAt(curve).name, t0, t1, n).size(); };
 }
 
-/// Eight curves over [t0, t1] as the chart asks: about 1,000 buckets of an aligned length.
-double chartMs(const ArchiveStore& store, qint64 t0, qint64 t1)
-{
-    const qint64 bucket = ArchiveStore::alignedBucketMs(std::max<qint64>(1, (t1 - t0) / 1000));
-    const qint64 a0 = t0 / bucket * bucket;
-    const int n = static_cast<int>((t1 - a0) / bucket + 1);
-    QElapsedTimer timer;
-    timer.start();
-    qsizetype points = 0;
-    for (int i = 0; i < 8; ++i)
-        points += store.reduced(store.archiveOf(i), store.trendAt(i).name, a0, a0 + n * bucket - 1, n).size();
-    const double ms = timer.nsecsElapsed() / 1e6;
-    return points > 0 ? ms : -1.0;
-}
-
-Percentiles chart(const ArchiveStore& store, qint64 t0, qint64 t1, int runs)
+bench::Percentiles chart(const ArchiveStore& store, qint64 t0, qint64 t1, int runs)
 {
     std::vector<double> ms;
     for (int i = 0; i < runs; ++i)
-        ms.push_back(chartMs(store, t0, t1));
-    return percentiles(ms);
-}
-
-bool printSteps = false;
-
-/// Zooming in from the whole month by a quarter at a time, around its middle.
-Percentiles zoomSteps(const ArchiveStore& store, qint64 t0, qint64 t1)
-{
-    std::vector<double> ms;
-    for (int round = 0; round < 3; ++round) {
-        qint64 from = t0;
-        qint64 to = t1;
-        for (int step = 0; step < 20; ++step) {
-            const qint64 middle = from + (to - from) / 2;
-            const qint64 half = (to - from) * 2 / 5;
-            from = middle - half;
-            to = middle + half;
-            ms.push_back(chartMs(store, from, to));
-            if (printSteps)
-                std::printf("    round %d, step %d, %.1f h: %.1f ms\n", round, step, (to - from) / 3.6e6, ms.back());
-        }
-    }
-    return percentiles(ms);
+        ms.push_back(bench::chartMs(curvesOf(store), t0, t1));
+    return bench::percentiles(ms);
 }
 
 double csvDayMs(const ArchiveStore& store, qint64 t0, const QString& path)
@@ -155,9 +116,9 @@ void run(Layout layout, qint64 days, const QString& monthDir)
                 reuse ? " (reused)" : "");
     (void)store.open(std::make_unique<SqliteArchiveBackend>(path, layout));
     const qint64 end = bench::Start + days * bench::Day * 1000;
-    const Percentiles day = chart(store, end - bench::Day * 1000 + 1, end, 21);
-    const Percentiles month = chart(store, bench::Start + 1, end, 21);
-    const Percentiles zoom = zoomSteps(store, bench::Start + 1, end);
+    const bench::Percentiles day = chart(store, end - bench::Day * 1000 + 1, end, 21);
+    const bench::Percentiles month = chart(store, bench::Start + 1, end, 21);
+    const bench::Percentiles zoom = bench::zoomSteps(curvesOf(store), bench::Start + 1, end, printSteps);
     std::printf("  8 curves, last 24 h: p50 %.2f ms, p95 %.2f ms\n", day.p50, day.p95);
     std::printf("  8 curves, %lld days: p50 %.2f ms, p95 %.2f ms\n", static_cast<long long>(days), month.p50, month.p95);
     std::printf("  zoom step over the month (8 curves): p50 %.2f ms, p95 %.2f ms\n", zoom.p50, zoom.p95);

@@ -1,11 +1,11 @@
 // Measures the archive on PostgreSQL beside the embedded SQLite archive, same samples, one run, each
 // in today's layout (a row per sample) and packed (hours past the live window in blocks):
 //   ingest rate with rollups, bytes on disk per sample (tables, keys, rollups, blocks), the reduced
-//   query of 8 curves over the whole span on the cell grid (as the chart asks), and a zoom step to one
-//   day at 20 places (p95).
+//   query of 8 curves over the whole span on the cell grid (as the chart asks), a jump to one day at
+//   20 places (p95) and twenty zoom steps into the span, three rounds (p95).
 // Options: --interval-ms N (sample interval, default 10000; 1000 gives the 1 s archive),
 //          --days N (default 30), --batch-s N (seconds of samples per commit, default 3600),
-//          --full-precision (values in all 52 mantissa bits; default: counts of 0.01, as from a PLC).
+//          --steps (print each zoom step's time), --full-precision (values in all 52 mantissa bits; default: counts of 0.01, as from a PLC).
 // Runs a throwaway PostgreSQL cluster of its own (as the postgres user when run as root), stopped and
 // removed with its folder on every way out but SIGKILL: on errors and on SIGINT, SIGTERM or SIGHUP too.
 #include "ArchiveStore.h"
@@ -18,6 +18,7 @@
 #include "PgArchiveWriter.h"
 #include "PgConnection.h"
 #include "PostgresCluster.h"
+#include "ReducedReads.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -138,6 +139,7 @@ struct Figures {
     double bytesPerSample = 0;
     double chartMs = 0;
     double zoomP95Ms = 0;
+    double zoomStepP95Ms = 0;
 };
 
 } // namespace
@@ -148,6 +150,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     const qint64 interval = option(args, QStringLiteral("--interval-ms"), 10'000);
+    const bool printSteps = args.contains(QStringLiteral("--steps"));
     const qint64 days = option(args, QStringLiteral("--days"), 30);
     const qint64 batchS = option(args, QStringLiteral("--batch-s"), 3600);
     fullPrecision = args.contains(QStringLiteral("--full-precision"));
@@ -202,6 +205,8 @@ int main(int argc, char** argv)
             runs.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
         }
         f.zoomP95Ms = p95Ms(runs);
+        f.zoomStepP95Ms = bench::zoomSteps([&](int k, qint64 t0, qint64 t1, int n) { return store.reduced(QStringLiteral("bench"), names[k].second, t0, t1, n).size(); },
+            Start, end, printSteps).p95;
     };
 
     Figures pg[2], sqlite[2];
@@ -367,6 +372,7 @@ int main(int argc, char** argv)
     line("bytes per sample (tables, keys, rollups, blocks)", &Figures::bytesPerSample, "B", pg, sqlite);
     line("8 curves over the span, ~1000 buckets, median", &Figures::chartMs, "ms", pg, sqlite);
     line("zoom to one day, 8 curves, 20 places, p95", &Figures::zoomP95Ms, "ms", pg, sqlite);
+    line("zoom step over the span, 8 curves, p95", &Figures::zoomStepP95Ms, "ms", pg, sqlite);
     print("PostgreSQL packing, samples per second (a day at a time)", pg[1].packSamplesPerS, "samples/s");
     print("PostgreSQL blocks as SQL arrays (lz4), bytes per sample", arrayBytes, "B");
     print("PostgreSQL blocks as codec blobs (estimate, row head and key included)", codecBytes, "B");

@@ -129,12 +129,6 @@ QString SampleBlockStore::problem(const StoredBlock& block)
     return decodeChecked(block).error;
 }
 
-std::size_t SampleBlockStore::Kept::bytes() const
-{
-    return static_cast<std::size_t>(data.size()) + static_cast<std::size_t>(samples.size()) * sizeof(PackedSample)
-        + static_cast<std::size_t>(cells.size()) * sizeof(ArchiveAggregate);
-}
-
 QList<PackedSample> SampleBlockStore::unpack(qint64 trend, const StoredBlock& block) const
 {
     return unpack(trend, {block}, {Samples}).front().samples;
@@ -147,16 +141,15 @@ std::vector<SampleBlockStore::Unpacked> SampleBlockStore::unpack(qint64 trend, c
     for (size_t i = 0; i < out.size(); ++i) {
         // A block written anew under the same key has other bytes, so the cache never answers for it.
         const StoredBlock& block = blocks[static_cast<qsizetype>(i)];
-        const auto it = m_kept.find({trend, block.start});
-        if (it == m_kept.end() || it->second.data != block.data || (it->second.has & needs[i]) != needs[i]) {
+        const BlockCache::Entry* kept = m_cache.find(trend, block.start, block.data, needs[i]);
+        if (!kept) {
             misses.push_back(i);
             continue;
         }
-        it->second.used = ++m_uses;
         if (needs[i] & Samples)
-            out[i].samples = it->second.samples;
+            out[i].samples = kept->samples;
         if (needs[i] & Cells)
-            out[i].cells = it->second.cells;
+            out[i].cells = kept->cells;
     }
     std::vector<QString> errors(misses.size());
     parallelFor(misses.size(), [&](size_t m) {
@@ -179,42 +172,8 @@ std::vector<SampleBlockStore::Unpacked> SampleBlockStore::unpack(qint64 trend, c
         if (!errors[m].isEmpty())
             throw SqliteError(QStringLiteral("%1: block of trend %2 from %3: %4").arg(m_file).arg(trend).arg(block.start).arg(errors[m]),
                               SQLITE_CORRUPT);
-        Kept kept{block.data, out[i].samples, out[i].cells, needs[i], 0};
-        // What the cache held of the same block stays: cells asked for earlier, samples now.
-        if (const auto it = m_kept.find({trend, block.start}); it != m_kept.end() && it->second.data == block.data) {
-            if (!(needs[i] & Samples) && (it->second.has & Samples))
-                kept.samples = it->second.samples;
-            if (!(needs[i] & Cells) && (it->second.has & Cells))
-                kept.cells = it->second.cells;
-            kept.has |= it->second.has;
-        }
-        keep({trend, block.start}, std::move(kept));
+        m_cache.put(trend, block.start, {block.data, out[i].samples, out[i].cells, needs[i]});
     }
     return out;
 }
 
-void SampleBlockStore::keep(const std::pair<qint64, qint64>& key, Kept kept) const
-{
-    if (const auto it = m_kept.find(key); it != m_kept.end()) {
-        m_keptBytes -= it->second.bytes();
-        m_kept.erase(it);
-    }
-    kept.used = ++m_uses;
-    m_keptBytes += kept.bytes();
-    m_kept.emplace(key, std::move(kept));
-    if (m_keptBytes <= CacheBytes)
-        return;
-    // Least recently used first, down to three quarters, so a long read does not evict block by block.
-    std::vector<std::pair<quint64, std::pair<qint64, qint64>>> byUse;
-    byUse.reserve(m_kept.size());
-    for (const auto& [k, v] : m_kept)
-        byUse.emplace_back(v.used, k);
-    std::sort(byUse.begin(), byUse.end());
-    for (const auto& [used, k] : byUse) {
-        if (m_keptBytes <= CacheBytes / 4 * 3)
-            break;
-        const auto it = m_kept.find(k);
-        m_keptBytes -= it->second.bytes();
-        m_kept.erase(it);
-    }
-}

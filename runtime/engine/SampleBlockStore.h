@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ArchiveAggregate.h"
+#include "BlockCache.h"
 #include "SampleBlockCodec.h"
 #include "SqliteDatabase.h"
 
@@ -38,7 +39,7 @@ public:
     /// The blocks of `trend` holding samples inside [t0, t1], oldest first.
     QList<StoredBlock> overlapping(qint64 trend, qint64 t0, qint64 t1);
     /// What a read needs of a block: its samples, its cells of PackedSpans::CellMs, or both.
-    enum Need { Samples = 1, Cells = 2 };
+    enum Need { Samples = BlockCache::Samples, Cells = BlockCache::Cells };
     struct Unpacked {
         QList<PackedSample> samples; ///< empty unless asked for
         QList<ArchiveAggregate> cells; ///< empty unless asked for
@@ -56,22 +57,11 @@ public:
 private:
     static StoredBlock read(const SqliteStatement& statement);
     static SampleBlockCodec::Decoded decodeChecked(const StoredBlock& block);
-    struct Kept {
-        QByteArray data;
-        QList<PackedSample> samples;
-        QList<ArchiveAggregate> cells;
-        int has = 0; ///< Need bits
-        quint64 used = 0;
-        std::size_t bytes() const;
-    };
-    void keep(const std::pair<qint64, qint64>& key, Kept kept) const;
     /// A day of eight curves decoded, or the cells of a few weeks of them: 10 s cells are all a chart
     /// needs of a packed hour until it zooms in below them.
     static constexpr std::size_t CacheBytes = 32u << 20;
     QString m_file;
-    mutable std::map<std::pair<qint64, qint64>, Kept> m_kept;
-    mutable std::size_t m_keptBytes = 0;
-    mutable quint64 m_uses = 0;
+    mutable BlockCache m_cache{CacheBytes};
     SqliteStatement m_write;
     SqliteStatement m_remove;
     SqliteStatement m_find;

@@ -6,10 +6,12 @@
 #include "PgArrayLiteral.h"
 #include "PgArchiveSchema.h"
 #include "PgBlockColumns.h"
+#include "PackedWindow.h"
 #include "PgResult.h"
 #include "PgConnection.h"
 
 #include <algorithm>
+#include <map>
 #include <array>
 #include <limits>
 #include <optional>
@@ -55,6 +57,53 @@ bool PgArchiveReader::blockSamples(int trend, const QByteArray& where, const QLi
     for (int i = 0; i < r.rows() && m_error.isEmpty(); ++i)
         if (QString e = PgBlockColumns::decode(r, i, 0, out); !e.isEmpty())
             m_error = QStringLiteral("The packed hour of trend %1 from %2 in %3 is damaged: %4").arg(trend).arg(r.int64(i, 0)).arg(m_c.describe(), e);
+    return m_error.isEmpty();
+}
+
+bool PgArchiveReader::packedWindow(int trend, const std::vector<qint64>& spans, const std::vector<qint64>& rawSpans, PackedWindow& window)
+{
+    // Which row version each hour's block is: a block packed again, merged or cut is a new row version,
+    // and with its count and last time that names what the cache may answer for.
+    PgResult versions = m_c.exec("SELECT start, xmin::text || ' ' || n || ' ' || last_t FROM sample_blocks WHERE trend = $1 AND start = ANY($2::bigint[]) ORDER BY start",
+        {QByteArray::number(trend), arrayLiteral(spans)});
+    m_error = versions.error();
+    if (!m_error.isEmpty())
+        return false;
+    // Samples where a piece reads them, else only the 10 s cells: a chart over days needs no more.
+    const auto needOf = [&rawSpans](qint64 start) {
+        return BlockCache::Cells | (std::binary_search(rawSpans.begin(), rawSpans.end(), start) ? BlockCache::Samples : 0);
+    };
+    std::map<qint64, QByteArray> missing;
+    for (int i = 0; i < versions.rows(); ++i) {
+        const qint64 start = versions.int64(i, 0);
+        const QByteArray version = versions.text(i, 1);
+        if (const BlockCache::Entry* kept = m_cache.find(trend, start, version, needOf(start)))
+            window.add(start, kept->samples, kept->cells);
+        else
+            missing.emplace(start, version);
+    }
+    if (missing.empty())
+        return true;
+    std::vector<qint64> starts;
+    for (const auto& [start, version] : missing)
+        starts.push_back(start);
+    PgResult r = m_c.exec(QByteArray("SELECT ") + PgBlockColumns::StoredColumns + " FROM sample_blocks WHERE trend = $1 AND start = ANY($2::bigint[])",
+        {QByteArray::number(trend), arrayLiteral(starts)}, PgConnection::Rows::Binary);
+    m_error = r.error();
+    for (int i = 0; i < r.rows() && m_error.isEmpty(); ++i) {
+        std::vector<PackedSample> samples;
+        const qint64 start = r.int64(i, 0);
+        if (QString e = PgBlockColumns::decode(r, i, 0, samples); !e.isEmpty()) {
+            m_error = QStringLiteral("The packed hour of trend %1 from %2 in %3 is damaged: %4").arg(trend).arg(start).arg(m_c.describe(), e);
+            break;
+        }
+        BlockCache::Entry entry{missing[start], {}, {}, needOf(start)};
+        PackedSpans::cells(samples, PackedSpans::CellMs, start, start + PackedSpans::SpanMs, [&entry](const ArchiveAggregate& cell) { entry.cells.append(cell); });
+        if (entry.has & BlockCache::Samples)
+            entry.samples = QList<PackedSample>(samples.begin(), samples.end());
+        window.add(start, entry.samples, entry.cells);
+        m_cache.put(trend, start, std::move(entry));
+    }
     return m_error.isEmpty();
 }
 
@@ -138,7 +187,7 @@ bool PgArchiveReader::pieces(int trend, const std::vector<ArchiveRollups::Segmen
             indexes.push_back(static_cast<qint64>(i) + 1);
         }
     // The finest pieces may lie in packed hours: those hours' blocks come first, and for minute
-    // pieces the cells the blocks carry.
+    // pieces the cells the blocks carry, or the samples' own where they came anyway.
     std::vector<qint64> spans, cellSpans;
     for (const ArchiveRollups::Segment& p : plan) {
         std::vector<qint64>& into = p.level <= 0 ? spans : cellSpans;
@@ -146,15 +195,27 @@ bool PgArchiveReader::pieces(int trend, const std::vector<ArchiveRollups::Segmen
             if (into.empty() || into.back() < span)
                 into.push_back(span);
     }
-    std::vector<PackedSample> packedSamples;
+    std::erase_if(cellSpans, [&spans](qint64 span) { return std::binary_search(spans.begin(), spans.end(), span); });
+    std::vector<qint64> rawSpans;
+    for (const ArchiveRollups::Segment& p : plan)
+        for (qint64 span = PackedSpans::startOf(p.from); p.level < 0 && span < p.to; span += PackedSpans::SpanMs)
+            if (rawSpans.empty() || rawSpans.back() < span)
+                rawSpans.push_back(span);
+    PackedWindow packed;
     std::vector<ArchiveAggregate> packedCells;
     std::optional<Snapshot> snapshot;
     if (!spans.empty() || !cellSpans.empty())
         snapshot.emplace(m_c);
-    if (!spans.empty() && !blockSamples(trend, "start = ANY($2::bigint[])", {arrayLiteral(spans)}, packedSamples))
+    if (!spans.empty() && !packedWindow(trend, spans, rawSpans, packed))
         return false;
     if (!cellSpans.empty() && !blockCells(trend, cellSpans, packedCells))
         return false;
+    // Minute cells of the hours decoded anyway come from their 10 s cells, the others from the blocks.
+    if (!spans.empty() && std::any_of(plan.begin(), plan.end(), [](const ArchiveRollups::Segment& p) { return p.level == 1; })) {
+        packed.cells(spans.front(), spans.back() + PackedSpans::SpanMs, ArchiveRollups::StepMs[1],
+                     [&packedCells](const ArchiveAggregate& cell) { packedCells.push_back(cell); });
+        std::sort(packedCells.begin(), packedCells.end(), [](const ArchiveAggregate& a, const ArchiveAggregate& b) { return a.firstT < b.firstT; });
+    }
     // Every piece in one round trip: the ranges of the scanned levels first (marked -1 - level, by
     // level and time), then the probed pieces in order.
     PgResult r = m_c.exec(
@@ -185,17 +246,12 @@ bool PgArchiveReader::pieces(int trend, const std::vector<ArchiveRollups::Segmen
         const ArchiveRollups::Segment& p = plan[piece];
         OrderedMerge<ArchiveAggregate, decltype(firstOf), decltype(onCell)> merge(firstOf, onCell);
         if (p.level == 0)
-            PackedSpans::cells(packedSamples, ArchiveRollups::StepMs[0], p.from, p.to, [&merge](const ArchiveAggregate& cell) { merge.packed(cell); });
+            packed.cells(p.from, p.to, [&merge](const ArchiveAggregate& cell) { merge.packed(cell); });
         else if (p.level == 1)
-            for (auto it = std::lower_bound(packedCells.begin(), packedCells.end(), p.from, [](const ArchiveAggregate& a, qint64 t) { return a.firstT < t; });
-                 it != packedCells.end() && it->firstT < p.to; ++it)
-                merge.packed(*it);
+            for (const ArchiveAggregate& cell : ArchiveRollups::slice(packedCells, p.from, p.to))
+                merge.packed(cell);
         else if (p.level < 0)
-            for (auto it = std::lower_bound(packedSamples.begin(), packedSamples.end(), PackedSample{p.from, 0.0}, [](const PackedSample& a, const PackedSample& b) {
-                     return a.t < b.t;
-                 });
-                 it != packedSamples.end() && it->t < p.to; ++it)
-                merge.packed(ArchiveAggregate::of(it->t, it->v));
+            packed.samples(p.from, p.to - 1, [&merge](const PackedSample& s) { merge.packed(ArchiveAggregate::of(s.t, s.v)); });
         if (p.level >= 0 && scanned[static_cast<size_t>(p.level)])
             for (const ArchiveAggregate& cell : ArchiveRollups::slice(whole[static_cast<size_t>(p.level)], p.from, p.to))
                 merge.row(cell);

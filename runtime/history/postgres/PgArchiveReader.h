@@ -1,9 +1,12 @@
 #pragma once
 
 #include "ArchiveStoreRollups.h"
+#include "BlockCache.h"
 #include "SampleBlockCodec.h"
 
 #include <QList>
+
+class PackedWindow;
 #include <QString>
 
 #include <functional>
@@ -47,6 +50,12 @@ public:
     bool blockCells(int trend, const std::vector<qint64>& spans, std::vector<ArchiveAggregate>& out);
 
 private:
+    /// Adds trend's blocks at the hours `spans` (ascending) to `window`: their 10 s cells, and their
+    /// samples at `rawSpans`; from the cache where it holds the stored version.
+    bool packedWindow(int trend, const std::vector<qint64>& spans, const std::vector<qint64>& rawSpans, PackedWindow& window);
+
     PgConnection& m_c;
     QString m_error;
+    /// The blocks a chart read last: a zoom step or the next refresh asks for most of them again.
+    BlockCache m_cache{32u << 20};
 };
