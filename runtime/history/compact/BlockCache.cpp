@@ -6,7 +6,7 @@
 std::size_t BlockCache::Kept::bytes() const
 {
     return static_cast<std::size_t>(entry.version.size()) + static_cast<std::size_t>(entry.samples.size()) * sizeof(PackedSample)
-        + static_cast<std::size_t>(entry.cells.size()) * sizeof(ArchiveAggregate);
+        + static_cast<std::size_t>(entry.cells.size() + entry.minutes.size()) * sizeof(ArchiveAggregate);
 }
 
 const BlockCache::Entry* BlockCache::find(qint64 trend, qint64 start, const QByteArray& version, int need)
@@ -28,6 +28,8 @@ void BlockCache::put(qint64 trend, qint64 start, Entry entry)
                 entry.samples = old.samples;
             if (!(entry.has & Cells) && (old.has & Cells))
                 entry.cells = old.cells;
+            if (!(entry.has & Minutes) && (old.has & Minutes))
+                entry.minutes = old.minutes;
             entry.has |= old.has;
         }
         m_bytes -= it->second.bytes();

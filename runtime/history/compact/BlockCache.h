@@ -15,13 +15,15 @@
 /// what identifies the stored row on a server), so a block written anew is never answered from here.
 class BlockCache final {
 public:
-    /// What a read needs of a block: its samples, its cells of PackedSpans::CellMs, or both.
-    enum Need { Samples = 1, Cells = 2 };
+    /// What a read needs of a block: its samples, its cells of PackedSpans::CellMs, the minute cells a
+    /// server's block row carries.
+    enum Need { Samples = 1, Cells = 2, Minutes = 4 };
     struct Entry {
         QByteArray version;
         QList<PackedSample> samples;
         QList<ArchiveAggregate> cells;
         int has = 0; ///< Need bits
+        QList<ArchiveAggregate> minutes;
     };
 
     explicit BlockCache(std::size_t maxBytes)

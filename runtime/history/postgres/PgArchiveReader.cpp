@@ -60,13 +60,19 @@ bool PgArchiveReader::blockSamples(int trend, const QByteArray& where, const QLi
     return m_error.isEmpty();
 }
 
-bool PgArchiveReader::packedWindow(int trend, const std::vector<qint64>& spans, const std::vector<qint64>& rawSpans, PackedWindow& window)
+PgResult PgArchiveReader::versions(int trend, const std::vector<qint64>& spans)
 {
     // Which row version each hour's block is: a block packed again, merged or cut is a new row version,
     // and with its count and last time that names what the cache may answer for.
-    PgResult versions = m_c.exec("SELECT start, xmin::text || ' ' || n || ' ' || last_t FROM sample_blocks WHERE trend = $1 AND start = ANY($2::bigint[]) ORDER BY start",
+    PgResult r = m_c.exec("SELECT start, xmin::text || ' ' || n || ' ' || last_t FROM sample_blocks WHERE trend = $1 AND start = ANY($2::bigint[]) ORDER BY start",
         {QByteArray::number(trend), arrayLiteral(spans)});
-    m_error = versions.error();
+    m_error = r.error();
+    return r;
+}
+
+bool PgArchiveReader::packedWindow(int trend, const std::vector<qint64>& spans, const std::vector<qint64>& rawSpans, PackedWindow& window)
+{
+    const PgResult versions = this->versions(trend, spans);
     if (!m_error.isEmpty())
         return false;
     // Samples where a piece reads them, else only the 10 s cells: a chart over days needs no more.
@@ -109,13 +115,39 @@ bool PgArchiveReader::packedWindow(int trend, const std::vector<qint64>& spans, 
 
 bool PgArchiveReader::blockCells(int trend, const std::vector<qint64>& spans, std::vector<ArchiveAggregate>& out)
 {
-    PgResult r = m_c.exec(QByteArray("SELECT ") + PgBlockColumns::CellColumns + " FROM sample_blocks WHERE trend = $1 AND start = ANY($2::bigint[]) "
-                                                                             "AND cell_t IS NOT NULL ORDER BY start",
-        {QByteArray::number(trend), arrayLiteral(spans)}, PgConnection::Rows::Binary);
-    m_error = r.error();
-    for (int i = 0; i < r.rows() && m_error.isEmpty(); ++i)
-        if (QString e = PgBlockColumns::decodeCells(r, i, 0, out); !e.isEmpty())
-            m_error = QStringLiteral("The packed hour of trend %1 from %2 in %3 is damaged: %4").arg(trend).arg(r.int64(i, 0)).arg(m_c.describe(), e);
+    const PgResult versions = this->versions(trend, spans);
+    if (!m_error.isEmpty())
+        return false;
+    std::map<qint64, QByteArray> missing;
+    for (int i = 0; i < versions.rows(); ++i) {
+        const qint64 start = versions.int64(i, 0);
+        const QByteArray version = versions.text(i, 1);
+        if (const BlockCache::Entry* kept = m_cache.find(trend, start, version, BlockCache::Minutes))
+            out.insert(out.end(), kept->minutes.begin(), kept->minutes.end());
+        else
+            missing.emplace(start, version);
+    }
+    if (!missing.empty()) {
+        std::vector<qint64> starts;
+        for (const auto& [start, version] : missing)
+            starts.push_back(start);
+        PgResult r = m_c.exec(QByteArray("SELECT ") + PgBlockColumns::CellColumns + " FROM sample_blocks WHERE trend = $1 AND start = ANY($2::bigint[]) "
+                                                                                 "AND cell_t IS NOT NULL",
+            {QByteArray::number(trend), arrayLiteral(starts)}, PgConnection::Rows::Binary);
+        m_error = r.error();
+        for (int i = 0; i < r.rows() && m_error.isEmpty(); ++i) {
+            std::vector<ArchiveAggregate> cells;
+            const qint64 start = r.int64(i, 0);
+            if (QString e = PgBlockColumns::decodeCells(r, i, 0, cells); !e.isEmpty()) {
+                m_error = QStringLiteral("The packed hour of trend %1 from %2 in %3 is damaged: %4").arg(trend).arg(start).arg(m_c.describe(), e);
+                break;
+            }
+            BlockCache::Entry entry{missing[start], {}, {}, BlockCache::Minutes, QList<ArchiveAggregate>(cells.begin(), cells.end())};
+            out.insert(out.end(), cells.begin(), cells.end());
+            m_cache.put(trend, start, std::move(entry));
+        }
+    }
+    std::sort(out.begin(), out.end(), [](const ArchiveAggregate& a, const ArchiveAggregate& b) { return a.firstT < b.firstT; });
     return m_error.isEmpty();
 }
 

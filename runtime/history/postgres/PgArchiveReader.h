@@ -7,6 +7,7 @@
 #include <QList>
 
 class PackedWindow;
+class PgResult;
 #include <QString>
 
 #include <functional>
@@ -50,6 +51,8 @@ public:
     bool blockCells(int trend, const std::vector<qint64>& spans, std::vector<ArchiveAggregate>& out);
 
 private:
+    /// (start, version) of trend's blocks at the hours `spans`, by start; sets error() on failure.
+    PgResult versions(int trend, const std::vector<qint64>& spans);
     /// Adds trend's blocks at the hours `spans` (ascending) to `window`: their 10 s cells, and their
     /// samples at `rawSpans`; from the cache where it holds the stored version.
     bool packedWindow(int trend, const std::vector<qint64>& spans, const std::vector<qint64>& rawSpans, PackedWindow& window);
@@ -57,5 +60,5 @@ private:
     PgConnection& m_c;
     QString m_error;
     /// The blocks a chart read last: a zoom step or the next refresh asks for most of them again.
-    BlockCache m_cache{32u << 20};
+    BlockCache m_cache{48u << 20};
 };
