@@ -18,132 +18,72 @@ constexpr auto BusyBackOff = std::chrono::milliseconds(100);
 
 ArchivePackWorker::ArchivePackWorker(QString path)
     : m_path(std::move(path))
-    , m_thread([this] { run(); })
 {
+    PackingLoop::Hooks hooks;
+    hooks.step = [this] { return packOne(); };
+    hooks.failed = [](const QString& fault) { qWarning().noquote() << "Archive: packing paused:" << fault; };
+    hooks.finish = [this] { close(); };
+    m_loop = std::make_unique<PackingLoop>(std::move(hooks), PackingLoop::Timing{BusyBackOff, {}, {}});
 }
 
 ArchivePackWorker::~ArchivePackWorker()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_stop = true;
-    }
-    m_wakeUp.notify_all();
-    m_thread.join();
+    m_loop.reset();
 }
 
-void ArchivePackWorker::wake()
+void ArchivePackWorker::close()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_woken = true;
-        m_idle = false;
-    }
-    m_wakeUp.notify_all();
+    m_packer.reset();
+    sqlite3_close_v2(m_db);
+    m_db = nullptr;
 }
 
-void ArchivePackWorker::pause(bool paused)
+PackingLoop::Step ArchivePackWorker::packOne()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_paused = paused;
-        m_woken = true;
-        m_idle = false;
-    }
-    m_wakeUp.notify_all();
-}
-
-qint64 ArchivePackWorker::packedCount() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_packed;
-}
-
-bool ArchivePackWorker::waitIdle(int timeoutMs)
-{
-    wake();
-    std::unique_lock lock(m_mutex);
-    return m_idleNow.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_idle || m_stop; });
-}
-
-bool ArchivePackWorker::packOne(sqlite3* db, SqliteSpanPacker& packer)
-{
-    const auto exec = [&](const char* sql) {
-        if (const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr); rc != SQLITE_OK)
-            throw SqliteError(QString::fromUtf8(sqlite3_errmsg(db)), rc);
-    };
-    exec("BEGIN IMMEDIATE");
     try {
-        const auto span = packer.next();
-        if (span)
-            packer.pack(*span);
-        exec("COMMIT");
-        return span.has_value();
-    } catch (...) {
-        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
-}
-
-void ArchivePackWorker::run()
-{
-    const QByteArray uri = "file:" + QUrl::fromLocalFile(m_path).path(QUrl::FullyEncoded).toUtf8();
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(uri.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
-        qWarning().noquote() << "Archive: packing stays off:" << sqlite3_errmsg(db);
-        sqlite3_close_v2(db);
-        return;
-    }
-    sqlite3_extended_result_codes(db, 1);
-    sqlite3_busy_timeout(db, BusyTimeoutMs);
-    // Only the archive's own connection copies the WAL into the file, so a check in progress finds
-    // the file as it was.
-    sqlite3_wal_autocheckpoint(db, 0);
-    {
-        std::optional<SqliteSpanPacker> packer;
-        bool packedSinceRelease = false;
-        std::unique_lock lock(m_mutex);
-        while (!m_stop) {
-            if (m_paused || !m_woken) {
-                m_wakeUp.wait(lock, [&] { return m_stop || (m_woken && !m_paused); });
-                continue;
+        if (!m_db) {
+            const QByteArray uri = "file:" + QUrl::fromLocalFile(m_path).path(QUrl::FullyEncoded).toUtf8();
+            if (const int rc = sqlite3_open_v2(uri.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr); rc != SQLITE_OK) {
+                const QString why = QString::fromUtf8(sqlite3_errmsg(m_db));
+                close();
+                return {PackingLoop::Outcome::Failed, why};
             }
-            lock.unlock();
-            bool packed = false;
-            bool busy = false;
-            QString fault;
-            try {
-                if (!packer)
-                    packer.emplace(db, m_path);
-                packed = packOne(db, *packer);
-                if (!packed && packedSinceRelease) {
-                    SqliteSpanPacker::releaseFreePages(db, m_path);
-                    packedSinceRelease = false;
-                }
-            } catch (const SqliteError& e) {
-                busy = (e.code() & 0xff) == SQLITE_BUSY || (e.code() & 0xff) == SQLITE_LOCKED;
-                fault = e.message();
-            } catch (const std::exception& e) {
-                fault = QString::fromUtf8(e.what());
-            }
-            lock.lock();
-            if (packed) {
-                ++m_packed;
-                packedSinceRelease = true;
-                continue;
-            }
-            if (busy) {
-                m_wakeUp.wait_for(lock, BusyBackOff, [&] { return m_stop; });
-                continue;
-            }
-            // Nothing due, or a fault: wait for the next write. A fault is told once.
-            if (!fault.isEmpty() && fault != m_fault)
-                qWarning().noquote() << "Archive: packing paused:" << fault;
-            m_fault = fault;
-            m_woken = false;
-            m_idle = true;
-            m_idleNow.notify_all();
+            sqlite3_extended_result_codes(m_db, 1);
+            sqlite3_busy_timeout(m_db, BusyTimeoutMs);
+            // Only the archive's own connection copies the WAL into the file, so a check in progress
+            // finds the file as it was.
+            sqlite3_wal_autocheckpoint(m_db, 0);
         }
+        if (!m_packer)
+            m_packer = std::make_unique<SqliteSpanPacker>(m_db, m_path);
+        const auto exec = [&](const char* sql) {
+            if (const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr); rc != SQLITE_OK)
+                throw SqliteError(QString::fromUtf8(sqlite3_errmsg(m_db)), rc);
+        };
+        exec("BEGIN IMMEDIATE");
+        try {
+            const auto span = m_packer->next();
+            if (span)
+                m_packer->pack(*span);
+            exec("COMMIT");
+            if (span) {
+                m_packedSinceRelease = true;
+                return {PackingLoop::Outcome::Packed, {}};
+            }
+        } catch (...) {
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+        // Nothing due: hand the pages packing freed back to the file system.
+        if (m_packedSinceRelease) {
+            SqliteSpanPacker::releaseFreePages(m_db, m_path);
+            m_packedSinceRelease = false;
+        }
+        return {PackingLoop::Outcome::NothingDue, {}};
+    } catch (const SqliteError& e) {
+        const int code = e.code() & 0xff;
+        if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
+            return {PackingLoop::Outcome::Busy, e.message()};
+        return {PackingLoop::Outcome::Failed, e.message()};
     }
-    sqlite3_close_v2(db);
 }

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "PackingLoop.h"
+
 #include <QString>
 
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include <memory>
+
+struct sqlite3;
+class SqliteSpanPacker;
 
 /// \brief Packs an archive file's spans that have left the live window, on a thread with its own
 /// connection to the file, oldest span first, each span in its own short transaction: the archive's
@@ -17,27 +20,22 @@ public:
     ArchivePackWorker(const ArchivePackWorker&) = delete;
     ArchivePackWorker& operator=(const ArchivePackWorker&) = delete;
 
-    void wake();
-    void pause(bool paused);
+    void wake() { m_loop->wake(); }
+    void pause(bool paused) { m_loop->pause(paused); }
     /// Spans packed since start, for tests and benchmarks.
-    qint64 packedCount() const;
+    qint64 packedCount() const { return m_loop->packedCount(); }
     /// Wakes the worker and waits until nothing is due (or it gave up on a fault); false after
     /// `timeoutMs`. For tests and benchmarks.
-    bool waitIdle(int timeoutMs);
+    bool waitIdle(int timeoutMs) { return m_loop->waitIdle(timeoutMs); }
 
 private:
-    void run();
-    bool packOne(struct sqlite3* db, class SqliteSpanPacker& packer);
+    PackingLoop::Step packOne();
+    void close();
 
     QString m_path;
-    mutable std::mutex m_mutex;
-    std::condition_variable m_wakeUp;
-    std::condition_variable m_idleNow;
-    bool m_stop = false;
-    bool m_paused = false;
-    bool m_woken = true;
-    bool m_idle = false;
-    qint64 m_packed = 0;
-    QString m_fault;
-    std::thread m_thread;
+    // Used on the loop's thread only.
+    sqlite3* m_db = nullptr;
+    std::unique_ptr<SqliteSpanPacker> m_packer;
+    bool m_packedSinceRelease = false;
+    std::unique_ptr<PackingLoop> m_loop;
 };

@@ -14,8 +14,8 @@ namespace {
 
 /// Spans packed in one go before the worker looks for a stop again.
 constexpr int SpansPerRound = 16;
-constexpr auto Idle = std::chrono::seconds(5);
-constexpr auto Backoff = std::chrono::seconds(5);
+constexpr auto Idle = std::chrono::milliseconds(5000);
+constexpr auto Backoff = std::chrono::milliseconds(5000);
 
 } // namespace
 
@@ -195,76 +195,45 @@ int PgBlockPacker::packDue(PgConnection& c, const std::vector<qint64>& ids, int 
     return packed;
 }
 
+PgBlockPacker::PgBlockPacker() = default;
+
 void PgBlockPacker::run(const QString& conninfo, std::vector<qint64> ids)
 {
     stop();
+    m_conninfo = conninfo;
     m_ids = std::move(ids);
-    m_stopping = false;
-    m_poked = true;
-    m_thread = std::thread([this, conninfo] { loop(conninfo); });
+    m_connection = std::make_unique<PgConnection>();
+    PackingLoop::Hooks hooks;
+    hooks.step = [this] { return packRound(); };
+    // The rows stay as they are; the next round tries again on a fresh connection.
+    hooks.failed = [](const QString& error) { qCWarning(historyLog).noquote() << "Archive: packing old samples failed:" << error; };
+    m_loop = std::make_unique<PackingLoop>(std::move(hooks), PackingLoop::Timing{Backoff, Backoff, Idle});
+}
+
+PackingLoop::Step PgBlockPacker::packRound()
+{
+    QString error = m_connection->isOpen() ? QString() : m_connection->open(m_conninfo);
+    const int packed = error.isEmpty() ? packDue(*m_connection, m_ids, SpansPerRound, &error) : -1;
+    if (!error.isEmpty()) {
+        m_connection->close();
+        return {PackingLoop::Outcome::Failed, error};
+    }
+    return {packed == SpansPerRound ? PackingLoop::Outcome::Packed : PackingLoop::Outcome::NothingDue, {}};
 }
 
 void PgBlockPacker::poke()
 {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_poked = true;
-    }
-    m_wake.notify_one();
+    if (m_loop)
+        m_loop->wake();
 }
 
 bool PgBlockPacker::waitPacked(int timeoutMs)
 {
-    if (!m_thread.joinable())
-        return true;
-    std::unique_lock lock(m_mutex);
-    m_poked = true;
-    m_isIdle = false;
-    m_wake.notify_one();
-    return m_idle.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_isIdle; });
+    return !m_loop || m_loop->waitIdle(timeoutMs, false);
 }
 
 void PgBlockPacker::stop()
 {
-    if (!m_thread.joinable())
-        return;
-    {
-        const std::lock_guard lock(m_mutex);
-        m_stopping = true;
-    }
-    m_wake.notify_one();
-    m_thread.join();
-}
-
-void PgBlockPacker::loop(QString conninfo)
-{
-    PgConnection c;
-    std::unique_lock lock(m_mutex);
-    while (!m_stopping) {
-        m_wake.wait_for(lock, Idle, [this] { return m_poked || m_stopping; });
-        if (m_stopping)
-            break;
-        m_poked = false;
-        const std::vector<qint64> ids = m_ids;
-        lock.unlock();
-        QString error = c.isOpen() ? QString() : c.open(conninfo);
-        int packed = SpansPerRound;
-        while (error.isEmpty() && packed == SpansPerRound) {
-            packed = packDue(c, ids, SpansPerRound, &error);
-            const std::lock_guard stopping(m_mutex);
-            if (m_stopping)
-                break;
-        }
-        lock.lock();
-        if (error.isEmpty() && packed < SpansPerRound && !m_poked) {
-            m_isIdle = true;
-            m_idle.notify_all();
-        }
-        if (!error.isEmpty()) {
-            // The rows stay as they are; the next round tries again on a fresh connection.
-            qCWarning(historyLog).noquote() << "Archive: packing old samples failed:" << error;
-            c.close();
-            m_wake.wait_for(lock, Backoff, [this] { return m_stopping; });
-        }
-    }
+    m_loop.reset();
+    m_connection.reset();
 }

@@ -2,9 +2,9 @@
 
 #include <QString>
 
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include "PackingLoop.h"
+
+#include <memory>
 #include <vector>
 
 class PgConnection;
@@ -34,7 +34,7 @@ public:
     /// such an hour unpacks it. Returns how many were packed, or -1 with `error` set.
     static int packFrom(PgConnection& c, const std::vector<qint64>& ids, qint64 fromMs, QString* error);
 
-    PgBlockPacker() = default;
+    PgBlockPacker();
     ~PgBlockPacker() { stop(); }
     PgBlockPacker(const PgBlockPacker&) = delete;
     PgBlockPacker& operator=(const PgBlockPacker&) = delete;
@@ -57,14 +57,11 @@ public:
     bool waitPacked(int timeoutMs);
 
 private:
-    void loop(QString conninfo);
+    PackingLoop::Step packRound();
 
-    std::thread m_thread;
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::condition_variable m_idle;
-    bool m_isIdle = false;
+    // Used on the loop's thread only.
+    QString m_conninfo;
     std::vector<qint64> m_ids;
-    bool m_poked = false;
-    bool m_stopping = false;
+    std::unique_ptr<PgConnection> m_connection;
+    std::unique_ptr<PackingLoop> m_loop;
 };
