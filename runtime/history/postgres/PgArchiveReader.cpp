@@ -60,95 +60,81 @@ bool PgArchiveReader::blockSamples(int trend, const QByteArray& where, const QLi
     return m_error.isEmpty();
 }
 
-PgResult PgArchiveReader::versions(int trend, const std::vector<qint64>& spans)
+std::map<qint64, QByteArray> PgArchiveReader::lookUp(int trend, const std::vector<qint64>& spans, const std::function<int(qint64)>& needOf,
+    const std::function<void(qint64, const BlockCache::Entry&)>& onKept)
 {
     // Which row version each hour's block is: a block packed again, merged or cut is a new row version,
     // and with its count and last time that names what the cache may answer for.
-    PgResult r = m_c.exec("SELECT start, xmin::text || ' ' || n || ' ' || last_t FROM sample_blocks WHERE trend = $1 AND start = ANY($2::bigint[]) ORDER BY start",
+    PgResult versions = m_c.exec("SELECT start, xmin::text || ' ' || n || ' ' || last_t FROM sample_blocks WHERE trend = $1 AND start = ANY($2::bigint[]) ORDER BY start",
         {QByteArray::number(trend), arrayLiteral(spans)});
-    m_error = r.error();
-    return r;
-}
-
-bool PgArchiveReader::packedWindow(int trend, const std::vector<qint64>& spans, const std::vector<qint64>& rawSpans, PackedWindow& window)
-{
-    const PgResult versions = this->versions(trend, spans);
-    if (!m_error.isEmpty())
-        return false;
-    // Samples where a piece reads them, else only the 10 s cells: a chart over days needs no more.
-    const auto needOf = [&rawSpans](qint64 start) {
-        return BlockCache::Cells | (std::binary_search(rawSpans.begin(), rawSpans.end(), start) ? BlockCache::Samples : 0);
-    };
+    m_error = versions.error();
     std::map<qint64, QByteArray> missing;
     for (int i = 0; i < versions.rows(); ++i) {
         const qint64 start = versions.int64(i, 0);
         const QByteArray version = versions.text(i, 1);
         if (const BlockCache::Entry* kept = m_cache.find(trend, start, version, needOf(start)))
-            window.add(start, kept->samples, kept->cells);
+            onKept(start, *kept);
         else
             missing.emplace(start, version);
     }
-    if (missing.empty())
-        return true;
+    return missing;
+}
+
+bool PgArchiveReader::fetch(int trend, const std::map<qint64, QByteArray>& missing, const QByteArray& columns,
+    const std::function<QString(const PgResult& r, int row, qint64 start, const QByteArray& version)>& onBlock)
+{
+    if (!m_error.isEmpty() || missing.empty())
+        return m_error.isEmpty();
     std::vector<qint64> starts;
     for (const auto& [start, version] : missing)
         starts.push_back(start);
-    PgResult r = m_c.exec(QByteArray("SELECT ") + PgBlockColumns::StoredColumns + " FROM sample_blocks WHERE trend = $1 AND start = ANY($2::bigint[])",
+    PgResult r = m_c.exec("SELECT " + columns + " FROM sample_blocks WHERE trend = $1 AND start = ANY($2::bigint[])",
         {QByteArray::number(trend), arrayLiteral(starts)}, PgConnection::Rows::Binary);
     m_error = r.error();
     for (int i = 0; i < r.rows() && m_error.isEmpty(); ++i) {
-        std::vector<PackedSample> samples;
         const qint64 start = r.int64(i, 0);
-        if (QString e = PgBlockColumns::decode(r, i, 0, samples); !e.isEmpty()) {
+        if (QString e = onBlock(r, i, start, missing.at(start)); !e.isEmpty())
             m_error = QStringLiteral("The packed hour of trend %1 from %2 in %3 is damaged: %4").arg(trend).arg(start).arg(m_c.describe(), e);
-            break;
-        }
-        BlockCache::Entry entry{missing[start], {}, {}, needOf(start)};
+    }
+    return m_error.isEmpty();
+}
+
+bool PgArchiveReader::packedWindow(int trend, const std::vector<qint64>& spans, const std::vector<qint64>& rawSpans, PackedWindow& window)
+{
+    // Samples where a piece reads them, else only the 10 s cells: a chart over days needs no more.
+    const auto needOf = [&rawSpans](qint64 start) {
+        return BlockCache::Cells | (std::binary_search(rawSpans.begin(), rawSpans.end(), start) ? BlockCache::Samples : 0);
+    };
+    const auto missing = lookUp(trend, spans, needOf, [&window](qint64 start, const BlockCache::Entry& kept) { window.add(start, kept.samples, kept.cells); });
+    return fetch(trend, missing, PgBlockColumns::StoredColumns, [&](const PgResult& r, int row, qint64 start, const QByteArray& version) {
+        std::vector<PackedSample> samples;
+        if (QString e = PgBlockColumns::decode(r, row, 0, samples); !e.isEmpty())
+            return e;
+        BlockCache::Entry entry{version, {}, {}, needOf(start)};
         PackedSpans::cells(samples, PackedSpans::CellMs, start, start + PackedSpans::SpanMs, [&entry](const ArchiveAggregate& cell) { entry.cells.append(cell); });
         if (entry.has & BlockCache::Samples)
             entry.samples = QList<PackedSample>(samples.begin(), samples.end());
         window.add(start, entry.samples, entry.cells);
         m_cache.put(trend, start, std::move(entry));
-    }
-    return m_error.isEmpty();
+        return QString();
+    });
 }
 
 bool PgArchiveReader::blockCells(int trend, const std::vector<qint64>& spans, std::vector<ArchiveAggregate>& out)
 {
-    const PgResult versions = this->versions(trend, spans);
-    if (!m_error.isEmpty())
-        return false;
-    std::map<qint64, QByteArray> missing;
-    for (int i = 0; i < versions.rows(); ++i) {
-        const qint64 start = versions.int64(i, 0);
-        const QByteArray version = versions.text(i, 1);
-        if (const BlockCache::Entry* kept = m_cache.find(trend, start, version, BlockCache::Minutes))
-            out.insert(out.end(), kept->minutes.begin(), kept->minutes.end());
-        else
-            missing.emplace(start, version);
-    }
-    if (!missing.empty()) {
-        std::vector<qint64> starts;
-        for (const auto& [start, version] : missing)
-            starts.push_back(start);
-        PgResult r = m_c.exec(QByteArray("SELECT ") + PgBlockColumns::CellColumns + " FROM sample_blocks WHERE trend = $1 AND start = ANY($2::bigint[]) "
-                                                                                 "AND cell_t IS NOT NULL",
-            {QByteArray::number(trend), arrayLiteral(starts)}, PgConnection::Rows::Binary);
-        m_error = r.error();
-        for (int i = 0; i < r.rows() && m_error.isEmpty(); ++i) {
-            std::vector<ArchiveAggregate> cells;
-            const qint64 start = r.int64(i, 0);
-            if (QString e = PgBlockColumns::decodeCells(r, i, 0, cells); !e.isEmpty()) {
-                m_error = QStringLiteral("The packed hour of trend %1 from %2 in %3 is damaged: %4").arg(trend).arg(start).arg(m_c.describe(), e);
-                break;
-            }
-            BlockCache::Entry entry{missing[start], {}, {}, BlockCache::Minutes, QList<ArchiveAggregate>(cells.begin(), cells.end())};
-            out.insert(out.end(), cells.begin(), cells.end());
-            m_cache.put(trend, start, std::move(entry));
-        }
-    }
+    const auto missing = lookUp(trend, spans, [](qint64) { return BlockCache::Minutes; },
+        [&out](qint64, const BlockCache::Entry& kept) { out.insert(out.end(), kept.minutes.begin(), kept.minutes.end()); });
+    // A block packed before blocks carried minute cells has none; they are in the rollups.
+    const bool fetched = fetch(trend, missing, PgBlockColumns::CellColumns, [&](const PgResult& r, int row, qint64 start, const QByteArray& version) {
+        std::vector<ArchiveAggregate> cells;
+        if (QString e = PgBlockColumns::decodeCells(r, row, 0, cells); !e.isEmpty())
+            return e;
+        out.insert(out.end(), cells.begin(), cells.end());
+        m_cache.put(trend, start, {version, {}, {}, BlockCache::Minutes, QList<ArchiveAggregate>(cells.begin(), cells.end())});
+        return QString();
+    });
     std::sort(out.begin(), out.end(), [](const ArchiveAggregate& a, const ArchiveAggregate& b) { return a.firstT < b.firstT; });
-    return m_error.isEmpty();
+    return fetched;
 }
 
 QList<PgPoint> PgArchiveReader::range(int trend, qint64 t0, qint64 t1)

@@ -11,6 +11,7 @@ class PgResult;
 #include <QString>
 
 #include <functional>
+#include <map>
 #include <vector>
 
 class PgConnection;
@@ -51,8 +52,14 @@ public:
     bool blockCells(int trend, const std::vector<qint64>& spans, std::vector<ArchiveAggregate>& out);
 
 private:
-    /// (start, version) of trend's blocks at the hours `spans`, by start; sets error() on failure.
-    PgResult versions(int trend, const std::vector<qint64>& spans);
+    /// Asks for the row versions of trend's blocks at the hours `spans`: `onKept` gets those the cache
+    /// holds in that version with what `needOf` asks; the others come back with their versions.
+    std::map<qint64, QByteArray> lookUp(int trend, const std::vector<qint64>& spans, const std::function<int(qint64)>& needOf,
+        const std::function<void(qint64, const BlockCache::Entry&)>& onKept);
+    /// Reads `columns` (start first) of the `missing` blocks and hands each row to `onBlock`, whose
+    /// error names what is wrong with a damaged block.
+    bool fetch(int trend, const std::map<qint64, QByteArray>& missing, const QByteArray& columns,
+        const std::function<QString(const PgResult& r, int row, qint64 start, const QByteArray& version)>& onBlock);
     /// Adds trend's blocks at the hours `spans` (ascending) to `window`: their 10 s cells, and their
     /// samples at `rawSpans`; from the cache where it holds the stored version.
     bool packedWindow(int trend, const std::vector<qint64>& spans, const std::vector<qint64>& rawSpans, PackedWindow& window);
