@@ -138,6 +138,7 @@ struct Figures {
     double packSamplesPerS = 0;
     double bytesPerSample = 0;
     double chartMs = 0;
+    double dayChartMs = 0;
     double zoomP95Ms = 0;
     double zoomStepP95Ms = 0;
 };
@@ -196,6 +197,11 @@ int main(int argc, char** argv)
         }
         f.chartMs = medianMs(runs);
         runs.clear();
+        const bench::Reduce curves = [&](int k, qint64 t0, qint64 t1, int n) { return store.reduced(QStringLiteral("bench"), names[k].second, t0, t1, n).size(); };
+        for (int run = 0; run < 7; ++run)
+            runs.push_back(bench::chartMs(curves, end - 86'400'000 + 1, end));
+        f.dayChartMs = medianMs(runs);
+        runs.clear();
         const qint64 dayBucket = ArchiveStore::alignedBucketMs(86'400'000 / 1000);
         for (int place = 0; place < 20; ++place) {
             const qint64 from = (Start + (end - Start - 86'400'000) / 19 * place) / dayBucket * dayBucket;
@@ -205,8 +211,7 @@ int main(int argc, char** argv)
             runs.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
         }
         f.zoomP95Ms = p95Ms(runs);
-        f.zoomStepP95Ms = bench::zoomSteps([&](int k, qint64 t0, qint64 t1, int n) { return store.reduced(QStringLiteral("bench"), names[k].second, t0, t1, n).size(); },
-            Start, end, printSteps).p95;
+        f.zoomStepP95Ms = bench::zoomSteps(curves, Start, end, printSteps).p95;
     };
 
     Figures pg[2], sqlite[2];
@@ -371,6 +376,7 @@ int main(int argc, char** argv)
     line("ingest with rollups", &Figures::ingestRowsPerS, "rows/s", pg, sqlite);
     line("bytes per sample (tables, keys, rollups, blocks)", &Figures::bytesPerSample, "B", pg, sqlite);
     line("8 curves over the span, ~1000 buckets, median", &Figures::chartMs, "ms", pg, sqlite);
+    line("8 curves over the last 24 h, median", &Figures::dayChartMs, "ms", pg, sqlite);
     line("zoom to one day, 8 curves, 20 places, p95", &Figures::zoomP95Ms, "ms", pg, sqlite);
     line("zoom step over the span, 8 curves, p95", &Figures::zoomStepP95Ms, "ms", pg, sqlite);
     print("PostgreSQL packing, samples per second (a day at a time)", pg[1].packSamplesPerS, "samples/s");
