@@ -5,7 +5,6 @@
 #include "SampleBlockCodec.h"
 #include "SqliteDatabase.h"
 
-#include <map>
 #include <optional>
 #include <utility>
 #include <span>
